@@ -1,0 +1,25 @@
+#include "app/CommandLine.h"
+#include "base/QtScheduler.h"
+#include "base/UserDefaults.h"
+#include "text/PersonalDictionary.h"
+#include "text/SnippetManager.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quenda"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUENDA_VERSION));
+
+    quenda::QtScheduler mainQueue;
+    quenda::PersonalDictionary::setSharedScheduler(&mainQueue);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    quenda::CommandLine commandLine(quenda::UserDefaults::standard(), quenda::SnippetManager::shared(),
+                                    quenda::PersonalDictionary::shared(), out, err);
+    return commandLine.run(QCoreApplication::arguments().mid(1));
+}

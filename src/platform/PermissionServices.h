@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+
+namespace quenda {
+
+// The operating system's permission checks and prompts that the system relies on.
+class PermissionServices {
+public:
+    virtual ~PermissionServices() = default;
+
+    // Other applications' text fields may be read and written.
+    virtual bool isAccessibilityTrusted() const = 0;
+    // Shows the system's accessibility prompt (or turns accessibility on where asking does that).
+    virtual void promptForAccessibility() = 0;
+    // Key events of every application may be observed.
+    virtual bool canListenToEvents() const = 0;
+    virtual void requestListenAccess() = 0;
+    // Synthetic key events may be posted.
+    virtual bool canPostEvents() const = 0;
+    // Probes the automation helper used by the paste fallback. Blocking work runs off the main thread;
+    // `done` receives the outcome on any thread.
+    virtual void probeAutomation(std::function<void(bool succeeded)> done) = 0;
+};
+
+} // namespace quenda

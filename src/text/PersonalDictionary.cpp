@@ -1,0 +1,283 @@
+#include "text/PersonalDictionary.h"
+
+#include "base/Log.h"
+#include "base/QtScheduler.h"
+#include "base/Scheduler.h"
+#include "base/UserDefaults.h"
+#include "text/Graphemes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace quenda {
+
+namespace {
+
+std::atomic<Scheduler*> g_sharedScheduler{nullptr};
+
+// Stored ids are the canonical 36-character hyphenated form; QUuid::fromString alone would also take
+// braced ids, and its null result cannot tell the nil UUID from garbage.
+std::optional<QUuid> parseStoredId(const QJsonValue& value) {
+    if (!value.isString())
+        return std::nullopt;
+    const QString text = value.toString();
+    if (text.size() != 36)
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool hyphenSlot = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                         (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+                         (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+        if (hyphenSlot ? c != QLatin1Char('-') : !hex)
+            return std::nullopt;
+    }
+    return QUuid::fromString(text);
+}
+
+// The whole list or nothing: one bad element means the stored value is not a list of entries.
+std::optional<QList<DictionaryEntry>> decodeEntries(const QByteArray& data) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QList<DictionaryEntry> entries;
+    for (const QJsonValue& element : document.array()) {
+        if (!element.isObject())
+            return std::nullopt;
+        const QJsonObject object = element.toObject();
+        const std::optional<QUuid> id = parseStoredId(object.value(QLatin1String("id")));
+        const QJsonValue misheard = object.value(QLatin1String("misheard"));
+        const QJsonValue correct = object.value(QLatin1String("correct"));
+        if (!id || !misheard.isString() || !correct.isString())
+            return std::nullopt;
+        entries.append(DictionaryEntry{*id, misheard.toString(), correct.toString()});
+    }
+    return entries;
+}
+
+// JSON numbers are doubles; a count is only accepted when it is a whole number an int can hold.
+std::optional<QHash<QString, int>> decodeCounts(const QByteArray& data) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    QHash<QString, int> counts;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.value().isDouble())
+            return std::nullopt;
+        const double number = it.value().toDouble();
+        if (!std::isfinite(number) || number != std::trunc(number) ||
+            number < double(std::numeric_limits<int>::min()) ||
+            number > double(std::numeric_limits<int>::max()))
+            return std::nullopt;
+        counts.insert(it.key(), static_cast<int>(number));
+    }
+    return counts;
+}
+
+QString pairKey(const QString& misheard, const QString& correct) {
+    return misheard.toLower() + QLatin1Char('|') + correct;
+}
+
+} // namespace
+
+PersonalDictionary::PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_mainQueue(mainQueue) {
+    // Counts are read when learning starts, not here, so edits from earlier runs are still picked up.
+    loadEntries();
+}
+
+void PersonalDictionary::setSharedScheduler(Scheduler* mainQueue) {
+    g_sharedScheduler.store(mainQueue);
+}
+
+PersonalDictionary& PersonalDictionary::shared() {
+    // Never destroyed: the store lives until the process ends, past the application object.
+    static PersonalDictionary* const instance = [] {
+        Scheduler* queue = g_sharedScheduler.load();
+        if (!queue) {
+            // Used before the application installed its main queue: the Qt event loop of the first user
+            // (the main thread) serves instead, so learned entries are still added there.
+            queue = new QtScheduler;
+        }
+        return new PersonalDictionary(UserDefaults::standard(), *queue);
+    }();
+    return *instance;
+}
+
+void PersonalDictionary::addEntry(const QString& misheard, const QString& correct) {
+    if (misheard.isEmpty() || correct.isEmpty())
+        return;
+    m_entries.append(DictionaryEntry{QUuid::createUuid(), misheard.toLower(), correct});
+    saveEntries();
+    Q_EMIT entriesChanged();
+}
+
+void PersonalDictionary::removeEntry(const QUuid& id) {
+    const qsizetype removed =
+        m_entries.removeIf([&](const DictionaryEntry& entry) { return entry.id == id; });
+    saveEntries();
+    if (removed > 0)
+        Q_EMIT entriesChanged();
+}
+
+void PersonalDictionary::learnCorrections(const QString& inserted, const QString& edited) {
+    const QStringList insertedWords = graphemes::words(inserted.toLower());
+    const QStringList editedWords = graphemes::words(edited);
+    const QList<std::pair<QString, QString>> pairs = wordSubstitutions(insertedWords, editedWords);
+
+    loadCorrectionCounts();
+    for (const auto& [misheard, correct] : pairs) {
+        const QString lowered = misheard.toLower();
+        const bool known =
+            std::any_of(m_entries.cbegin(), m_entries.cend(), [&](const DictionaryEntry& entry) {
+                return entry.misheard == lowered && entry.correct == correct;
+            });
+        if (known)
+            continue;
+
+        const QString key = pairKey(misheard, correct);
+        const int count = m_correctionCounts.value(key, 0) + 1;
+        m_correctionCounts.insert(key, count);
+        if (count < autoAddThreshold)
+            continue;
+
+        // The caller may be off the main thread, and `entries` belongs to it: the addition is deferred,
+        // while the count is dropped now so the pair is not handed over twice.
+        QPointer<PersonalDictionary> self(this);
+        m_mainQueue.post([self, misheard, correct] {
+            if (!self)
+                return;
+            self->addEntry(misheard, correct);
+            log("PersonalDictionary", QStringLiteral("Auto-learned: \"%1\" → \"%2\" (seen %3 times)")
+                                          .arg(misheard, correct, QString::number(autoAddThreshold)));
+        });
+        m_correctionCounts.remove(key);
+    }
+    saveCorrectionCounts();
+}
+
+QString PersonalDictionary::promptSection() const {
+    if (m_entries.isEmpty())
+        return QString();
+    QStringList lines;
+    lines.reserve(m_entries.size());
+    for (const DictionaryEntry& entry : m_entries)
+        lines.append(QStringLiteral("\"%1\" → \"%2\"").arg(entry.misheard, entry.correct));
+    return QStringLiteral("\n\nPersonal dictionary — always apply these corrections:\n") +
+           lines.join(QLatin1Char('\n'));
+}
+
+QList<QVariantMap> PersonalDictionary::requestDictionary() const {
+    QList<QVariantMap> list;
+    list.reserve(m_entries.size());
+    for (const DictionaryEntry& entry : m_entries) {
+        list.append(QVariantMap{{QStringLiteral("misheard"), entry.misheard},
+                                {QStringLiteral("correct"), entry.correct}});
+    }
+    return list;
+}
+
+QList<std::pair<QString, QString>> PersonalDictionary::wordSubstitutions(const QStringList& inserted,
+                                                                         const QStringList& edited) {
+    const qsizetype n = inserted.size();
+    const qsizetype m = edited.size();
+    QList<std::pair<QString, QString>> pairs;
+    if (n == 0 || m == 0)
+        return pairs;
+
+    // A change of case alone is not an edit: edited words are compared lower-cased.
+    QStringList editedLowered;
+    editedLowered.reserve(m);
+    for (const QString& word : edited)
+        editedLowered.append(word.toLower());
+    const auto matches = [&](qsizetype i, qsizetype j) {
+        return inserted.at(i - 1) == editedLowered.at(j - 1);
+    };
+
+    // Longest-common-subsequence lengths, row-major over (n + 1) x (m + 1).
+    const std::size_t width = static_cast<std::size_t>(m) + 1;
+    std::vector<int> table((static_cast<std::size_t>(n) + 1) * width, 0);
+    const auto at = [&](qsizetype i, qsizetype j) -> int& {
+        return table[static_cast<std::size_t>(i) * width + static_cast<std::size_t>(j)];
+    };
+    for (qsizetype i = 1; i <= n; ++i) {
+        for (qsizetype j = 1; j <= m; ++j)
+            at(i, j) = matches(i, j) ? at(i - 1, j - 1) + 1 : std::max(at(i - 1, j), at(i, j - 1));
+    }
+
+    qsizetype i = n;
+    qsizetype j = m;
+    while (i >= 1 && j >= 1) {
+        if (matches(i, j)) {
+            --i;
+            --j;
+        } else if (at(i, j - 1) < at(i - 1, j)) {
+            --i; // dropped from the inserted text
+        } else if (at(i - 1, j) < at(i, j - 1)) {
+            --j; // added in the edit
+        } else {
+            // Single characters ("a" → "the") are grammar fixes, not misrecognised words.
+            const QString& misheard = inserted.at(i - 1);
+            const QString& correct = edited.at(j - 1);
+            if (graphemes::count(misheard) >= 2 && graphemes::count(correct) >= 2)
+                pairs.append({misheard, correct});
+            --i;
+            --j;
+        }
+    }
+    return pairs;
+}
+
+void PersonalDictionary::loadEntries() {
+    const std::optional<QByteArray> data = m_defaults.dataValue(storageKey);
+    if (!data)
+        return;
+    std::optional<QList<DictionaryEntry>> decoded = decodeEntries(*data);
+    if (!decoded || *decoded == m_entries)
+        return;
+    m_entries = std::move(*decoded);
+    Q_EMIT entriesChanged();
+}
+
+void PersonalDictionary::saveEntries() {
+    QJsonArray array;
+    for (const DictionaryEntry& entry : m_entries) {
+        QJsonObject object;
+        object.insert(QLatin1String("id"), entry.id.toString(QUuid::WithoutBraces).toUpper());
+        object.insert(QLatin1String("misheard"), entry.misheard);
+        object.insert(QLatin1String("correct"), entry.correct);
+        array.append(object);
+    }
+    m_defaults.setData(storageKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+void PersonalDictionary::loadCorrectionCounts() {
+    const std::optional<QByteArray> data = m_defaults.dataValue(correctionCountsKey);
+    if (!data)
+        return;
+    if (std::optional<QHash<QString, int>> decoded = decodeCounts(*data))
+        m_correctionCounts = std::move(*decoded);
+}
+
+void PersonalDictionary::saveCorrectionCounts() {
+    QJsonObject object;
+    for (auto it = m_correctionCounts.cbegin(); it != m_correctionCounts.cend(); ++it)
+        object.insert(it.key(), it.value());
+    m_defaults.setData(correctionCountsKey, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+} // namespace quenda

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "text/DictionaryEntry.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <utility>
+
+namespace quenda {
+
+class Scheduler;
+class UserDefaults;
+
+// The user's word corrections. They never touch text directly: they reach the clean-up model as a prompt
+// section (direct route) or as the request's dictionary list (backend route). The list also learns by
+// itself from the user's edits after an insertion: a word substitution seen twice becomes an entry.
+// `entries` belongs to the main thread; a learned entry is added by a job on the main queue.
+class PersonalDictionary : public QObject {
+    Q_OBJECT
+public:
+    // Loads the stored entries (not the counts). Missing or undecodable data leaves the list empty.
+    PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent = nullptr);
+
+    // The process-wide store over the user's own defaults, created on first use.
+    static PersonalDictionary& shared();
+    // Sets the main queue that shared() uses; the application calls it once before the first use.
+    static void setSharedScheduler(Scheduler* mainQueue);
+
+    static inline const QString storageKey = QStringLiteral("personalDictionary");
+    static inline const QString correctionCountsKey = QStringLiteral("personalDictionaryCorrectionCounts");
+    static constexpr int autoAddThreshold = 2;
+
+    const QList<DictionaryEntry>& entries() const { return m_entries; }
+    const QHash<QString, int>& correctionCounts() const { return m_correctionCounts; }
+
+    // Adds nothing when either word is empty; `misheard` is lower-cased, duplicates are allowed.
+    void addEntry(const QString& misheard, const QString& correct);
+    void removeEntry(const QUuid& id);
+
+    // Counts the word substitutions between the inserted text and the user's edit of it; a pair seen
+    // `autoAddThreshold` times is added (on the main queue) and its count dropped.
+    void learnCorrections(const QString& inserted, const QString& edited);
+
+    // "\n\nPersonal dictionary — always apply these corrections:\n" and one line per entry, or "".
+    QString promptSection() const;
+    // One {"misheard","correct"} map per entry, in list order, for the backend's enhance requests.
+    QList<QVariantMap> requestDictionary() const;
+
+    // Substitutions by longest common subsequence of the two word lists; `inserted` is already
+    // lower-cased. Pairs come from the end of the text towards the start.
+    static QList<std::pair<QString, QString>> wordSubstitutions(const QStringList& inserted,
+                                                                const QStringList& edited);
+
+    void loadEntries();
+    void saveEntries();
+    void loadCorrectionCounts();
+    void saveCorrectionCounts();
+
+Q_SIGNALS:
+    void entriesChanged();
+
+private:
+    UserDefaults& m_defaults;
+    Scheduler& m_mainQueue;
+    QList<DictionaryEntry> m_entries;
+    QHash<QString, int> m_correctionCounts;
+};
+
+} // namespace quenda

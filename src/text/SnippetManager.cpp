@@ -1,0 +1,137 @@
+#include "text/SnippetManager.h"
+
+#include "base/Log.h"
+#include "base/UserDefaults.h"
+#include "text/Graphemes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <optional>
+
+namespace quenda {
+
+namespace {
+
+// Stored ids are the canonical 36-character hyphenated form; QUuid::fromString alone would also take
+// braced ids, and its null result cannot tell the nil UUID from garbage.
+std::optional<QUuid> parseStoredId(const QJsonValue& value) {
+    if (!value.isString())
+        return std::nullopt;
+    const QString text = value.toString();
+    if (text.size() != 36)
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool hyphenSlot = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                         (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+                         (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+        if (hyphenSlot ? c != QLatin1Char('-') : !hex)
+            return std::nullopt;
+    }
+    return QUuid::fromString(text);
+}
+
+// The whole list or nothing: one bad element means the stored value is not a list of snippets.
+std::optional<QList<Snippet>> decodeSnippets(const QByteArray& data) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QList<Snippet> snippets;
+    for (const QJsonValue& element : document.array()) {
+        if (!element.isObject())
+            return std::nullopt;
+        const QJsonObject object = element.toObject();
+        const std::optional<QUuid> id = parseStoredId(object.value(QLatin1String("id")));
+        const QJsonValue trigger = object.value(QLatin1String("trigger"));
+        const QJsonValue expansion = object.value(QLatin1String("expansion"));
+        if (!id || !trigger.isString() || !expansion.isString())
+            return std::nullopt;
+        snippets.append(Snippet{*id, trigger.toString(), expansion.toString()});
+    }
+    return snippets;
+}
+
+QByteArray encodeSnippets(const QList<Snippet>& snippets) {
+    QJsonArray array;
+    for (const Snippet& snippet : snippets) {
+        QJsonObject object;
+        object.insert(QLatin1String("id"), snippet.id.toString(QUuid::WithoutBraces).toUpper());
+        object.insert(QLatin1String("trigger"), snippet.trigger);
+        object.insert(QLatin1String("expansion"), snippet.expansion);
+        array.append(object);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+SnippetManager::SnippetManager(UserDefaults& defaults, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults) {
+    loadSnippets();
+}
+
+SnippetManager& SnippetManager::shared() {
+    // Never destroyed: the store lives until the process ends, past the application object.
+    static SnippetManager* const instance = new SnippetManager(UserDefaults::standard());
+    return *instance;
+}
+
+void SnippetManager::addSnippet(const QString& trigger, const QString& expansion) {
+    if (trigger.isEmpty() || expansion.isEmpty())
+        return;
+    m_snippets.append(Snippet{QUuid::createUuid(), trigger.toLower(), expansion});
+    saveSnippets();
+    Q_EMIT snippetsChanged();
+}
+
+void SnippetManager::removeSnippet(const QUuid& id) {
+    const qsizetype removed = m_snippets.removeIf([&](const Snippet& snippet) { return snippet.id == id; });
+    saveSnippets();
+    if (removed > 0)
+        Q_EMIT snippetsChanged();
+}
+
+std::pair<QString, bool> SnippetManager::expandSnippets(const QString& text) const {
+    if (m_snippets.isEmpty())
+        return {text, false};
+
+    // The presence test runs on the original text, so a trigger that only an earlier expansion brought in
+    // is never expanded.
+    const QString lowered = text.toLower();
+    QString result = text;
+    bool wasExpanded = false;
+    for (const Snippet& snippet : m_snippets) {
+        if (!lowered.contains(snippet.trigger))
+            continue;
+        const qsizetype at = graphemes::indexOf(result, snippet.trigger, 0, Qt::CaseInsensitive);
+        if (at == -1)
+            continue; // an earlier expansion replaced this occurrence
+        result.replace(at, snippet.trigger.size(), snippet.expansion);
+        wasExpanded = true;
+        log("Snippets", QStringLiteral("Expanded \"%1\" → \"%2\"")
+                            .arg(snippet.trigger, graphemes::clip(snippet.expansion, 40)));
+    }
+    return {result, wasExpanded};
+}
+
+void SnippetManager::loadSnippets() {
+    const std::optional<QByteArray> data = m_defaults.dataValue(storageKey);
+    if (!data)
+        return;
+    std::optional<QList<Snippet>> decoded = decodeSnippets(*data);
+    if (!decoded || *decoded == m_snippets)
+        return;
+    m_snippets = std::move(*decoded);
+    Q_EMIT snippetsChanged();
+}
+
+void SnippetManager::saveSnippets() {
+    m_defaults.setData(storageKey, encodeSnippets(m_snippets));
+}
+
+} // namespace quenda

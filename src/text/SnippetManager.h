@@ -1,0 +1,48 @@
+#pragma once
+
+#include "text/Snippet.h"
+
+#include <QList>
+#include <QObject>
+
+#include <utility>
+
+namespace quenda {
+
+class UserDefaults;
+
+// The user's snippets, in the order expansion tries them, kept under "snippets" in the user defaults as a
+// JSON array of {"id","trigger","expansion"}. Main thread only.
+class SnippetManager : public QObject {
+    Q_OBJECT
+public:
+    // Loads the stored list; missing or undecodable data leaves it empty (the next save overwrites it).
+    explicit SnippetManager(UserDefaults& defaults, QObject* parent = nullptr);
+
+    // The process-wide store over the user's own defaults, created on first use.
+    static SnippetManager& shared();
+
+    static inline const QString storageKey = QStringLiteral("snippets");
+
+    const QList<Snippet>& snippets() const { return m_snippets; }
+
+    // Adds nothing when either text is empty; nothing is trimmed and duplicates are allowed.
+    void addSnippet(const QString& trigger, const QString& expansion);
+    void removeSnippet(const QUuid& id);
+
+    // Replaces the first occurrence of each snippet's trigger (case-insensitive, inside words too), in list
+    // order. Returns the text and whether anything was replaced.
+    std::pair<QString, bool> expandSnippets(const QString& text) const;
+
+    void loadSnippets();
+    void saveSnippets();
+
+Q_SIGNALS:
+    void snippetsChanged();
+
+private:
+    UserDefaults& m_defaults;
+    QList<Snippet> m_snippets;
+};
+
+} // namespace quenda

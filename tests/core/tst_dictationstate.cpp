@@ -1,0 +1,76 @@
+#include "core/DictationResult.h"
+#include "core/DictationState.h"
+#include "core/StreamAccumulator.h"
+
+#include <QTest>
+
+#include <thread>
+#include <vector>
+
+using namespace quenda;
+
+class TestDictationState : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void statesCompareByCaseAndMessage();
+    void resultsCompareEveryFieldIncludingAbsentRaw();
+    void accumulatorKeepsEveryChunkAcrossThreads();
+};
+
+void TestDictationState::statesCompareByCaseAndMessage()
+{
+    QCOMPARE(DictationState(), DictationState::idle());
+    QCOMPARE(DictationState::error(QStringLiteral("a")), DictationState::error(QStringLiteral("a")));
+    QVERIFY(DictationState::error(QStringLiteral("a")) != DictationState::error(QStringLiteral("b")));
+    QVERIFY(DictationState::error(QString()) != DictationState::idle());
+    QVERIFY(DictationState::listening() != DictationState::processing());
+    QCOMPARE(DictationState::error(QStringLiteral("x")).describe(), QStringLiteral("error: x"));
+}
+
+void TestDictationState::resultsCompareEveryFieldIncludingAbsentRaw()
+{
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1'000'000, Qt::UTC);
+    const DictationResult absent{QStringLiteral("hi"), true, when, std::nullopt};
+    DictationResult empty = absent;
+    empty.rawTranscript = QString();
+    QVERIFY(absent != empty);
+    DictationResult same = absent;
+    QCOMPARE(same, absent);
+    same.timestamp = when.addMSecs(1);
+    QVERIFY(same != absent);
+    same = absent;
+    same.isFinal = false;
+    QVERIFY(same != absent);
+}
+
+void TestDictationState::accumulatorKeepsEveryChunkAcrossThreads()
+{
+    StreamAccumulator accumulator;
+    QCOMPARE(accumulator.text(), QString());
+
+    // Writers on several threads while the main thread reads: nothing is lost or torn.
+    constexpr int writers = 4;
+    constexpr int chunksEach = 2000;
+    std::vector<std::thread> threads;
+    for (int w = 0; w < writers; ++w)
+        threads.emplace_back([&accumulator, w] {
+            for (int i = 0; i < chunksEach; ++i)
+                accumulator.append(QString(QChar(u'a' + w)));
+        });
+    qsizetype lastSeen = 0;
+    for (int i = 0; i < 200; ++i) {
+        const qsizetype seen = accumulator.text().size();
+        QVERIFY(seen >= lastSeen);
+        lastSeen = seen;
+    }
+    for (auto& thread : threads)
+        thread.join();
+    const QString text = accumulator.text();
+    QCOMPARE(text.size(), writers * chunksEach);
+    for (int w = 0; w < writers; ++w)
+        QCOMPARE(text.count(QChar(u'a' + w)), chunksEach);
+}
+
+QTEST_GUILESS_MAIN(TestDictationState)
+#include "tst_dictationstate.moc"

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "insert/TextInsertion.h"
+#include "platform/KeyTyper.h"
+
+#include <QList>
+#include <QStringList>
+
+namespace quenda::fakes {
+
+class FakeTextInsertion final : public TextInsertion {
+public:
+    struct Call {
+        QString text;
+        std::optional<InsertionTarget> target;
+    };
+
+    void insertText(const QString& text, const std::optional<InsertionTarget>& into) override
+    {
+        inserted.append(Call{text, into});
+    }
+    void setOnStatusChange(StatusHandler handler) override { onStatus = std::move(handler); }
+    std::optional<InsertionTarget> captureInsertionTarget() override
+    {
+        ++captures;
+        return target;
+    }
+
+    std::optional<InsertionTarget> target;
+    QList<Call> inserted;
+    int captures = 0;
+    StatusHandler onStatus;
+};
+
+// Records what would have been typed into the front application.
+class FakeKeyTyper final : public KeyTyper {
+public:
+    bool typeText(const QString& text) override
+    {
+        chunks << text;
+        typed += text;
+        return true;
+    }
+    QStringList chunks;
+    QString typed;
+};
+
+} // namespace quenda::fakes
