@@ -84,8 +84,7 @@ CommandLine::CommandLine(UserDefaults& defaults, SnippetManager& snippets, Perso
     , m_dictionary(dictionary)
     , m_out(out)
     , m_err(err)
-{
-}
+{}
 
 QString CommandLine::usage()
 {
@@ -95,7 +94,8 @@ QString CommandLine::usage()
         "  expand TEXT                         expand the snippets in TEXT and print the result\n"
         "  snippets list                       list snippets: ID, trigger, expansion (tab-separated)\n"
         "  snippets add TRIGGER EXPANSION      add a snippet (\\n in EXPANSION is a line break)\n"
-        "  snippets remove ID|TRIGGER          remove a snippet by its ID or every snippet with that trigger\n"
+        "  snippets remove ID|TRIGGER          remove a snippet by its ID or every snippet with that "
+        "trigger\n"
         "  dictionary list                     list dictionary entries: ID, misheard, correct\n"
         "  dictionary add MISHEARD CORRECT     add a word correction\n"
         "  dictionary remove ID|MISHEARD       remove an entry by its ID or every entry for that word\n"
@@ -128,7 +128,8 @@ int CommandLine::run(const QStringList& arguments)
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
     int status = 0;
-    if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h")) {
+    if (command == QLatin1String("help") || command == QLatin1String("--help") ||
+        command == QLatin1String("-h")) {
         m_out << usage();
     } else if (command == QLatin1String("--version")) {
         m_out << "quenda " << QStringLiteral(QUENDA_VERSION) << '\n';
@@ -154,8 +155,8 @@ int CommandLine::runSnippets(const QStringList& args)
     const QString action = args.value(0);
     if (action == QLatin1String("list") && args.size() == 1) {
         for (const Snippet& snippet : m_snippets.snippets())
-            m_out << idText(snippet.id) << '\t' << oneLine(snippet.trigger) << '\t' << oneLine(snippet.expansion)
-                  << '\n';
+            m_out << idText(snippet.id) << '\t' << oneLine(snippet.trigger) << '\t'
+                  << oneLine(snippet.expansion) << '\n';
         return 0;
     }
     if (action == QLatin1String("add") && args.size() == 3) {
@@ -191,7 +192,8 @@ int CommandLine::runDictionary(const QStringList& args)
     const QString action = args.value(0);
     if (action == QLatin1String("list") && args.size() == 1) {
         for (const DictionaryEntry& entry : m_dictionary.entries())
-            m_out << idText(entry.id) << '\t' << oneLine(entry.misheard) << '\t' << oneLine(entry.correct) << '\n';
+            m_out << idText(entry.id) << '\t' << oneLine(entry.misheard) << '\t' << oneLine(entry.correct)
+                  << '\n';
         return 0;
     }
     if (action == QLatin1String("add") && args.size() == 3) {
@@ -199,8 +201,8 @@ int CommandLine::runDictionary(const QStringList& args)
             return usageError(QStringLiteral("an entry needs a misheard and a correct word"));
         m_dictionary.addEntry(args[1], args[2]);
         const DictionaryEntry& added = m_dictionary.entries().constLast();
-        m_out << "Added " << idText(added.id) << '\t' << oneLine(added.misheard) << '\t' << oneLine(added.correct)
-              << '\n';
+        m_out << "Added " << idText(added.id) << '\t' << oneLine(added.misheard) << '\t'
+              << oneLine(added.correct) << '\n';
         return 0;
     }
     if (action == QLatin1String("remove") && args.size() == 2) {
@@ -261,8 +263,10 @@ int CommandLine::runConfig(const QStringList& args)
             break;
         case ValueType::Bool: {
             const QString text = value.trimmed().toLower();
-            const bool yes = text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("1");
-            const bool no = text == QLatin1String("false") || text == QLatin1String("no") || text == QLatin1String("0");
+            const bool yes =
+                text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("1");
+            const bool no =
+                text == QLatin1String("false") || text == QLatin1String("no") || text == QLatin1String("0");
             if (!yes && !no)
                 return usageError(QStringLiteral("%1 takes true or false").arg(key));
             m_defaults.setBool(key, yes);

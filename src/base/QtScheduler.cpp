@@ -9,8 +9,7 @@ namespace quenda {
 
 QtScheduler::QtScheduler()
     : m_context(new QObject)
-{
-}
+{}
 
 QtScheduler::~QtScheduler()
 {
@@ -26,7 +25,8 @@ TaskHandle QtScheduler::postAfter(double seconds, Task task)
 {
     auto [handle, wrapped] = cancellable(std::move(task));
     const int msec = seconds <= 0 ? 0 : static_cast<int>(std::lround(seconds * 1000.0));
-    // Timers belong to the thread that starts them, so a delay requested elsewhere is started on the main queue.
+    // Timers belong to the thread that starts them, so a delay requested elsewhere is started on the main
+    // queue.
     auto start = [context = m_context, msec, wrapped = std::move(wrapped)]() mutable {
         QTimer::singleShot(msec, Qt::PreciseTimer, context, std::move(wrapped));
     };

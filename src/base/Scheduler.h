@@ -14,8 +14,7 @@ public:
     TaskHandle() = default;
     explicit TaskHandle(std::shared_ptr<std::atomic_bool> cancelled)
         : m_cancelled(std::move(cancelled))
-    {
-    }
+    {}
     void cancel() const
     {
         if (m_cancelled)

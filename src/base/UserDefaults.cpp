@@ -9,8 +9,7 @@ namespace quenda {
 UserDefaults::UserDefaults(const QString& filePath)
     : m_filePath(filePath)
     , m_settings(filePath, QSettings::IniFormat)
-{
-}
+{}
 
 QString UserDefaults::standardFilePath()
 {

@@ -9,8 +9,7 @@ namespace quenda {
 
 VirtualScheduler::VirtualScheduler(QDateTime start)
     : m_nowMsec(start.toMSecsSinceEpoch())
-{
-}
+{}
 
 QDateTime VirtualScheduler::defaultStart()
 {

@@ -94,9 +94,8 @@ void DictationOrchestrator::configurePipeline()
         });
         // Runs on the capture thread: hand the buffer straight to the recogniser's current request.
         SpeechRecognition* recognizer = m_c.speechRecognizer.get();
-        m_c.audioManager->setBufferHandler([recognizer](const AudioBuffer& buffer) {
-            recognizer->appendAudio(buffer);
-        });
+        m_c.audioManager->setBufferHandler(
+            [recognizer](const AudioBuffer& buffer) { recognizer->appendAudio(buffer); });
         m_c.speechRecognizer->setOnResult([self, mainQueue](const DictationResult& result) {
             mainQueue->post([self, result] {
                 if (self)
@@ -325,8 +324,9 @@ void DictationOrchestrator::finishCleanUp(std::shared_ptr<CleanUpJob> job, const
 {
     const QString streamed = job->accumulator->text();
     const QString& enhanced = result.text;
-    log("Quenda", QStringLiteral("Enhanced text: %1 (wasEnhanced: %2)")
-                      .arg(quoted(enhanced), result.wasEnhanced ? QStringLiteral("true") : QStringLiteral("false")));
+    log("Quenda",
+        QStringLiteral("Enhanced text: %1 (wasEnhanced: %2)")
+            .arg(quoted(enhanced), result.wasEnhanced ? QStringLiteral("true") : QStringLiteral("false")));
     log("Quenda", QStringLiteral("Streamed %1 chars, final %2 chars")
                       .arg(graphemes::count(streamed))
                       .arg(graphemes::count(enhanced)));
@@ -402,8 +402,8 @@ void DictationOrchestrator::refreshPermissionStatus()
     const bool posting = m_c.permissions->canPostEvents() || accessibility;
     const bool automation = m_c.defaults->boolForKey(automationGrantedKey);
     const bool changed = accessibility != m_accessibilityAccessGranted ||
-                         listening != m_eventListeningAccessGranted || posting != m_eventPostingAccessGranted ||
-                         automation != m_automationAccessGranted;
+                         listening != m_eventListeningAccessGranted ||
+                         posting != m_eventPostingAccessGranted || automation != m_automationAccessGranted;
     m_accessibilityAccessGranted = accessibility;
     m_eventListeningAccessGranted = listening;
     m_eventPostingAccessGranted = posting;
@@ -463,9 +463,10 @@ void DictationOrchestrator::requestAutomationAccess(bool showStatus)
             self->refreshPermissionStatus();
             if (showStatus)
                 self->setLastInsertionStatus(
-                    succeeded ? QStringLiteral("Quenda can now use System Events automation for paste fallback.")
-                              : QStringLiteral(
-                                    "Quenda still needs Automation access to System Events for paste fallback."));
+                    succeeded
+                        ? QStringLiteral("Quenda can now use System Events automation for paste fallback.")
+                        : QStringLiteral(
+                              "Quenda still needs Automation access to System Events for paste fallback."));
         });
     });
 }

@@ -66,7 +66,8 @@ public:
     static constexpr double reactivationPause = 0.1;
     static constexpr double postPasteDelay = 8.0;
     static inline const QString accessibilityPromptKey = QStringLiteral("permissions.prompted.accessibility");
-    static inline const QString inputMonitoringPromptKey = QStringLiteral("permissions.prompted.inputMonitoring");
+    static inline const QString inputMonitoringPromptKey =
+        QStringLiteral("permissions.prompted.inputMonitoring");
     static inline const QString automationGrantedKey =
         QStringLiteral("permissions.granted.automation.systemEvents");
 

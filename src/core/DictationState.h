@@ -32,8 +32,7 @@ private:
     DictationState(Kind kind, QString message)
         : m_kind(kind)
         , m_message(std::move(message))
-    {
-    }
+    {}
 
     Kind m_kind = Kind::Idle;
     QString m_message;

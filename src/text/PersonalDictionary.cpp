@@ -26,7 +26,8 @@ std::atomic<Scheduler*> g_sharedScheduler{nullptr};
 
 // Stored ids are the canonical 36-character hyphenated form; QUuid::fromString alone would also take
 // braced ids, and its null result cannot tell the nil UUID from garbage.
-std::optional<QUuid> parseStoredId(const QJsonValue& value) {
+std::optional<QUuid> parseStoredId(const QJsonValue& value)
+{
     if (!value.isString())
         return std::nullopt;
     const QString text = value.toString();
@@ -45,7 +46,8 @@ std::optional<QUuid> parseStoredId(const QJsonValue& value) {
 }
 
 // The whole list or nothing: one bad element means the stored value is not a list of entries.
-std::optional<QList<DictionaryEntry>> decodeEntries(const QByteArray& data) {
+std::optional<QList<DictionaryEntry>> decodeEntries(const QByteArray& data)
+{
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError || !document.isArray())
@@ -66,7 +68,8 @@ std::optional<QList<DictionaryEntry>> decodeEntries(const QByteArray& data) {
 }
 
 // JSON numbers are doubles; a count is only accepted when it is a whole number an int can hold.
-std::optional<QHash<QString, int>> decodeCounts(const QByteArray& data) {
+std::optional<QHash<QString, int>> decodeCounts(const QByteArray& data)
+{
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
@@ -86,7 +89,8 @@ std::optional<QHash<QString, int>> decodeCounts(const QByteArray& data) {
     return counts;
 }
 
-QString pairKey(const QString& misheard, const QString& correct) {
+QString pairKey(const QString& misheard, const QString& correct)
+{
     return misheard.toLower() + QLatin1Char('|') + correct;
 }
 
@@ -95,16 +99,19 @@ QString pairKey(const QString& misheard, const QString& correct) {
 PersonalDictionary::PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent)
     : QObject(parent)
     , m_defaults(defaults)
-    , m_mainQueue(mainQueue) {
+    , m_mainQueue(mainQueue)
+{
     // Counts are read when learning starts, not here, so edits from earlier runs are still picked up.
     loadEntries();
 }
 
-void PersonalDictionary::setSharedScheduler(Scheduler* mainQueue) {
+void PersonalDictionary::setSharedScheduler(Scheduler* mainQueue)
+{
     g_sharedScheduler.store(mainQueue);
 }
 
-PersonalDictionary& PersonalDictionary::shared() {
+PersonalDictionary& PersonalDictionary::shared()
+{
     // Never destroyed: the store lives until the process ends, past the application object.
     static PersonalDictionary* const instance = [] {
         Scheduler* queue = g_sharedScheduler.load();
@@ -118,7 +125,8 @@ PersonalDictionary& PersonalDictionary::shared() {
     return *instance;
 }
 
-void PersonalDictionary::addEntry(const QString& misheard, const QString& correct) {
+void PersonalDictionary::addEntry(const QString& misheard, const QString& correct)
+{
     if (misheard.isEmpty() || correct.isEmpty())
         return;
     m_entries.append(DictionaryEntry{QUuid::createUuid(), misheard.toLower(), correct});
@@ -126,7 +134,8 @@ void PersonalDictionary::addEntry(const QString& misheard, const QString& correc
     Q_EMIT entriesChanged();
 }
 
-void PersonalDictionary::removeEntry(const QUuid& id) {
+void PersonalDictionary::removeEntry(const QUuid& id)
+{
     const qsizetype removed =
         m_entries.removeIf([&](const DictionaryEntry& entry) { return entry.id == id; });
     saveEntries();
@@ -134,7 +143,8 @@ void PersonalDictionary::removeEntry(const QUuid& id) {
         Q_EMIT entriesChanged();
 }
 
-void PersonalDictionary::learnCorrections(const QString& inserted, const QString& edited) {
+void PersonalDictionary::learnCorrections(const QString& inserted, const QString& edited)
+{
     const QStringList insertedWords = graphemes::words(inserted.toLower());
     const QStringList editedWords = graphemes::words(edited);
     const QList<std::pair<QString, QString>> pairs = wordSubstitutions(insertedWords, editedWords);
@@ -170,7 +180,8 @@ void PersonalDictionary::learnCorrections(const QString& inserted, const QString
     saveCorrectionCounts();
 }
 
-QString PersonalDictionary::promptSection() const {
+QString PersonalDictionary::promptSection() const
+{
     if (m_entries.isEmpty())
         return QString();
     QStringList lines;
@@ -181,7 +192,8 @@ QString PersonalDictionary::promptSection() const {
            lines.join(QLatin1Char('\n'));
 }
 
-QList<QVariantMap> PersonalDictionary::requestDictionary() const {
+QList<QVariantMap> PersonalDictionary::requestDictionary() const
+{
     QList<QVariantMap> list;
     list.reserve(m_entries.size());
     for (const DictionaryEntry& entry : m_entries) {
@@ -192,7 +204,8 @@ QList<QVariantMap> PersonalDictionary::requestDictionary() const {
 }
 
 QList<std::pair<QString, QString>> PersonalDictionary::wordSubstitutions(const QStringList& inserted,
-                                                                         const QStringList& edited) {
+                                                                         const QStringList& edited)
+{
     const qsizetype n = inserted.size();
     const qsizetype m = edited.size();
     QList<std::pair<QString, QString>> pairs;
@@ -242,7 +255,8 @@ QList<std::pair<QString, QString>> PersonalDictionary::wordSubstitutions(const Q
     return pairs;
 }
 
-void PersonalDictionary::loadEntries() {
+void PersonalDictionary::loadEntries()
+{
     const std::optional<QByteArray> data = m_defaults.dataValue(storageKey);
     if (!data)
         return;
@@ -253,7 +267,8 @@ void PersonalDictionary::loadEntries() {
     Q_EMIT entriesChanged();
 }
 
-void PersonalDictionary::saveEntries() {
+void PersonalDictionary::saveEntries()
+{
     QJsonArray array;
     for (const DictionaryEntry& entry : m_entries) {
         QJsonObject object;
@@ -265,7 +280,8 @@ void PersonalDictionary::saveEntries() {
     m_defaults.setData(storageKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-void PersonalDictionary::loadCorrectionCounts() {
+void PersonalDictionary::loadCorrectionCounts()
+{
     const std::optional<QByteArray> data = m_defaults.dataValue(correctionCountsKey);
     if (!data)
         return;
@@ -273,7 +289,8 @@ void PersonalDictionary::loadCorrectionCounts() {
         m_correctionCounts = std::move(*decoded);
 }
 
-void PersonalDictionary::saveCorrectionCounts() {
+void PersonalDictionary::saveCorrectionCounts()
+{
     QJsonObject object;
     for (auto it = m_correctionCounts.cbegin(); it != m_correctionCounts.cend(); ++it)
         object.insert(it.key(), it.value());

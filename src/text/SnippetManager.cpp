@@ -16,7 +16,8 @@ namespace {
 
 // Stored ids are the canonical 36-character hyphenated form; QUuid::fromString alone would also take
 // braced ids, and its null result cannot tell the nil UUID from garbage.
-std::optional<QUuid> parseStoredId(const QJsonValue& value) {
+std::optional<QUuid> parseStoredId(const QJsonValue& value)
+{
     if (!value.isString())
         return std::nullopt;
     const QString text = value.toString();
@@ -35,7 +36,8 @@ std::optional<QUuid> parseStoredId(const QJsonValue& value) {
 }
 
 // The whole list or nothing: one bad element means the stored value is not a list of snippets.
-std::optional<QList<Snippet>> decodeSnippets(const QByteArray& data) {
+std::optional<QList<Snippet>> decodeSnippets(const QByteArray& data)
+{
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError || !document.isArray())
@@ -55,7 +57,8 @@ std::optional<QList<Snippet>> decodeSnippets(const QByteArray& data) {
     return snippets;
 }
 
-QByteArray encodeSnippets(const QList<Snippet>& snippets) {
+QByteArray encodeSnippets(const QList<Snippet>& snippets)
+{
     QJsonArray array;
     for (const Snippet& snippet : snippets) {
         QJsonObject object;
@@ -71,17 +74,20 @@ QByteArray encodeSnippets(const QList<Snippet>& snippets) {
 
 SnippetManager::SnippetManager(UserDefaults& defaults, QObject* parent)
     : QObject(parent)
-    , m_defaults(defaults) {
+    , m_defaults(defaults)
+{
     loadSnippets();
 }
 
-SnippetManager& SnippetManager::shared() {
+SnippetManager& SnippetManager::shared()
+{
     // Never destroyed: the store lives until the process ends, past the application object.
     static SnippetManager* const instance = new SnippetManager(UserDefaults::standard());
     return *instance;
 }
 
-void SnippetManager::addSnippet(const QString& trigger, const QString& expansion) {
+void SnippetManager::addSnippet(const QString& trigger, const QString& expansion)
+{
     if (trigger.isEmpty() || expansion.isEmpty())
         return;
     m_snippets.append(Snippet{QUuid::createUuid(), trigger.toLower(), expansion});
@@ -89,14 +95,16 @@ void SnippetManager::addSnippet(const QString& trigger, const QString& expansion
     Q_EMIT snippetsChanged();
 }
 
-void SnippetManager::removeSnippet(const QUuid& id) {
+void SnippetManager::removeSnippet(const QUuid& id)
+{
     const qsizetype removed = m_snippets.removeIf([&](const Snippet& snippet) { return snippet.id == id; });
     saveSnippets();
     if (removed > 0)
         Q_EMIT snippetsChanged();
 }
 
-std::pair<QString, bool> SnippetManager::expandSnippets(const QString& text) const {
+std::pair<QString, bool> SnippetManager::expandSnippets(const QString& text) const
+{
     if (m_snippets.isEmpty())
         return {text, false};
 
@@ -106,7 +114,7 @@ std::pair<QString, bool> SnippetManager::expandSnippets(const QString& text) con
     QString result = text;
     bool wasExpanded = false;
     for (const Snippet& snippet : m_snippets) {
-        if (!lowered.contains(snippet.trigger))
+        if (graphemes::indexOf(lowered, snippet.trigger) == -1)
             continue;
         const qsizetype at = graphemes::indexOf(result, snippet.trigger, 0, Qt::CaseInsensitive);
         if (at == -1)
@@ -119,7 +127,8 @@ std::pair<QString, bool> SnippetManager::expandSnippets(const QString& text) con
     return {result, wasExpanded};
 }
 
-void SnippetManager::loadSnippets() {
+void SnippetManager::loadSnippets()
+{
     const std::optional<QByteArray> data = m_defaults.dataValue(storageKey);
     if (!data)
         return;
@@ -130,7 +139,8 @@ void SnippetManager::loadSnippets() {
     Q_EMIT snippetsChanged();
 }
 
-void SnippetManager::saveSnippets() {
+void SnippetManager::saveSnippets()
+{
     m_defaults.setData(storageKey, encodeSnippets(m_snippets));
 }
 

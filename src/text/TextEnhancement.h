@@ -29,7 +29,8 @@ public:
     virtual void enhanceText(const QString& text, const std::optional<QString>& appBundleID,
                              TokenHandler onToken, Completion done) = 0;
     // Cleans a partial transcript up ahead of time; fire and forget.
-    virtual void speculativeEnhance(const QString& partialText, const std::optional<QString>& appBundleID) = 0;
+    virtual void speculativeEnhance(const QString& partialText,
+                                    const std::optional<QString>& appBundleID) = 0;
     virtual void clearSpeculativeCache() = 0;
 };
 

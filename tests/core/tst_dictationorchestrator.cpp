@@ -46,7 +46,8 @@ struct Rig {
     explicit Rig(bool configure = true)
     {
         inserter->target = InsertionTarget{QStringLiteral("org.example.editor"), 4242, nullptr};
-        workspace->front = RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
+        workspace->front =
+            RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
         if (configure)
             build();
     }
@@ -160,7 +161,8 @@ void TestDictationOrchestrator::newOrchestratorStartsIdleWithPlatformFlags()
 void TestDictationOrchestrator::configurePipelineWiresOnceAndRestartsTheListenerEveryTime()
 {
     Rig rig;
-    QCOMPARE(rig.hotkey->calls, (QStringList{QStringLiteral("load"), QStringLiteral("stop"), QStringLiteral("start")}));
+    QCOMPARE(rig.hotkey->calls,
+             (QStringList{QStringLiteral("load"), QStringLiteral("stop"), QStringLiteral("start")}));
     rig.o().configurePipeline();
     rig.o().configurePipeline();
     QCOMPARE(rig.hotkey->calls.count(QStringLiteral("load")), 1);
@@ -185,12 +187,12 @@ void TestDictationOrchestrator::launchPromptsRunOnceInOrderAtTheirDelays_data()
     const QString ax = QStringLiteral("promptAccessibility");
     const QString listen = QStringLiteral("requestListen");
     const QString probe = QStringLiteral("probeAutomation");
-    QTest::newRow("first launch, nothing granted") << false << false << QStringList{ax} << QStringList{listen}
-                                                   << QStringList{probe};
-    QTest::newRow("accessibility granted") << true << false << QStringList{listen} << QStringList{probe}
-                                           << QStringList{};
-    QTest::newRow("later launch after declining") << false << true << QStringList{probe} << QStringList{}
-                                                  << QStringList{};
+    QTest::newRow("first launch, nothing granted")
+        << false << false << QStringList{ax} << QStringList{listen} << QStringList{probe};
+    QTest::newRow("accessibility granted")
+        << true << false << QStringList{listen} << QStringList{probe} << QStringList{};
+    QTest::newRow("later launch after declining")
+        << false << true << QStringList{probe} << QStringList{} << QStringList{};
 }
 
 void TestDictationOrchestrator::launchPromptsRunOnceInOrderAtTheirDelays()
@@ -530,13 +532,14 @@ void TestDictationOrchestrator::speculativeCleanUpsAreSpacedHalfASecondApart()
         rig.clock.runUntilIdle();
     };
     partial(QStringLiteral("a"), 0);
-    partial(QStringLiteral("a b"), 0.4);  // too soon: skipped, not deferred
+    partial(QStringLiteral("a b"), 0.4);   // too soon: skipped, not deferred
     partial(QStringLiteral("a b c"), 0.1); // 0.5 s after the first
     partial(QStringLiteral("a b c d"), 0.49);
     QCOMPARE(rig.enhancer->speculative.size(), 2);
     QCOMPARE(rig.enhancer->speculative[0].first, QStringLiteral("a"));
     QCOMPARE(rig.enhancer->speculative[1].first, QStringLiteral("a b c"));
-    QCOMPARE(rig.enhancer->speculative[1].second, std::optional<QString>(QStringLiteral("org.example.editor")));
+    QCOMPARE(rig.enhancer->speculative[1].second,
+             std::optional<QString>(QStringLiteral("org.example.editor")));
 
     rig.hotkey->release();
     partial(QStringLiteral("after release"), 1); // not listening any more
@@ -566,7 +569,8 @@ void TestDictationOrchestrator::cleanUpStreamsPiecesAsKeystrokesAfterReactivatin
     rig.clock.advance(0.001);
     QCOMPARE(rig.enhancer->requests.size(), 1);
     QCOMPARE(rig.enhancer->requests.first().text, QStringLiteral("thanks Best, Ann"));
-    QCOMPARE(rig.enhancer->requests.first().appBundleID, std::optional<QString>(QStringLiteral("org.example.mail")));
+    QCOMPARE(rig.enhancer->requests.first().appBundleID,
+             std::optional<QString>(QStringLiteral("org.example.mail")));
     QCOMPARE(rig.logs.linesWith(QStringLiteral("[Quenda] ")).mid(0, 2),
              (QStringList{QStringLiteral("[Quenda] Raw transcript: \"thanks sig\""),
                           QStringLiteral("[Quenda] Snippet expanded: \"thanks Best, Ann\"")}));
@@ -593,17 +597,17 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     QTest::addColumn<QString>("recorded");
     QTest::addColumn<bool>("logged");
 
-    QTest::newRow("streamed and changed") << QStringList{QStringLiteral("Hello, "), QStringLiteral("world.")}
-                                          << QStringLiteral("Hello, world.") << true
-                                          << QStringLiteral("Hello, world.") << true;
+    QTest::newRow("streamed and changed")
+        << QStringList{QStringLiteral("Hello, "), QStringLiteral("world.")} << QStringLiteral("Hello, world.")
+        << true << QStringLiteral("Hello, world.") << true;
     QTest::newRow("recorded text is the stream, not the reply")
-        << QStringList{QStringLiteral("Hello "), QStringLiteral("world")} << QStringLiteral("Hello world!") << true
-        << QStringLiteral("Hello world") << true;
-    QTest::newRow("unchanged by the model") << QStringList{QStringLiteral("hello world")}
-                                            << QStringLiteral("hello world") << true
-                                            << QStringLiteral("hello world") << false;
-    QTest::newRow("model failed, raw text back") << QStringList{} << QStringLiteral("hello world") << false
-                                                 << QStringLiteral("hello world") << false;
+        << QStringList{QStringLiteral("Hello "), QStringLiteral("world")} << QStringLiteral("Hello world!")
+        << true << QStringLiteral("Hello world") << true;
+    QTest::newRow("unchanged by the model")
+        << QStringList{QStringLiteral("hello world")} << QStringLiteral("hello world") << true
+        << QStringLiteral("hello world") << false;
+    QTest::newRow("model failed, raw text back")
+        << QStringList{} << QStringLiteral("hello world") << false << QStringLiteral("hello world") << false;
 }
 
 void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPairs()
@@ -684,7 +688,8 @@ void TestDictationOrchestrator::piecesFromANetworkThreadAreTypedBeforeTheEnd()
     QStringList pieces;
     for (int i = 0; i < 200; ++i)
         pieces << QStringLiteral("w%1 ").arg(i);
-    rig.enhancer->answer(pieces, EnhancementResult{pieces.join(QString()).trimmed(), true, std::nullopt}, true);
+    rig.enhancer->answer(pieces, EnhancementResult{pieces.join(QString()).trimmed(), true, std::nullopt},
+                         true);
     rig.clock.runUntilIdle();
     QCOMPARE(rig.typer->chunks, pieces);
     QCOMPARE(rig.o().recentDictations().first().text, pieces.join(QString()));
@@ -753,7 +758,8 @@ void TestDictationOrchestrator::insertionStatusIsPublished()
     Rig rig;
     QSignalSpy spy(&rig.o(), &DictationOrchestrator::lastInsertionStatusChanged);
     rig.inserter->onStatus(QStringLiteral("Inserted into org.example.editor via Accessibility API."));
-    QCOMPARE(rig.o().lastInsertionStatus(), QStringLiteral("Inserted into org.example.editor via Accessibility API."));
+    QCOMPARE(rig.o().lastInsertionStatus(),
+             QStringLiteral("Inserted into org.example.editor via Accessibility API."));
     QCOMPARE(spy.count(), 1);
 }
 

@@ -46,11 +46,13 @@ class FakePill final : public PillPresenter {
 public:
     explicit FakePill(QStringList* journal)
         : m_journal(journal)
-    {
-    }
+    {}
     void show(const PillContent& content) override { record(QStringLiteral("show"), content); }
     void refresh(const PillContent& content) override { record(QStringLiteral("refresh"), content); }
-    void fadeOutAndHide(double seconds) override { m_journal->append(QStringLiteral("fade %1").arg(seconds)); }
+    void fadeOutAndHide(double seconds) override
+    {
+        m_journal->append(QStringLiteral("fade %1").arg(seconds));
+    }
 
     PillContent last;
 

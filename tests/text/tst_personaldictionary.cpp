@@ -41,7 +41,8 @@ private Q_SLOTS:
     void sharedUsesTheInstalledQueue();
 
 private:
-    QJsonObject storedCounts() const {
+    QJsonObject storedCounts() const
+    {
         return QJsonDocument::fromJson(
                    m_defaults->dataValue(PersonalDictionary::correctionCountsKey).value_or(""))
             .object();
@@ -55,13 +56,15 @@ private:
     QStringList m_logLines;
 };
 
-void TestPersonalDictionary::initTestCase() {
+void TestPersonalDictionary::initTestCase()
+{
     // shared() reads the user's own defaults: point them at a scratch directory.
     QVERIFY(m_home.isValid());
     qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
 }
 
-void TestPersonalDictionary::init() {
+void TestPersonalDictionary::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     m_defaults = std::make_unique<UserDefaults>(m_dir->filePath(QStringLiteral("defaults.conf")));
     m_queue = std::make_unique<VirtualScheduler>();
@@ -69,14 +72,16 @@ void TestPersonalDictionary::init() {
     Log::setSink([this](const QString& line) { m_logLines.append(line); });
 }
 
-void TestPersonalDictionary::cleanup() {
+void TestPersonalDictionary::cleanup()
+{
     Log::setSink({});
     m_queue.reset();
     m_defaults.reset();
     m_dir.reset();
 }
 
-void TestPersonalDictionary::wordSubstitutions_data() {
+void TestPersonalDictionary::wordSubstitutions_data()
+{
     QTest::addColumn<QString>("inserted");
     QTest::addColumn<QString>("edited");
     QTest::addColumn<QStringList>("pairs"); // "misheard|correct", as returned
@@ -106,7 +111,8 @@ void TestPersonalDictionary::wordSubstitutions_data() {
     QTest::newRow("nothing edited") << QString() << QStringLiteral("anything") << QStringList{};
 }
 
-void TestPersonalDictionary::wordSubstitutions() {
+void TestPersonalDictionary::wordSubstitutions()
+{
     QFETCH(QString, inserted);
     QFETCH(QString, edited);
     QStringList pairs;
@@ -116,7 +122,8 @@ void TestPersonalDictionary::wordSubstitutions() {
     QTEST(pairs, "pairs");
 }
 
-void TestPersonalDictionary::learnsOnSecondSighting() {
+void TestPersonalDictionary::learnsOnSecondSighting()
+{
     PersonalDictionary dictionary(*m_defaults, *m_queue);
     dictionary.addEntry(QStringLiteral("teh"), QStringLiteral("The")); // other case: does not cover teh → the
     QSignalSpy changed(&dictionary, &PersonalDictionary::entriesChanged);
@@ -152,7 +159,8 @@ void TestPersonalDictionary::learnsOnSecondSighting() {
     QVERIFY(dictionary.correctionCounts().isEmpty());
 }
 
-void TestPersonalDictionary::storedCountsAreReloaded_data() {
+void TestPersonalDictionary::storedCountsAreReloaded_data()
+{
     QTest::addColumn<QByteArray>("stored"); // written between the first and the second sighting
     QTest::addColumn<bool>("added");        // whether the second sighting adds the entry
 
@@ -164,7 +172,8 @@ void TestPersonalDictionary::storedCountsAreReloaded_data() {
     QTest::newRow("not JSON: memory kept") << QByteArray("{teh") << true;
 }
 
-void TestPersonalDictionary::storedCountsAreReloaded() {
+void TestPersonalDictionary::storedCountsAreReloaded()
+{
     QFETCH(QByteArray, stored);
     QFETCH(bool, added);
     PersonalDictionary dictionary(*m_defaults, *m_queue);
@@ -180,7 +189,8 @@ void TestPersonalDictionary::storedCountsAreReloaded() {
     }
 }
 
-void TestPersonalDictionary::learnedJobOutlivingTheStore() {
+void TestPersonalDictionary::learnedJobOutlivingTheStore()
+{
     auto dictionary = std::make_unique<PersonalDictionary>(*m_defaults, *m_queue);
     dictionary->learnCorrections(kInserted, kEdited);
     dictionary->learnCorrections(kInserted, kEdited);
@@ -189,7 +199,8 @@ void TestPersonalDictionary::learnedJobOutlivingTheStore() {
     QVERIFY(m_logLines.isEmpty());
 }
 
-void TestPersonalDictionary::entriesPromptAndRequest() {
+void TestPersonalDictionary::entriesPromptAndRequest()
+{
     PersonalDictionary dictionary(*m_defaults, *m_queue);
     QCOMPARE(dictionary.promptSection(), QString());
     QSignalSpy changed(&dictionary, &PersonalDictionary::entriesChanged);
@@ -218,7 +229,8 @@ void TestPersonalDictionary::entriesPromptAndRequest() {
     QCOMPARE(PersonalDictionary(*m_defaults, *m_queue).entries(), dictionary.entries());
 }
 
-void TestPersonalDictionary::corruptEntries_data() {
+void TestPersonalDictionary::corruptEntries_data()
+{
     QTest::addColumn<QByteArray>("stored");
 
     QTest::newRow("element without correct")
@@ -231,7 +243,8 @@ void TestPersonalDictionary::corruptEntries_data() {
     QTest::newRow("empty data") << QByteArray();
 }
 
-void TestPersonalDictionary::corruptEntries() {
+void TestPersonalDictionary::corruptEntries()
+{
     QFETCH(QByteArray, stored);
     PersonalDictionary existing(*m_defaults, *m_queue);
     existing.addEntry(QStringLiteral("teh"), QStringLiteral("the"));
@@ -243,7 +256,8 @@ void TestPersonalDictionary::corruptEntries() {
     QCOMPARE(existing.entries(), before);
 }
 
-void TestPersonalDictionary::sharedUsesTheInstalledQueue() {
+void TestPersonalDictionary::sharedUsesTheInstalledQueue()
+{
     PersonalDictionary::setSharedScheduler(&m_sharedQueue);
     PersonalDictionary& shared = PersonalDictionary::shared();
     QCOMPARE(&PersonalDictionary::shared(), &shared);

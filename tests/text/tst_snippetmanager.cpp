@@ -37,26 +37,30 @@ private:
     QStringList m_logLines;
 };
 
-void TestSnippetManager::initTestCase() {
+void TestSnippetManager::initTestCase()
+{
     // shared() reads the user's own defaults: point them at a scratch directory.
     QVERIFY(m_home.isValid());
     qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
 }
 
-void TestSnippetManager::init() {
+void TestSnippetManager::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     m_defaults = std::make_unique<UserDefaults>(m_dir->filePath(QStringLiteral("defaults.conf")));
     m_logLines.clear();
     Log::setSink([this](const QString& line) { m_logLines.append(line); });
 }
 
-void TestSnippetManager::cleanup() {
+void TestSnippetManager::cleanup()
+{
     Log::setSink({});
     m_defaults.reset();
     m_dir.reset();
 }
 
-void TestSnippetManager::expand_data() {
+void TestSnippetManager::expand_data()
+{
     QTest::addColumn<QStringList>("snippets"); // trigger, expansion, trigger, expansion...
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected");
@@ -83,9 +87,9 @@ void TestSnippetManager::expand_data() {
                                                         QStringLiteral("bar"), QStringLiteral("two")}
                                          << QStringLiteral("bar foo") << QStringLiteral("two one") << true;
     QTest::newRow("later trigger found inside earlier expansion")
-        << QStringList{QStringLiteral("foo"), QStringLiteral("bar baz"), QStringLiteral("baz"),
+        << QStringList{QStringLiteral("foo"), QStringLiteral("a baz"), QStringLiteral("baz"),
                        QStringLiteral("qux")}
-        << QStringLiteral("foo baz") << QStringLiteral("bar qux baz") << true;
+        << QStringLiteral("Foo baz") << QStringLiteral("a qux baz") << true;
     QTest::newRow("earlier expansion consumed later trigger")
         << QStringList{QStringLiteral("hello world"), QStringLiteral("hi"), QStringLiteral("world"),
                        QStringLiteral("earth")}
@@ -97,6 +101,11 @@ void TestSnippetManager::expand_data() {
     QTest::newRow("never splits a character") << QStringList{QStringLiteral("e"), QStringLiteral("E!")}
                                               << QString(QStringLiteral("caf") + decomposedE)
                                               << QString(QStringLiteral("caf") + decomposedE) << false;
+    QTest::newRow("split character in the input, whole one in an expansion")
+        << QStringList{QStringLiteral("foo"), QStringLiteral("e x"), QStringLiteral("e"),
+                       QStringLiteral("E!")}
+        << QString(QStringLiteral("foo caf") + decomposedE)
+        << QString(QStringLiteral("e x caf") + decomposedE) << true;
     QTest::newRow("matches the whole character")
         << QStringList{QStringLiteral("e"), QStringLiteral("E!")}
         << QString(QStringLiteral("caf") + decomposedE + QStringLiteral(" e"))
@@ -106,7 +115,8 @@ void TestSnippetManager::expand_data() {
     QTest::newRow("no snippets") << QStringList{} << QStringLiteral("brb") << QStringLiteral("brb") << false;
 }
 
-void TestSnippetManager::expand() {
+void TestSnippetManager::expand()
+{
     QFETCH(QStringList, snippets);
     QFETCH(QString, input);
     SnippetManager manager(*m_defaults);
@@ -118,7 +128,8 @@ void TestSnippetManager::expand() {
     QTEST(expanded, "expanded");
 }
 
-void TestSnippetManager::expansionLogLines() {
+void TestSnippetManager::expansionLogLines()
+{
     SnippetManager manager(*m_defaults);
     // One user-perceived character of four UTF-16 units: the quote is cut by characters, not units.
     const QString thumb = QStringLiteral("\U0001F44D\U0001F3FD");
@@ -132,7 +143,8 @@ void TestSnippetManager::expansionLogLines() {
                                           thumb.repeated(40) + QStringLiteral("...\"")}));
 }
 
-void TestSnippetManager::addRemoveAndPersist() {
+void TestSnippetManager::addRemoveAndPersist()
+{
     SnippetManager manager(*m_defaults);
     QSignalSpy changed(&manager, &SnippetManager::snippetsChanged);
     manager.addSnippet(QStringLiteral("BRB"), QStringLiteral("be right back"));
@@ -163,7 +175,8 @@ void TestSnippetManager::addRemoveAndPersist() {
     QCOMPARE(SnippetManager(*m_defaults).snippets(), QList<Snippet>{kept});
 }
 
-void TestSnippetManager::corruptStorage_data() {
+void TestSnippetManager::corruptStorage_data()
+{
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<int>("loaded"); // snippets a fresh store reads; -1: the stored value is ignored
 
@@ -176,6 +189,9 @@ void TestSnippetManager::corruptStorage_data() {
     QTest::newRow("braced id")
         << QByteArray(R"([{"id":"{6F9619FF-8B86-D011-B42D-00C04FC964FF}","trigger":"a","expansion":"b"}])")
         << -1;
+    QTest::newRow("id too short") << QByteArray(
+                                         R"([{"id":"6F9619FF-8B86-D011","trigger":"a","expansion":"b"}])")
+                                  << -1;
     QTest::newRow("id not hex")
         << QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FG","trigger":"a","expansion":"b"}])")
         << -1;
@@ -188,7 +204,8 @@ void TestSnippetManager::corruptStorage_data() {
         << 1;
 }
 
-void TestSnippetManager::corruptStorage() {
+void TestSnippetManager::corruptStorage()
+{
     QFETCH(QByteArray, stored);
     QFETCH(int, loaded);
     SnippetManager existing(*m_defaults);
@@ -209,7 +226,8 @@ void TestSnippetManager::corruptStorage() {
     }
 }
 
-void TestSnippetManager::sharedLoadsTheUsersStore() {
+void TestSnippetManager::sharedLoadsTheUsersStore()
+{
     SnippetManager seed(UserDefaults::standard());
     seed.addSnippet(QStringLiteral("brb"), QStringLiteral("be right back"));
 

@@ -1,0 +1,176 @@
+#include "app/CommandLine.h"
+#include "base/UserDefaults.h"
+#include "base/VirtualScheduler.h"
+#include "text/PersonalDictionary.h"
+#include "text/SnippetManager.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+
+namespace {
+
+// The command line over a temporary store, with its output captured.
+struct Cli {
+    QTemporaryDir dir;
+    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
+    VirtualScheduler clock;
+    SnippetManager snippets{defaults};
+    PersonalDictionary dictionary{defaults, clock};
+    QString out;
+    QString err;
+
+    int run(const QStringList& arguments)
+    {
+        out.clear();
+        err.clear();
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        CommandLine commandLine(defaults, snippets, dictionary, outStream, errStream);
+        return commandLine.run(arguments);
+    }
+};
+
+QStringList args(std::initializer_list<const char*> list)
+{
+    QStringList result;
+    for (const char* item : list)
+        result << QString::fromUtf8(item);
+    return result;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void badArgumentsPrintUsageAndExitWithTwo_data();
+    void badArgumentsPrintUsageAndExitWithTwo();
+    void snippetsRoundTripAndExpand();
+    void dictionaryAddListRemove();
+    void configStoresKnownKeysWithTheirTypes();
+    void realBinaryUsesTheUsersOwnStore();
+};
+
+void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("nothing") << QStringList{};
+    QTest::newRow("unknown command") << args({"dance"});
+    QTest::newRow("expand without text") << args({"expand"});
+    QTest::newRow("expand with two texts") << args({"expand", "a", "b"});
+    QTest::newRow("snippets add with one") << args({"snippets", "add", "sig"});
+    QTest::newRow("snippets add empty trigger") << args({"snippets", "add", "", "x"});
+    QTest::newRow("snippets unknown action") << args({"snippets", "rename"});
+    QTest::newRow("dictionary remove nothing") << args({"dictionary", "remove"});
+    QTest::newRow("config set bool word") << args({"config", "set", "devMode", "maybe"});
+    QTest::newRow("config set int word") << args({"config", "set", "hotkeyKeyCode", "space"});
+    QTest::newRow("config set bad type") << args({"config", "set", "k", "v", "--blob"});
+    QTest::newRow("config get without key") << args({"config", "get"});
+}
+
+void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo()
+{
+    QFETCH(QStringList, arguments);
+    Cli cli;
+    QCOMPARE(cli.run(arguments), 2);
+    QVERIFY(cli.err.startsWith(QStringLiteral("quenda: ")));
+    QVERIFY(cli.err.contains(QStringLiteral("usage: quenda")));
+    QVERIFY(cli.defaults.allKeys().isEmpty()); // nothing half-done
+}
+
+void TestCommandLine::snippetsRoundTripAndExpand()
+{
+    Cli cli;
+    QCOMPARE(cli.run(args({"snippets", "add", "My Address", "1 Main Street\\nSpringfield"})), 0);
+    QCOMPARE(cli.snippets.snippets().size(), 1);
+    QCOMPARE(cli.snippets.snippets().first().trigger, QStringLiteral("my address"));
+    QCOMPARE(cli.snippets.snippets().first().expansion, QStringLiteral("1 Main Street\nSpringfield"));
+
+    QCOMPARE(cli.run(args({"snippets", "list"})), 0);
+    const QStringList fields = cli.out.trimmed().split(QLatin1Char('\t'));
+    QCOMPARE(fields.size(), 3);
+    QCOMPARE(fields[1], QStringLiteral("my address"));
+    QCOMPARE(fields[2], QStringLiteral("1 Main Street\\nSpringfield"));
+
+    QCOMPARE(cli.run(args({"expand", "send it to MY ADDRESS."})), 0);
+    QVERIFY(cli.out.endsWith(QStringLiteral("send it to 1 Main Street\nSpringfield.\n")));
+
+    QCOMPARE(cli.run(args({"snippets", "remove", "nope"})), 1);
+    QCOMPARE(cli.run(QStringList{QStringLiteral("snippets"), QStringLiteral("remove"), fields[0]}), 0);
+    QVERIFY(cli.snippets.snippets().isEmpty());
+    // The removal reached the store: a fresh manager over it sees no snippets.
+    SnippetManager reread(cli.defaults);
+    QVERIFY(reread.snippets().isEmpty());
+}
+
+void TestCommandLine::dictionaryAddListRemove()
+{
+    Cli cli;
+    QCOMPARE(cli.run(args({"dictionary", "add", "Jason", "JSON"})), 0);
+    QCOMPARE(cli.run(args({"dictionary", "add", "jason", "Jason"})), 0);
+    QCOMPARE(cli.run(args({"dictionary", "add", "teh", "the"})), 0);
+    QCOMPARE(cli.run(args({"dictionary", "list"})), 0);
+    QCOMPARE(cli.out.count(QLatin1Char('\n')), 3);
+    QVERIFY(cli.out.contains(QStringLiteral("\tjason\tJSON\n")));
+    QCOMPARE(cli.run(args({"dictionary", "remove", "JASON"})), 0); // every entry for the word
+    QCOMPARE(cli.out, QStringLiteral("Removed 2 entries\n"));
+    QCOMPARE(cli.dictionary.entries().size(), 1);
+    QCOMPARE(cli.dictionary.entries().first().misheard, QStringLiteral("teh"));
+}
+
+void TestCommandLine::configStoresKnownKeysWithTheirTypes()
+{
+    Cli cli;
+    QCOMPARE(cli.run(args({"config", "get", "hotkeyKeyCode"})), 1);
+    QVERIFY(cli.err.contains(QStringLiteral("not set")));
+    QCOMPARE(cli.run(args({"config", "set", "hotkeyKeyCode", "49"})), 0);
+    QCOMPARE(cli.defaults.integerValue(QStringLiteral("hotkeyKeyCode")), std::optional<qint64>(49));
+    QCOMPARE(cli.run(args({"config", "set", "devMode", "YES"})), 0);
+    QCOMPARE(cli.defaults.boolValue(QStringLiteral("devMode")), std::optional<bool>(true));
+    QCOMPARE(cli.run(args({"config", "set", "speechEngine", "pocketsphinx"})), 0);
+    QCOMPARE(cli.run(args({"config", "set", "level", "0.5", "--float"})), 0);
+    QCOMPARE(cli.defaults.doubleValue(QStringLiteral("level")), std::optional<double>(0.5));
+
+    const char* blob =
+        R"([{"id":"0E6B7C52-8F5D-4A34-9C1B-3F1C2E4D5A6B","trigger":"brb","expansion":"be right back"}])";
+    QCOMPARE(cli.run(args({"config", "set", "snippets", blob})), 0);
+    SnippetManager reread(cli.defaults);
+    QCOMPARE(reread.snippets().size(), 1);
+    QCOMPARE(reread.snippets().first().expansion, QStringLiteral("be right back"));
+
+    QCOMPARE(cli.run(args({"config", "get", "speechEngine"})), 0);
+    QCOMPARE(cli.out, QStringLiteral("pocketsphinx\n"));
+    QCOMPARE(cli.run(args({"config", "list"})), 0);
+    QVERIFY(cli.out.contains(QStringLiteral("hotkeyKeyCode = 49\n")));
+    QCOMPARE(cli.run(args({"config", "unset", "speechEngine"})), 0);
+    QVERIFY(!cli.defaults.contains(QStringLiteral("speechEngine")));
+}
+
+void TestCommandLine::realBinaryUsesTheUsersOwnStore()
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    auto quenda = [&](const QStringList& arguments, QString* out = nullptr) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUENDA_BINARY), arguments);
+        [&] { QVERIFY(process.waitForFinished(30000)); }();
+        if (out)
+            *out = QString::fromUtf8(process.readAllStandardOutput());
+        return process.exitCode();
+    };
+    QCOMPARE(quenda({}), 2);
+    QCOMPARE(quenda(args({"snippets", "add", "brb", "be right back"})), 0);
+    QString out;
+    QCOMPARE(quenda(args({"expand", "BRB!"}), &out), 0);
+    QCOMPARE(out, QString::fromUtf8("[Snippets] Expanded \"brb\" → \"be right back...\"\nbe right back!\n"));
+    QVERIFY(QFile::exists(home.filePath(QStringLiteral("Quenda/Quenda.conf"))));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

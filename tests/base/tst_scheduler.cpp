@@ -1,0 +1,129 @@
+#include "base/QtScheduler.h"
+#include "base/VirtualScheduler.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <thread>
+
+using namespace quenda;
+
+class TestScheduler : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void virtualClockRunsTasksByDueTimeThenPostingOrder();
+    void tasksPostedByTasksRunInTheSameAdvanceWhenDue();
+    void cancelledTasksNeverRun();
+    void postsFromOtherThreadsArrive();
+    void qtSchedulerRunsPostsInOrderAndDelaysFromOtherThreads();
+    void timeHelpers();
+};
+
+void TestScheduler::virtualClockRunsTasksByDueTimeThenPostingOrder()
+{
+    VirtualScheduler clock;
+    const QDateTime start = clock.now();
+    QStringList order;
+    QList<double> seenAt;
+    auto note = [&](const QString& name) {
+        return [&, name] {
+            order << name;
+            seenAt << secondsBetween(start, clock.now());
+        };
+    };
+    clock.postAfter(0.6, note(QStringLiteral("timer")));
+    clock.post(note(QStringLiteral("first")));
+    clock.postAfter(0.1, note(QStringLiteral("pause")));
+    clock.post(note(QStringLiteral("second")));
+    QVERIFY(order.isEmpty()); // nothing runs until time is advanced
+    clock.advance(0.1);
+    QCOMPARE(order,
+             (QStringList{QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("pause")}));
+    QCOMPARE(clock.pendingCount(), 1);
+    clock.advance(0.499);
+    QCOMPARE(order.size(), 3);
+    clock.advance(0.001);
+    QCOMPARE(order.last(), QStringLiteral("timer"));
+    QCOMPARE(seenAt, (QList<double>{0, 0, 0.1, 0.6}));
+    QCOMPARE(secondsBetween(start, clock.now()), 0.6);
+}
+
+void TestScheduler::tasksPostedByTasksRunInTheSameAdvanceWhenDue()
+{
+    VirtualScheduler clock;
+    QStringList order;
+    clock.post([&] {
+        order << QStringLiteral("a");
+        clock.post([&] { order << QStringLiteral("b"); });
+        clock.postAfter(1.0, [&] { order << QStringLiteral("c"); });
+    });
+    clock.runUntilIdle();
+    QCOMPARE(order, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    clock.advance(5);
+    QCOMPARE(order.last(), QStringLiteral("c"));
+}
+
+void TestScheduler::cancelledTasksNeverRun()
+{
+    VirtualScheduler clock;
+    bool ran = false;
+    TaskHandle handle = clock.postAfter(1, [&] { ran = true; });
+    QVERIFY(handle.isValid() && !handle.isCancelled());
+    TaskHandle copy = handle;
+    copy.cancel();
+    QVERIFY(handle.isCancelled());
+    clock.advance(2);
+    QVERIFY(!ran);
+    TaskHandle().cancel(); // an empty handle is harmless
+}
+
+void TestScheduler::postsFromOtherThreadsArrive()
+{
+    VirtualScheduler clock;
+    std::atomic_int count = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i)
+                clock.post([&] { ++count; });
+        });
+    for (auto& thread : threads)
+        thread.join();
+    clock.runUntilIdle();
+    QCOMPARE(count.load(), 2000);
+}
+
+void TestScheduler::qtSchedulerRunsPostsInOrderAndDelaysFromOtherThreads()
+{
+    QtScheduler mainQueue;
+    QStringList order;
+    Qt::HANDLE mainThread = QThread::currentThreadId();
+    bool delayedOnMain = false;
+    bool cancelledRan = false;
+    mainQueue.post([&] { order << QStringLiteral("1"); });
+    mainQueue.post([&] { order << QStringLiteral("2"); });
+    mainQueue.postAfter(10, [&] { cancelledRan = true; }).cancel();
+    std::thread([&] {
+        mainQueue.postAfter(0.02, [&] {
+            delayedOnMain = QThread::currentThreadId() == mainThread;
+            order << QStringLiteral("delayed");
+        });
+    }).join();
+    QTRY_COMPARE(order, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("delayed")}));
+    QVERIFY(delayedOnMain);
+    QVERIFY(!cancelledRan);
+    QVERIFY(qAbs(secondsBetween(mainQueue.now(), QDateTime::currentDateTimeUtc())) < 5);
+}
+
+void TestScheduler::timeHelpers()
+{
+    const QDateTime t = QDateTime(QDate(2026, 12, 6), QTime(11, 44, 48, 731), Qt::UTC);
+    QCOMPARE(iso8601(t), QStringLiteral("2026-12-06T11:44:48Z"));
+    QCOMPARE(iso8601(t.toOffsetFromUtc(3600)), QStringLiteral("2026-12-06T11:44:48Z"));
+    QVERIFY(secondsBetween(distantPast(), t) > 60.0 * 60 * 24 * 365 * 2000);
+}
+
+QTEST_GUILESS_MAIN(TestScheduler)
+#include "tst_scheduler.moc"

@@ -1,0 +1,103 @@
+#include "text/Graphemes.h"
+
+#include <QTest>
+
+using namespace quenda;
+
+// Characters made of several UTF-16 units: a surrogate pair, a skin-tone modifier, a ZWJ family, a flag,
+// and a letter with a combining accent.
+namespace {
+const QString kFamily = QStringLiteral("👩‍👩‍👧");
+const QString kWave = QStringLiteral("👋🏽");
+const QString kFlag = QStringLiteral("🇩🇪");
+const QString kAccent = QStringLiteral("e\u0301");
+} // namespace
+
+class TestGraphemes : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void countsUserPerceivedCharacters_data();
+    void countsUserPerceivedCharacters();
+    void prefixesAndSlicesNeverSplitACharacter();
+    void indexConversionsRejectPositionsInsideACharacter();
+    void searchMatchesOnlyWholeCharacters();
+    void wordsSplitAtSpacesOnly();
+};
+
+void TestGraphemes::countsUserPerceivedCharacters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("characters");
+    QTest::newRow("empty") << QString() << 0;
+    QTest::newRow("ascii") << QStringLiteral("hello") << 5;
+    QTest::newRow("family") << kFamily << 1;
+    QTest::newRow("wave") << kWave << 1;
+    QTest::newRow("flag") << kFlag << 1;
+    QTest::newRow("combining accent") << kAccent << 1;
+    QTest::newRow("crlf") << QStringLiteral("a\r\nb") << 3;
+    QTest::newRow("mixed") << QStringLiteral("hi ") + kFamily + kAccent + QStringLiteral("!") << 6;
+}
+
+void TestGraphemes::countsUserPerceivedCharacters()
+{
+    QFETCH(QString, text);
+    QFETCH(int, characters);
+    QCOMPARE(graphemes::count(text), characters);
+    QCOMPARE(graphemes::split(text).size(), characters);
+    QCOMPARE(graphemes::split(text).join(QString()), text);
+}
+
+void TestGraphemes::prefixesAndSlicesNeverSplitACharacter()
+{
+    const QString text = QStringLiteral("ab") + kWave + QStringLiteral("cd") + kFlag;
+    QCOMPARE(graphemes::prefix(text, 3), QStringLiteral("ab") + kWave);
+    QCOMPARE(graphemes::prefix(text, 99), text);
+    QCOMPARE(graphemes::prefix(text, 0), QString());
+    QCOMPARE(graphemes::dropPrefix(text, 3), QStringLiteral("cd") + kFlag);
+    QCOMPARE(graphemes::dropPrefix(text, 99), QString());
+    QCOMPARE(graphemes::mid(text, 2, 2), kWave + QStringLiteral("c"));
+    QCOMPARE(graphemes::clip(kFamily + QStringLiteral("xyz"), 1), kFamily + QStringLiteral("..."));
+    QCOMPARE(graphemes::clip(QStringLiteral("ab"), 40), QStringLiteral("ab..."));
+}
+
+void TestGraphemes::indexConversionsRejectPositionsInsideACharacter()
+{
+    const QString text = QStringLiteral("a") + kWave + QStringLiteral("b"); // UTF-16: a, 4 units, b
+    QCOMPARE(text.size(), 6);
+    QCOMPARE(graphemes::toUtf16Index(text, 1), 1);
+    QCOMPARE(graphemes::toUtf16Index(text, 2), 5);
+    QCOMPARE(graphemes::toUtf16Index(text, 10), 6);
+    QCOMPARE(graphemes::fromUtf16Index(text, 0), std::optional<qsizetype>(0));
+    QCOMPARE(graphemes::fromUtf16Index(text, 5), std::optional<qsizetype>(2));
+    QCOMPARE(graphemes::fromUtf16Index(text, 6), std::optional<qsizetype>(3));
+    for (int inside : {2, 3, 4}) {
+        QVERIFY(!graphemes::fromUtf16Index(text, inside));
+        QVERIFY(!graphemes::isBoundary(text, inside));
+    }
+    QVERIFY(!graphemes::fromUtf16Index(text, 7));
+    QVERIFY(!graphemes::fromUtf16Index(text, -1));
+    QVERIFY(graphemes::isBoundary(text, 0) && graphemes::isBoundary(text, 6));
+}
+
+void TestGraphemes::searchMatchesOnlyWholeCharacters()
+{
+    // "e" is inside the accented letter and must not match there; the plain "e" later does.
+    const QString text = QStringLiteral("caf") + kAccent + QStringLiteral(" e");
+    QCOMPARE(graphemes::indexOf(text, QStringLiteral("e")), text.size() - 1);
+    QCOMPARE(
+        graphemes::indexOf(QStringLiteral("Design Review"), QStringLiteral("SIG"), 0, Qt::CaseInsensitive),
+        2);
+    QCOMPARE(graphemes::indexOf(kWave, QStringLiteral("👋")), -1); // the wave without its skin tone
+    QCOMPARE(graphemes::indexOf(QStringLiteral("abc"), QString()), -1);
+}
+
+void TestGraphemes::wordsSplitAtSpacesOnly()
+{
+    QCOMPARE(graphemes::words(QStringLiteral("  i think\tteh  answer\nis ")),
+             (QStringList{QStringLiteral("i"), QStringLiteral("think\tteh"), QStringLiteral("answer\nis")}));
+    QVERIFY(graphemes::words(QStringLiteral("   ")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestGraphemes)
+#include "tst_graphemes.moc"
