@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "base/UserDefaults.h"
+#include "base/Uuid.h"
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
 
@@ -66,13 +67,12 @@ QString oneLine(QString text)
 
 QString idText(const QUuid& id)
 {
-    return id.toString(QUuid::WithoutBraces).toUpper();
+    return canonicalUuidString(id);
 }
 
 std::optional<QUuid> parseId(const QString& text)
 {
-    const QUuid id = QUuid::fromString(text);
-    return id.isNull() ? std::nullopt : std::optional<QUuid>(id);
+    return parseCanonicalUuid(text);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "base/QtScheduler.h"
 #include "base/Scheduler.h"
 #include "base/UserDefaults.h"
+#include "base/Uuid.h"
 #include "text/Graphemes.h"
 
 #include <QJsonArray>
@@ -24,25 +25,9 @@ namespace {
 
 std::atomic<Scheduler*> g_sharedScheduler{nullptr};
 
-// Stored ids are the canonical 36-character hyphenated form; QUuid::fromString alone would also take
-// braced ids, and its null result cannot tell the nil UUID from garbage.
 std::optional<QUuid> parseStoredId(const QJsonValue& value)
 {
-    if (!value.isString())
-        return std::nullopt;
-    const QString text = value.toString();
-    if (text.size() != 36)
-        return std::nullopt;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        const bool hyphenSlot = i == 8 || i == 13 || i == 18 || i == 23;
-        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-                         (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
-                         (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
-        if (hyphenSlot ? c != QLatin1Char('-') : !hex)
-            return std::nullopt;
-    }
-    return QUuid::fromString(text);
+    return value.isString() ? parseCanonicalUuid(value.toString()) : std::nullopt;
 }
 
 // The whole list or nothing: one bad element means the stored value is not a list of entries.
@@ -272,7 +257,7 @@ void PersonalDictionary::saveEntries()
     QJsonArray array;
     for (const DictionaryEntry& entry : m_entries) {
         QJsonObject object;
-        object.insert(QLatin1String("id"), entry.id.toString(QUuid::WithoutBraces).toUpper());
+        object.insert(QLatin1String("id"), canonicalUuidString(entry.id));
         object.insert(QLatin1String("misheard"), entry.misheard);
         object.insert(QLatin1String("correct"), entry.correct);
         array.append(object);

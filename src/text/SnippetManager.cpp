@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/UserDefaults.h"
+#include "base/Uuid.h"
 #include "text/Graphemes.h"
 
 #include <QJsonArray>
@@ -14,25 +15,9 @@ namespace quenda {
 
 namespace {
 
-// Stored ids are the canonical 36-character hyphenated form; QUuid::fromString alone would also take
-// braced ids, and its null result cannot tell the nil UUID from garbage.
 std::optional<QUuid> parseStoredId(const QJsonValue& value)
 {
-    if (!value.isString())
-        return std::nullopt;
-    const QString text = value.toString();
-    if (text.size() != 36)
-        return std::nullopt;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        const bool hyphenSlot = i == 8 || i == 13 || i == 18 || i == 23;
-        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-                         (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
-                         (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
-        if (hyphenSlot ? c != QLatin1Char('-') : !hex)
-            return std::nullopt;
-    }
-    return QUuid::fromString(text);
+    return value.isString() ? parseCanonicalUuid(value.toString()) : std::nullopt;
 }
 
 // The whole list or nothing: one bad element means the stored value is not a list of snippets.
@@ -62,7 +47,7 @@ QByteArray encodeSnippets(const QList<Snippet>& snippets)
     QJsonArray array;
     for (const Snippet& snippet : snippets) {
         QJsonObject object;
-        object.insert(QLatin1String("id"), snippet.id.toString(QUuid::WithoutBraces).toUpper());
+        object.insert(QLatin1String("id"), canonicalUuidString(snippet.id));
         object.insert(QLatin1String("trigger"), snippet.trigger);
         object.insert(QLatin1String("expansion"), snippet.expansion);
         array.append(object);
