@@ -1,0 +1,1 @@
+# Sources of the capture adapters: target_sources(quenda_platform PRIVATE ...)

@@ -1,0 +1,1 @@
+# Sources of the insertion adapters: target_sources(quenda_platform PRIVATE ...)

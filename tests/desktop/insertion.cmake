@@ -1,0 +1,1 @@
+# quenda_add_desktop_test(...) registrations for the insertion adapters
