@@ -7,6 +7,8 @@
 
 #include <QUuid>
 
+#include <algorithm>
+
 #include <optional>
 
 namespace quenda {
@@ -86,25 +88,36 @@ CommandLine::CommandLine(UserDefaults& defaults, SnippetManager& snippets, Perso
     , m_err(err)
 {}
 
-QString CommandLine::usage()
+void CommandLine::addCommand(const QString& name, const QString& usageLines, Handler handler)
 {
+    m_extensions.append(Extension{name, usageLines, std::move(handler)});
+}
+
+QString CommandLine::usage() const
+{
+    QString extra;
+    for (const Extension& extension : m_extensions)
+        extra += extension.usageLines;
     return QStringLiteral(
-        "usage: quenda COMMAND [ARGUMENTS]\n"
-        "\n"
-        "  expand TEXT                         expand the snippets in TEXT and print the result\n"
-        "  snippets list                       list snippets: ID, trigger, expansion (tab-separated)\n"
-        "  snippets add TRIGGER EXPANSION      add a snippet (\\n in EXPANSION is a line break)\n"
-        "  snippets remove ID|TRIGGER          remove a snippet by its ID or every snippet with that "
-        "trigger\n"
-        "  dictionary list                     list dictionary entries: ID, misheard, correct\n"
-        "  dictionary add MISHEARD CORRECT     add a word correction\n"
-        "  dictionary remove ID|MISHEARD       remove an entry by its ID or every entry for that word\n"
-        "  config list                         list the stored settings\n"
-        "  config get KEY                      print one setting\n"
-        "  config set KEY VALUE [TYPE]         store a setting; TYPE is --string, --bool, --int, --float\n"
-        "                                      or --data (known keys take their own type by default)\n"
-        "  config unset KEY                    remove a setting\n"
-        "  help                                show this text\n");
+               "usage: quenda COMMAND [ARGUMENTS]\n"
+               "\n"
+               "  expand TEXT                         expand the snippets in TEXT and print the result\n"
+               "  snippets list                       list snippets: ID, trigger, expansion (tab-separated)\n"
+               "  snippets add TRIGGER EXPANSION      add a snippet (\\n in EXPANSION is a line break)\n"
+               "  snippets remove ID|TRIGGER          remove a snippet by its ID or every snippet with that "
+               "trigger\n"
+               "  dictionary list                     list dictionary entries: ID, misheard, correct\n"
+               "  dictionary add MISHEARD CORRECT     add a word correction\n"
+               "  dictionary remove ID|MISHEARD       remove an entry by its ID or every entry for that "
+               "word\n"
+               "  config list                         list the stored settings\n"
+               "  config get KEY                      print one setting\n"
+               "  config set KEY VALUE [TYPE]         store a setting; TYPE is --string, --bool, --int, "
+               "--float\n"
+               "                                      or --data (known keys take their own type by default)\n"
+               "  config unset KEY                    remove a setting\n"
+               "  help                                show this text\n") +
+           extra;
 }
 
 int CommandLine::usageError(const QString& problem)
@@ -144,7 +157,11 @@ int CommandLine::run(const QStringList& arguments)
     } else if (command == QLatin1String("config")) {
         status = runConfig(rest);
     } else {
-        return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+        const auto extension = std::find_if(m_extensions.cbegin(), m_extensions.cend(),
+                                            [&](const Extension& e) { return e.name == command; });
+        if (extension == m_extensions.cend())
+            return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+        status = extension->handler(rest);
     }
     m_out.flush();
     return status;

@@ -52,6 +52,7 @@ private Q_SLOTS:
     void snippetsRoundTripAndExpand();
     void dictionaryAddListRemove();
     void configStoresKnownKeysWithTheirTypes();
+    void furtherCommandsJoinTheUsageAndGetTheirArguments();
     void realBinaryUsesTheUsersOwnStore();
 };
 
@@ -148,6 +149,30 @@ void TestCommandLine::configStoresKnownKeysWithTheirTypes()
     QVERIFY(cli.out.contains(QStringLiteral("hotkeyKeyCode = 49\n")));
     QCOMPARE(cli.run(args({"config", "unset", "speechEngine"})), 0);
     QVERIFY(!cli.defaults.contains(QStringLiteral("speechEngine")));
+}
+
+void TestCommandLine::furtherCommandsJoinTheUsageAndGetTheirArguments()
+{
+    Cli cli;
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    CommandLine commandLine(cli.defaults, cli.snippets, cli.dictionary, outStream, errStream);
+    QStringList seen;
+    commandLine.addCommand(QStringLiteral("shout"), QStringLiteral("  shout TEXT     say it loudly\n"),
+                           [&](const QStringList& arguments) {
+                               seen = arguments;
+                               if (arguments.size() != 1)
+                                   return commandLine.usageError(QStringLiteral("shout takes one TEXT"));
+                               commandLine.out() << arguments.first().toUpper() << '\n';
+                               return 0;
+                           });
+    QCOMPARE(commandLine.run(args({"shout", "hey"})), 0);
+    QCOMPARE(seen, args({"hey"}));
+    QCOMPARE(out, QStringLiteral("HEY\n"));
+    QCOMPARE(commandLine.run(args({"shout"})), 2);
+    QVERIFY(err.contains(QStringLiteral("shout TEXT     say it loudly")));
 }
 
 void TestCommandLine::realBinaryUsesTheUsersOwnStore()
