@@ -42,6 +42,9 @@ DictationOrchestrator::DictationOrchestrator(DictationCollaborators collaborator
     , m_c(std::move(collaborators))
     , m_mainQueue(*m_c.mainQueue)
 {
+    Q_ASSERT(m_c.defaults && m_c.snippets && m_c.trainingLog && m_c.audioManager && m_c.speechRecognizer &&
+             m_c.hotkeyManager && m_c.textInserter && m_c.textEnhancer && m_c.postPasteCapture &&
+             m_c.workspace && m_c.keyTyper && m_c.microphone && m_c.permissions && m_c.makePill);
     m_accessibilityAccessGranted = m_c.permissions->isAccessibilityTrusted();
     m_eventListeningAccessGranted = m_c.permissions->canListenToEvents();
     m_eventPostingAccessGranted = m_c.permissions->canPostEvents();
