@@ -238,6 +238,8 @@ void TestQuendaAPIClient::streamedEnhanceWithoutDoneAndWithErrors()
     refused.status = 429;
     rig.server.enqueue(refused);
     FakeReply broken = FakeReply::events({wire::backendToken(QStringLiteral("a")) + "\n\n", "data: {\"tok"});
+    broken.framing = FakeReply::Framing::ContentLength; // announces more than it sends
+    broken.headers.append(std::pair<QByteArray, QByteArray>("Content-Length", "4096"));
     broken.ending = FakeReply::Ending::Disconnect;
     rig.server.enqueue(broken);
 
