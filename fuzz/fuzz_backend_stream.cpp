@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QList<QByteArray> reads = fuzz::readsOf(bytes);
     if (tokensOf(reads) != tokensOf({reads.isEmpty() ? QByteArray() : bytes.mid(1)}))
         std::abort();
-    const auto reply = QuendaAPIClient::parseEnhanceReply(QStringLiteral("transcript"), HttpResponse{200, bytes});
+    const auto reply =
+        QuendaAPIClient::parseEnhanceReply(QStringLiteral("transcript"), HttpResponse{200, bytes});
     if (reply.ok() && reply.value().text.isNull())
         std::abort();
     return 0;

@@ -44,8 +44,8 @@ int runClean(CommandLine& cli, Scheduler& mainQueue, const QStringList& args)
         std::fflush(stderr);
     });
 
-    TextEnhancer enhancer(mainQueue, QuendaAPIClient::shared(), KeychainStore::shared(), UserDefaults::standard(),
-                          PersonalDictionary::shared());
+    TextEnhancer enhancer(mainQueue, QuendaAPIClient::shared(), KeychainStore::shared(),
+                          UserDefaults::standard(), PersonalDictionary::shared());
     if (!enhancer.isCleanUpAvailable())
         return cli.failure(QStringLiteral("no clean-up route: sign in, or store a Groq key "
                                           "(quenda config set groq_api_key KEY)"));
@@ -90,9 +90,10 @@ void addCleanCommand(CommandLine& commandLine, Scheduler& mainQueue)
     CommandLine* cli = &commandLine;
     commandLine.addCommand(
         QStringLiteral("clean"),
-        QStringLiteral("  clean TEXT [--app ID]               clean TEXT up with the language model (backend or Groq)\n"
-                       "                                      as if dictated into app ID; prints the pieces as\n"
-                       "                                      they stream in, then the result\n"),
+        QStringLiteral(
+            "  clean TEXT [--app ID]               clean TEXT up with the language model (backend or Groq)\n"
+            "                                      as if dictated into app ID; prints the pieces as\n"
+            "                                      they stream in, then the result\n"),
         [cli, &mainQueue](const QStringList& args) { return runClean(*cli, mainQueue, args); });
 }
 

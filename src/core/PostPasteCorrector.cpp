@@ -73,7 +73,8 @@ double PostPasteCorrector::textSimilarity(const QString& a, const QString& b)
     return similarity(characters(a), characters(b));
 }
 
-std::optional<QString> PostPasteCorrector::findInsertedRegion(const QString& inserted, const QString& fieldText)
+std::optional<QString> PostPasteCorrector::findInsertedRegion(const QString& inserted,
+                                                              const QString& fieldText)
 {
     const QStringList needle = characters(inserted);
     const QStringList field = graphemes::split(fieldText);
@@ -112,16 +113,18 @@ void PostPasteCorrector::capturePostPasteCorrection(const PostPasteRecord& recor
     postPasteLog(QStringLiteral("Attempting read-back after 8s delay..."));
     const std::optional<QString> value = m_reader.readFocusedValue(record.target);
     if (!value) {
-        postPasteLog(QString::fromUtf8("Read-back failed \u2014 app doesn't support AX value reading (target: ") +
-                     (record.target ? record.target->bundleID : QStringLiteral("nil")) +
-                     QStringLiteral("). Skipping for this app."));
+        postPasteLog(
+            QString::fromUtf8("Read-back failed \u2014 app doesn't support AX value reading (target: ") +
+            (record.target ? record.target->bundleID : QStringLiteral("nil")) +
+            QStringLiteral("). Skipping for this app."));
         return;
     }
     postPasteLog(QStringLiteral("Read back: ") + quoted(graphemes::clip(*value, 80)) +
                  QStringLiteral(" (%1 chars)").arg(graphemes::count(*value)));
 
     const QString inserted = record.insertedText;
-    if (value->normalized(QString::NormalizationForm_C).contains(inserted.normalized(QString::NormalizationForm_C))) {
+    if (value->normalized(QString::NormalizationForm_C)
+            .contains(inserted.normalized(QString::NormalizationForm_C))) {
         postPasteLog(QStringLiteral("No edits detected"));
         return;
     }

@@ -49,7 +49,8 @@ SecretStore::ReadResult FileSecretStore::read(const QString& service, const QStr
     return {Status::Ok, value.toString()};
 }
 
-SecretStore::Status FileSecretStore::write(const QString& service, const QString& account, const QString& value)
+SecretStore::Status FileSecretStore::write(const QString& service, const QString& account,
+                                           const QString& value)
 {
     QMutexLocker locker(&m_mutex);
     QJsonObject all = load(m_filePath);

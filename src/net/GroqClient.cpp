@@ -46,7 +46,8 @@ GroqClient::Config GroqClient::configFromDefaults(const UserDefaults& defaults)
     Config config;
     if (const std::optional<QString> text = defaults.stringValue(urlKey)) {
         const QUrl url(text->trimmed(), QUrl::StrictMode);
-        if (url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) &&
+        if (url.isValid() &&
+            (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) &&
             !url.host().isEmpty())
             config.url = url;
     }
@@ -83,7 +84,8 @@ HttpRequest GroqClient::makeRequest(QByteArray body) const
     HttpRequest request;
     request.method = "POST";
     request.url = m_config.url;
-    request.headers = {{"Authorization", "Bearer " + m_apiKey.toUtf8()}, {"Content-Type", "application/json"}};
+    request.headers = {{"Authorization", "Bearer " + m_apiKey.toUtf8()},
+                       {"Content-Type", "application/json"}};
     request.body = std::move(body);
     return request;
 }

@@ -53,8 +53,9 @@ public:
                                  double temperature, TextCompletion done) const;
     // Each content piece goes to onToken (network thread) as its line arrives; the result is the pieces
     // together, trimmed. Errors: apiError (status, "Stream failed"), transport.
-    RequestHandle streamChatCompletion(const QList<ChatMessage>& messages, const QString& model, int maxTokens,
-                                       double temperature, TokenHandler onToken, TextCompletion done) const;
+    RequestHandle streamChatCompletion(const QList<ChatMessage>& messages, const QString& model,
+                                       int maxTokens, double temperature, TokenHandler onToken,
+                                       TextCompletion done) const;
 
     // The wire format, exposed for tests and fuzzing.
     static QByteArray requestBody(const QList<ChatMessage>& messages, const QString& model, int maxTokens,

@@ -26,7 +26,8 @@ void KeychainStore::setSharedSecretStore(SecretStore* system)
 KeychainStore& KeychainStore::shared()
 {
     // Never destroyed: the store lives until the process ends.
-    static KeychainStore* const instance = new KeychainStore(g_sharedSecretStore.load(), defaultFallbackFilePath());
+    static KeychainStore* const instance =
+        new KeychainStore(g_sharedSecretStore.load(), defaultFallbackFilePath());
     return *instance;
 }
 

@@ -31,12 +31,13 @@ void apiLog(const QString& message)
 
 } // namespace
 
-QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, PersonalDictionary& dictionary)
+QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain,
+                                 PersonalDictionary& dictionary)
     : QuendaAPIClient(defaults, keychain, dictionary, Config())
 {}
 
-QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, PersonalDictionary& dictionary,
-                                 Config config)
+QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain,
+                                 PersonalDictionary& dictionary, Config config)
     : m_defaults(defaults)
     , m_keychain(keychain)
     , m_dictionary(dictionary)
@@ -122,11 +123,13 @@ HttpRequest QuendaAPIClient::makeRequest(const QByteArray& method, const QString
     request.method = method;
     request.url = endpoint(component);
     if (authorized)
-        request.headers.append(std::pair<QByteArray, QByteArray>("Authorization", "Bearer " + authToken().value_or(QString()).toUtf8()));
+        request.headers.append(std::pair<QByteArray, QByteArray>(
+            "Authorization", "Bearer " + authToken().value_or(QString()).toUtf8()));
     if (body)
         request.headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "application/json"));
     if (versioned)
-        request.headers.append(std::pair<QByteArray, QByteArray>("X-Quenda-Version", appVersionString().toUtf8()));
+        request.headers.append(
+            std::pair<QByteArray, QByteArray>("X-Quenda-Version", appVersionString().toUtf8()));
     request.body = std::move(body);
     return request;
 }
@@ -248,16 +251,18 @@ RequestHandle QuendaAPIClient::enhance(const QString& transcript, const std::opt
     }
     HttpRequest request = makeRequest("POST", QStringLiteral("enhance"), true,
                                       enhanceBody(transcript, appBundleId, speculative, false), true);
-    return m_session->send(std::move(request), [transcript, done = std::move(done)](Result<HttpResponse> result) {
-        if (!result.ok())
-            done(result.error());
-        else
-            done(parseEnhanceReply(transcript, result.value()));
-    });
+    return m_session->send(std::move(request),
+                           [transcript, done = std::move(done)](Result<HttpResponse> result) {
+                               if (!result.ok())
+                                   done(result.error());
+                               else
+                                   done(parseEnhanceReply(transcript, result.value()));
+                           });
 }
 
 RequestHandle QuendaAPIClient::enhanceStreaming(const QString& transcript,
-                                                const std::optional<QString>& appBundleId, TokenHandler onToken,
+                                                const std::optional<QString>& appBundleId,
+                                                TokenHandler onToken,
                                                 std::function<void(Result<EnhanceReply>)> done)
 {
     if (!authToken()) {
@@ -348,23 +353,25 @@ void QuendaAPIClient::uploadTrainingEntries(const QList<TrainingEntry>& entries,
 
 // MARK: support report
 
-QByteArray QuendaAPIClient::supportReportBody(const QString& message, const QString& version, const QString& build,
-                                              const QString& os, const QString& name, const QString& email,
-                                              bool connected)
+QByteArray QuendaAPIClient::supportReportBody(const QString& message, const QString& version,
+                                              const QString& build, const QString& os, const QString& name,
+                                              const QString& email, bool connected)
 {
     const QString diagnostics = QStringLiteral("Quenda v") + version + QStringLiteral(" (") + build +
                                 QStringLiteral("), ") + os + QStringLiteral(", Backend: ") +
                                 (connected ? QStringLiteral("connected") : QStringLiteral("disconnected"));
-    const QJsonObject body{{QStringLiteral("message"), message},
-                           {QStringLiteral("app_version"), version + QStringLiteral(" (") + build + QLatin1Char(')')},
-                           {QStringLiteral("os_version"), os},
-                           {QStringLiteral("diagnostics"), diagnostics},
-                           {QStringLiteral("email"), email},
-                           {QStringLiteral("name"), name}};
+    const QJsonObject body{
+        {QStringLiteral("message"), message},
+        {QStringLiteral("app_version"), version + QStringLiteral(" (") + build + QLatin1Char(')')},
+        {QStringLiteral("os_version"), os},
+        {QStringLiteral("diagnostics"), diagnostics},
+        {QStringLiteral("email"), email},
+        {QStringLiteral("name"), name}};
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
-void QuendaAPIClient::sendSupportReport(const QString& message, std::function<void(SupportReportOutcome)> done)
+void QuendaAPIClient::sendSupportReport(const QString& message,
+                                        std::function<void(SupportReportOutcome)> done)
 {
     const QString origin = m_defaults.stringValue(hostKey).value_or(productionOrigin);
     const QUrl url(origin + QStringLiteral("/support"), QUrl::StrictMode);
@@ -377,7 +384,8 @@ void QuendaAPIClient::sendSupportReport(const QString& message, std::function<vo
                                 : QCoreApplication::applicationVersion();
     const QString build = QStringLiteral(QUENDA_VERSION);
     const QString os = QSysInfo::prettyProductName();
-    const QString name = m_defaults.stringValue(QStringLiteral("userName")).value_or(QStringLiteral("anonymous"));
+    const QString name =
+        m_defaults.stringValue(QStringLiteral("userName")).value_or(QStringLiteral("anonymous"));
     const QString email =
         m_defaults.stringValue(QStringLiteral("userEmail")).value_or(QStringLiteral("anonymous"));
     HttpRequest request;

@@ -56,13 +56,15 @@ public:
     };
     using TokenHandler = std::function<void(const QString& piece)>;
 
-    RequestHandle signIn(const QString& email, const QString& name, std::function<void(Result<QString>)> done);
-    RequestHandle enhance(const QString& transcript, const std::optional<QString>& appBundleId, bool speculative,
-                          std::function<void(Result<EnhanceReply>)> done);
+    RequestHandle signIn(const QString& email, const QString& name,
+                         std::function<void(Result<QString>)> done);
+    RequestHandle enhance(const QString& transcript, const std::optional<QString>& appBundleId,
+                          bool speculative, std::function<void(Result<EnhanceReply>)> done);
     RequestHandle enhanceStreaming(const QString& transcript, const std::optional<QString>& appBundleId,
                                    TokenHandler onToken, std::function<void(Result<EnhanceReply>)> done);
     RequestHandle fetchUsage(std::function<void(Result<QJsonObject>)> done);
-    RequestHandle uploadTrainingData(const QList<TrainingEntry>& entries, std::function<void(Result<Done>)> done);
+    RequestHandle uploadTrainingData(const QList<TrainingEntry>& entries,
+                                     std::function<void(Result<Done>)> done);
 
     // TrainingUploader
     bool hasAuthToken() const override { return authToken().has_value(); }
@@ -80,8 +82,8 @@ public:
                                         bool connected);
 
     // The wire format, exposed for tests and fuzzing.
-    QByteArray enhanceBody(const QString& transcript, const std::optional<QString>& appBundleId, bool speculative,
-                           bool stream) const;
+    QByteArray enhanceBody(const QString& transcript, const std::optional<QString>& appBundleId,
+                           bool speculative, bool stream) const;
     static Result<EnhanceReply> parseEnhanceReply(const QString& transcript, const HttpResponse& response);
     struct StreamLine {
         std::optional<QString> token;

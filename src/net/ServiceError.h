@@ -13,17 +13,17 @@ namespace quenda {
 class ServiceError {
 public:
     enum class Kind {
-        GroqApiError,         // Groq answered with a status other than 200 (or a stream that could not start)
-        GroqInvalidResponse,  // Groq's reply was not an HTTP reply
-        GroqParseError,       // Groq's JSON lacks choices[0].message.content
-        BackendServerError,   // the backend answered with an unexpected status (0: not HTTP)
-        BackendAuthFailed,    // no token, or sign-in refused
-        BackendParseError,    // the backend's JSON lacks what the call needs
-        Transport,            // the connection failed or broke off
-        TimedOut,             // no data within the idle limit, or the whole exchange took too long
-        Cancelled,            // the caller cancelled the request
-        Json,                 // the body is not JSON (the parser's own error)
-        Serialization,        // the request body could not be built
+        GroqApiError,        // Groq answered with a status other than 200 (or a stream that could not start)
+        GroqInvalidResponse, // Groq's reply was not an HTTP reply
+        GroqParseError,      // Groq's JSON lacks choices[0].message.content
+        BackendServerError,  // the backend answered with an unexpected status (0: not HTTP)
+        BackendAuthFailed,   // no token, or sign-in refused
+        BackendParseError,   // the backend's JSON lacks what the call needs
+        Transport,           // the connection failed or broke off
+        TimedOut,            // no data within the idle limit, or the whole exchange took too long
+        Cancelled,           // the caller cancelled the request
+        Json,                // the body is not JSON (the parser's own error)
+        Serialization,       // the request body could not be built
     };
 
     static ServiceError groqApi(int statusCode, QString message)
@@ -32,7 +32,10 @@ public:
     }
     static ServiceError groqInvalidResponse() { return ServiceError(Kind::GroqInvalidResponse); }
     static ServiceError groqParse() { return ServiceError(Kind::GroqParseError); }
-    static ServiceError backendServer(int statusCode) { return ServiceError(Kind::BackendServerError, statusCode); }
+    static ServiceError backendServer(int statusCode)
+    {
+        return ServiceError(Kind::BackendServerError, statusCode);
+    }
     static ServiceError backendAuthFailed() { return ServiceError(Kind::BackendAuthFailed); }
     static ServiceError backendParse() { return ServiceError(Kind::BackendParseError); }
     static ServiceError transport(QString description)
@@ -41,7 +44,10 @@ public:
     }
     static ServiceError timedOut() { return ServiceError(Kind::TimedOut); }
     static ServiceError cancelled() { return ServiceError(Kind::Cancelled); }
-    static ServiceError json(QString description) { return ServiceError(Kind::Json, 0, std::move(description)); }
+    static ServiceError json(QString description)
+    {
+        return ServiceError(Kind::Json, 0, std::move(description));
+    }
     static ServiceError serialization(QString description)
     {
         return ServiceError(Kind::Serialization, 0, std::move(description));

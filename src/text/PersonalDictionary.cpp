@@ -136,7 +136,8 @@ void PersonalDictionary::learnCorrections(const QString& inserted, const QString
 
     loadCorrectionCounts();
     for (const std::pair<QString, QString>& pair : pairs) {
-        // Named copies, not structured bindings: lambdas below capture them (clang 14 cannot capture bindings).
+        // Named copies, not structured bindings: lambdas below capture them (clang 14 cannot capture
+        // bindings).
         const QString misheard = pair.first;
         const QString correct = pair.second;
         const QString lowered = misheard.toLower();

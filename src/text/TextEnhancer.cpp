@@ -24,9 +24,9 @@ QString quotedClip(const QString& text, qsizetype n)
 
 const QString& slackContext()
 {
-    static const QString text = QStringLiteral(
-        "\nContext: Slack message. Tone: casual, concise. Use contractions. Skip formal language. Lowercase OK "
-        "for short messages.");
+    static const QString text = QStringLiteral("\nContext: Slack message. Tone: casual, concise. Use "
+                                               "contractions. Skip formal language. Lowercase OK "
+                                               "for short messages.");
     return text;
 }
 const QString& emailContext()
@@ -44,22 +44,24 @@ const QString& chatContext()
 const QString& codeContext()
 {
     static const QString text = QStringLiteral(
-        "\nContext: code editor. Preserve camelCase, snake_case, PascalCase. Coding terms: API, UI, SDK, JSON, "
-        "HTTP, SQL, regex, async, await, enum, struct, class, func, nil, bool, int, string, array, dict, git, "
+        "\nContext: code editor. Preserve camelCase, snake_case, PascalCase. Coding terms: API, UI, SDK, "
+        "JSON, "
+        "HTTP, SQL, regex, async, await, enum, struct, class, func, nil, bool, int, string, array, dict, "
+        "git, "
         "commit, push, pull, merge, branch, PR, CI/CD. Don't capitalize after colons in code comments.");
     return text;
 }
 const QString& terminalContext()
 {
-    static const QString text = QStringLiteral(
-        "\nContext: terminal. Preserve exact command names, flags, paths. Technical: npm, pip, brew, curl, grep, "
-        "ssh, docker, kubectl.");
+    static const QString text = QStringLiteral("\nContext: terminal. Preserve exact command names, flags, "
+                                               "paths. Technical: npm, pip, brew, curl, grep, "
+                                               "ssh, docker, kubectl.");
     return text;
 }
 const QString& notesContext()
 {
-    static const QString text =
-        QStringLiteral("\nContext: notes/docs. Clear, well-structured. Use proper paragraphs and punctuation.");
+    static const QString text = QStringLiteral(
+        "\nContext: notes/docs. Clear, well-structured. Use proper paragraphs and punctuation.");
     return text;
 }
 const QString& projectContext()
@@ -171,11 +173,12 @@ void TextEnhancer::runBackend(std::shared_ptr<Call> call)
             TextEnhancer& enhancer = **self;
             if (result.ok()) {
                 enhancer.clearCacheStrings();
-                enhancer.finish(call, EnhancementResult{result.value().text, result.value().wasEnhanced,
-                                                        std::nullopt});
+                enhancer.finish(
+                    call, EnhancementResult{result.value().text, result.value().wasEnhanced, std::nullopt});
                 return;
             }
-            log("TextEnhancer", QStringLiteral("Backend failed, trying direct Groq: ") + result.error().description());
+            log("TextEnhancer",
+                QStringLiteral("Backend failed, trying direct Groq: ") + result.error().description());
             if (!enhancer.m_groqClient) {
                 enhancer.finish(call, EnhancementResult{call->text, false, std::nullopt});
                 return;
@@ -336,7 +339,8 @@ QString TextEnhancer::appContext(const std::optional<QString>& appBundleID)
     return QString();
 }
 
-QList<ChatMessage> TextEnhancer::buildMessages(const QString& text, const std::optional<QString>& appBundleID) const
+QList<ChatMessage> TextEnhancer::buildMessages(const QString& text,
+                                               const std::optional<QString>& appBundleID) const
 {
     const auto user = QStringLiteral("user");
     const auto assistant = QStringLiteral("assistant");

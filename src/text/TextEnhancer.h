@@ -38,10 +38,10 @@ public:
 
     // Reads the stored backend token into the backend client and the Groq key (Keychain, then the user
     // default "groq_api_key"); a non-empty key creates the Groq client, once.
-    TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain, UserDefaults& defaults,
-                 PersonalDictionary& dictionary);
-    TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain, UserDefaults& defaults,
-                 PersonalDictionary& dictionary, Options options);
+    TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
+                 UserDefaults& defaults, PersonalDictionary& dictionary);
+    TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
+                 UserDefaults& defaults, PersonalDictionary& dictionary, Options options);
     ~TextEnhancer() override;
 
     static constexpr const char* defaultModel = "llama-3.3-70b-versatile";

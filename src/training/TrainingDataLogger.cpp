@@ -223,10 +223,10 @@ void TrainingDataLogger::recordFeedback(const QString& enhancedText, FeedbackTyp
                                         std::optional<QString> correction, std::optional<QString> context)
 {
     Core* core = m_core.get();
-    core->queue.post([core, enhancedText, feedback, correction = std::move(correction),
-                      context = std::move(context)] {
-        core->rewriteWithFeedback(enhancedText, feedback, correction, context);
-    });
+    core->queue.post(
+        [core, enhancedText, feedback, correction = std::move(correction), context = std::move(context)] {
+            core->rewriteWithFeedback(enhancedText, feedback, correction, context);
+        });
 }
 
 QList<TrainingEntry> TrainingDataLogger::allEntries() const
@@ -265,7 +265,8 @@ void TrainingDataLogger::syncIfNeeded(bool force, std::function<void()> done)
     Core* core = m_core.get();
     if (!done)
         done = [] {};
-    core->queue.post([core, force, done = std::move(done)]() mutable { core->requestSync(force, std::move(done)); });
+    core->queue.post(
+        [core, force, done = std::move(done)]() mutable { core->requestSync(force, std::move(done)); });
 }
 
 void TrainingDataLogger::waitForPendingWork()

@@ -74,12 +74,14 @@ void TestCleanCommand::withoutARouteNothingIsSent()
 void TestCleanCommand::groqRouteStreamsThePieces()
 {
     FakeHttpServer server;
-    server.enqueue(wire::groqStream({QStringLiteral("Hello"), QStringLiteral(" there."), QStringLiteral("\n")}, 20, 20));
+    server.enqueue(
+        wire::groqStream({QStringLiteral("Hello"), QStringLiteral(" there."), QStringLiteral("\n")}, 20, 20));
     Home home;
     home.defaults.setString(QStringLiteral("groq_api_key"), QStringLiteral("gsk-cli"));
-    home.defaults.setString(QStringLiteral("chatCompletionsURL"), server.url(QStringLiteral("/v1/chat/completions")).toString());
-    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello there"), QStringLiteral("--app"),
-                                 QStringLiteral("com.apple.mail")});
+    home.defaults.setString(QStringLiteral("chatCompletionsURL"),
+                            server.url(QStringLiteral("/v1/chat/completions")).toString());
+    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello there"),
+                                 QStringLiteral("--app"), QStringLiteral("com.apple.mail")});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.out, QStringLiteral("Hello there.\n\nHello there.\n"));
     QVERIFY2(run.err.contains(QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")),
@@ -88,8 +90,13 @@ void TestCleanCommand::groqRouteStreamsThePieces()
     QCOMPARE(request.path, QByteArray("/v1/chat/completions"));
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-cli"));
     const QJsonArray messages = request.json().value(QLatin1String("messages")).toArray();
-    QVERIFY(messages[0].toObject().value(QLatin1String("content")).toString().contains(QStringLiteral("Context: email.")));
-    QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(), QStringLiteral("um hello there"));
+    QVERIFY(messages[0]
+                .toObject()
+                .value(QLatin1String("content"))
+                .toString()
+                .contains(QStringLiteral("Context: email.")));
+    QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(),
+             QStringLiteral("um hello there"));
 }
 
 void TestCleanCommand::backendRouteWithTheStoredToken()
@@ -116,7 +123,8 @@ void TestCleanCommand::failureFallsBackToTheRawText()
     server.enqueue(FakeReply::json(401, QByteArray(R"({"error":"bad key"})")));
     Home home;
     home.defaults.setString(QStringLiteral("groq_api_key"), QStringLiteral("gsk-wrong"));
-    home.defaults.setString(QStringLiteral("chatCompletionsURL"), server.url(QStringLiteral("/v1/chat/completions")).toString());
+    home.defaults.setString(QStringLiteral("chatCompletionsURL"),
+                            server.url(QStringLiteral("/v1/chat/completions")).toString());
     const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("raw words")});
     QCOMPARE(run.status, 1);
     QCOMPARE(run.out, QStringLiteral("raw words\n"));

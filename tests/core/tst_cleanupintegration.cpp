@@ -28,8 +28,8 @@ using namespace quenda::fakes;
 
 namespace {
 
-const QStringList kPieces = {QStringLiteral("Send"), QStringLiteral(" the report"), QStringLiteral(" to Anna"),
-                             QStringLiteral(" now.")};
+const QStringList kPieces = {QStringLiteral("Send"), QStringLiteral(" the report"),
+                             QStringLiteral(" to Anna"), QStringLiteral(" now.")};
 
 struct Rig {
     QTemporaryDir dir;
@@ -79,10 +79,12 @@ struct Rig {
         c.hotkeyManager.reset(hotkey);
         inserter->target = InsertionTarget{QStringLiteral("org.example.editor"), 4242, nullptr};
         c.textInserter.reset(inserter);
-        c.textEnhancer = std::make_unique<TextEnhancer>(mainQueue, *backend, keychain, defaults, dictionary, options);
+        c.textEnhancer =
+            std::make_unique<TextEnhancer>(mainQueue, *backend, keychain, defaults, dictionary, options);
         c.postPasteCapture = std::make_unique<PostPasteCorrector>(reader, *training, dictionary, mainQueue);
         auto workspace = std::make_unique<FakeWorkspace>();
-        workspace->front = RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
+        workspace->front =
+            RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
         c.workspace = std::move(workspace);
         c.keyTyper.reset(typer);
         c.microphone = std::make_unique<FakeMicrophone>();
@@ -100,7 +102,8 @@ struct Rig {
 
     bool waitForIdle()
     {
-        return waitUntil([this] { return orchestrator->state().isIdle() && !orchestrator->recentDictations().isEmpty(); });
+        return waitUntil(
+            [this] { return orchestrator->state().isIdle() && !orchestrator->recentDictations().isEmpty(); });
     }
 };
 
@@ -133,8 +136,15 @@ void TestCleanUpIntegration::dictationStreamsPiecesIntoTheFrontApplicationAndLog
     QCOMPARE(result.text, QStringLiteral("Send the report to Anna now."));
     QCOMPARE(result.rawTranscript, QStringLiteral("um send the report to anna now"));
     QCOMPARE(rig.groq.requestCount(), 1);
-    QCOMPARE(rig.groq.requests().first().json().value(QLatin1String("messages")).toArray().last().toObject()
-                 .value(QLatin1String("content")).toString(),
+    QCOMPARE(rig.groq.requests()
+                 .first()
+                 .json()
+                 .value(QLatin1String("messages"))
+                 .toArray()
+                 .last()
+                 .toObject()
+                 .value(QLatin1String("content"))
+                 .toString(),
              QStringLiteral("um send the report to anna now"));
 
     // The changed pair is in the training log, on disk.
@@ -153,14 +163,16 @@ void TestCleanUpIntegration::speculativeResultIsTypedWithoutAFinalRequest()
     rig.hotkey->press();
     QVERIFY(waitUntil([&] { return rig.orchestrator->state().isListening(); }));
     rig.recognizer->emitResult(QStringLiteral("send the report to anna now"), false);
-    QVERIFY(waitUntil([&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Cached result")).isEmpty(); }));
+    QVERIFY(waitUntil(
+        [&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Cached result")).isEmpty(); }));
     rig.hotkey->release();
     rig.recognizer->emitResult(QStringLiteral("send the report to anna now"), true);
     QVERIFY(rig.waitForIdle());
     QCOMPARE(rig.groq.requestCount(), 1); // only the speculative one
     QCOMPARE(rig.typer->typed, QStringLiteral("Send the report to Anna now."));
     QCOMPARE(rig.typer->chunks.size(), 28); // the cached text is replayed one character at a time
-    QVERIFY(!rig.logs.linesWith(QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip")).isEmpty());
+    QVERIFY(!rig.logs.linesWith(QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip"))
+                 .isEmpty());
     rig.training->waitForPendingWork();
     QCOMPARE(rig.training->allEntries().size(), 1);
 }

@@ -73,9 +73,10 @@ void TestPostPasteCorrector::similarity_data()
     QTest::newRow("abcd abxd") << QStringLiteral("abcd") << QStringLiteral("abxd") << 0.5;
     QTest::newRow("xabc abc") << QStringLiteral("xabc") << QStringLiteral("abc") << 0.0;
     QTest::newRow("case matters") << QStringLiteral("Abc") << QStringLiteral("abc") << 0.0;
-    QTest::newRow("canonical equivalence") << QString::fromUtf8("caf\u00e9") << QString::fromUtf8("cafe\u0301") << 1.0;
-    QTest::newRow("emoji are one character") << QString::fromUtf8("a\U0001F44D\U0001F3FDb")
-                                             << QString::fromUtf8("a\U0001F44Db") << 1.0 / 3.0;
+    QTest::newRow("canonical equivalence")
+        << QString::fromUtf8("caf\u00e9") << QString::fromUtf8("cafe\u0301") << 1.0;
+    QTest::newRow("emoji are one character")
+        << QString::fromUtf8("a\U0001F44D\U0001F3FDb") << QString::fromUtf8("a\U0001F44Db") << 1.0 / 3.0;
 }
 
 void TestPostPasteCorrector::similarity()
@@ -96,14 +97,16 @@ void TestPostPasteCorrector::regionFinding()
     // sentence keeps the region similar, one at its start would not.
     const QString sentence = QStringLiteral("Please send the report to Anna by Friday.");
     const QString edited = QStringLiteral("Please send the report to Anna by Monday.");
-    const QString longField = QStringLiteral("Dear team, as discussed this morning in our meeting: ") + edited +
+    const QString longField = QStringLiteral("Dear team, as discussed this morning in our meeting: ") +
+                              edited +
                               QStringLiteral(" Thanks a lot, and have a good weekend everyone. Best, Bob");
     const std::optional<QString> region = PostPasteCorrector::findInsertedRegion(sentence, longField);
     QVERIFY(region);
     QVERIFY2(PostPasteCorrector::textSimilarity(sentence, *region) > 0.4, qPrintable(*region));
     QVERIFY(longField.contains(*region));
 
-    const QString unrelated = QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789 0123456789");
+    const QString unrelated =
+        QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789 0123456789");
     QVERIFY(!PostPasteCorrector::findInsertedRegion(QStringLiteral("abcdefghijklmnopqrstuvwxyz"), unrelated));
 }
 
@@ -111,12 +114,14 @@ void TestPostPasteCorrector::unreadableFieldIsSkipped()
 {
     Rig rig;
     QCOMPARE(rig.capture(QStringLiteral("x"), std::nullopt),
-             (QStringList{kAttempt, QString::fromUtf8("[PostPaste] Read-back failed \u2014 app doesn't support AX value "
-                                                      "reading (target: org.gnome.TextEditor). Skipping for this app.")}));
+             (QStringList{kAttempt, QString::fromUtf8(
+                                        "[PostPaste] Read-back failed \u2014 app doesn't support AX value "
+                                        "reading (target: org.gnome.TextEditor). Skipping for this app.")}));
     QCOMPARE(rig.reader.targets.last()->processIdentifier, 77);
     QCOMPARE(rig.capture(QStringLiteral("x"), std::nullopt, false).last(),
-             QString::fromUtf8("[PostPaste] Read-back failed \u2014 app doesn't support AX value reading (target: nil). "
-                               "Skipping for this app."));
+             QString::fromUtf8(
+                 "[PostPaste] Read-back failed \u2014 app doesn't support AX value reading (target: nil). "
+                 "Skipping for this app."));
     QVERIFY(rig.training.entries.isEmpty());
 }
 
@@ -124,7 +129,8 @@ void TestPostPasteCorrector::unchangedTextIsNoEdit()
 {
     Rig rig;
     const QString inserted = QStringLiteral("Hello there.");
-    const QString field = QStringLiteral("Some long text before it. Hello there. And a lot more after it, too.");
+    const QString field =
+        QStringLiteral("Some long text before it. Hello there. And a lot more after it, too.");
     QCOMPARE(rig.capture(inserted, field),
              (QStringList{kAttempt,
                           QStringLiteral("[PostPaste] Read back: \"") + field.left(80) +
@@ -138,10 +144,12 @@ void TestPostPasteCorrector::unchangedTextIsNoEdit()
 void TestPostPasteCorrector::replacedTextHasNoRegion()
 {
     Rig rig;
-    const QStringList lines = rig.capture(QStringLiteral("abcdefghijklmnopqrstuvwxyz"),
-                                          QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789"));
-    QCOMPARE(lines.last(), QString::fromUtf8("[PostPaste] Could not find inserted text region in field \u2014 user may "
-                                             "have cleared/replaced entirely"));
+    const QStringList lines =
+        rig.capture(QStringLiteral("abcdefghijklmnopqrstuvwxyz"),
+                    QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789"));
+    QCOMPARE(lines.last(),
+             QString::fromUtf8("[PostPaste] Could not find inserted text region in field \u2014 user may "
+                               "have cleared/replaced entirely"));
     QVERIFY(rig.training.entries.isEmpty());
 }
 
@@ -153,7 +161,8 @@ void TestPostPasteCorrector::similarityMustBeAboveThreeTenths()
     QVERIFY(rig.training.entries.isEmpty());
     const QString inserted = QString(31, QLatin1Char('a')) + QString(69, QLatin1Char('b'));
     const QString field = QString(31, QLatin1Char('a')) + QString(69, QLatin1Char('c'));
-    QVERIFY(rig.capture(inserted, field).contains(QStringLiteral("[PostPaste] User correction detected (similarity: 31%)")));
+    QVERIFY(rig.capture(inserted, field)
+                .contains(QStringLiteral("[PostPaste] User correction detected (similarity: 31%)")));
     QCOMPARE(rig.training.entries.size(), 1);
 }
 
@@ -163,10 +172,11 @@ void TestPostPasteCorrector::moderateEditIsLoggedAndLearned()
     const QString inserted = QStringLiteral("I think teh answer is yes");
     const QString field = QStringLiteral("I think the answer is yes");
     const QStringList lines = rig.capture(inserted, field);
-    QCOMPARE(lines.mid(2), (QStringList{QStringLiteral("[PostPaste] User correction detected (similarity: 40%)"),
-                                        QStringLiteral("[PostPaste] Inserted: \"I think teh answer is yes\""),
-                                        QStringLiteral("[PostPaste] After edit: \"I think the answer is yes\""),
-                                        QStringLiteral("[TrainingData] Auto-captured post-paste correction")}));
+    QCOMPARE(lines.mid(2),
+             (QStringList{QStringLiteral("[PostPaste] User correction detected (similarity: 40%)"),
+                          QStringLiteral("[PostPaste] Inserted: \"I think teh answer is yes\""),
+                          QStringLiteral("[PostPaste] After edit: \"I think the answer is yes\""),
+                          QStringLiteral("[TrainingData] Auto-captured post-paste correction")}));
     QCOMPARE(rig.training.entries.size(), 1);
     const TrainingEntry& entry = rig.training.entries.first();
     QCOMPARE(entry.raw, QStringLiteral("the raw words"));

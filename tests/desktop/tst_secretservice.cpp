@@ -68,8 +68,8 @@ void TestSecretService::keyringRoundTrip()
     // The item is a real Secret Service item that other tools see.
     QProcess tool;
     tool.setProcessChannelMode(QProcess::MergedChannels); // the attributes are written to standard error
-    tool.start(QStringLiteral("secret-tool"), {QStringLiteral("search"), QStringLiteral("--all"),
-                                               QStringLiteral("server"), kService});
+    tool.start(QStringLiteral("secret-tool"),
+               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("server"), kService});
     QVERIFY(tool.waitForFinished(10000));
     const QString listing = QString::fromUtf8(tool.readAllStandardOutput());
     QVERIFY2(listing.contains(account), qPrintable(listing));
@@ -129,7 +129,8 @@ void TestSecretService::fallbackFileWhenNoServiceAnswers()
     SecretServiceStore system(kTimeout);
     KeychainStore store(&system, fallback);
     if (expectation() == QLatin1String("no-service"))
-        QCOMPARE(system.read(kService, KeychainStore::authTokenAccount).status, SecretStore::Status::Unavailable);
+        QCOMPARE(system.read(kService, KeychainStore::authTokenAccount).status,
+                 SecretStore::Status::Unavailable);
     store.save(KeychainStore::authTokenAccount, QStringLiteral("tok-fallback"));
     QCOMPARE(store.read(KeychainStore::authTokenAccount), QStringLiteral("tok-fallback"));
     if (expectation() == QLatin1String("no-service"))

@@ -117,7 +117,8 @@ private:
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const qsizetype colon = lines[i].indexOf(':');
             if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
         }
         const qsizetype length = request.headers.value("content-length", "0").toLongLong();
         if (m_buffer.size() - (headEnd + 4) < length)
@@ -148,16 +149,17 @@ private:
             m_socket->disconnectFromHost();
             return;
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonPhrase(m_reply.status) +
-                          "\r\n";
+        QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonPhrase(m_reply.status) + "\r\n";
         // A reply that breaks off mid-body promised a persistent connection, as streaming servers do, so the
         // client cannot take the closing for the end of the body.
         if (m_reply.ending != FakeReply::Ending::Disconnect)
             head += "Connection: close\r\n";
         for (const auto& [name, value] : m_reply.headers)
             head += name + ": " + value + "\r\n";
-        const bool lengthGiven = std::any_of(m_reply.headers.begin(), m_reply.headers.end(),
-                                             [](const auto& header) { return header.first.toLower() == "content-length"; });
+        const bool lengthGiven =
+            std::any_of(m_reply.headers.begin(), m_reply.headers.end(),
+                        [](const auto& header) { return header.first.toLower() == "content-length"; });
         if (m_reply.framing == FakeReply::Framing::ContentLength && !lengthGiven) {
             qsizetype total = 0;
             for (const FakeReply::Chunk& chunk : m_reply.body)
@@ -257,7 +259,8 @@ FakeHttpServer::FakeHttpServer()
 
 FakeHttpServer::~FakeHttpServer()
 {
-    QMetaObject::invokeMethod(m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
@@ -334,7 +337,8 @@ void FakeHttpServer::releaseHeld()
     QMetaObject::invokeMethod(
         m_context,
         [this] {
-            for (ServerConnection* connection : m_context->findChildren<ServerConnection*>(Qt::FindDirectChildrenOnly))
+            for (ServerConnection* connection :
+                 m_context->findChildren<ServerConnection*>(Qt::FindDirectChildrenOnly))
                 connection->release();
         },
         Qt::BlockingQueuedConnection);
@@ -346,7 +350,8 @@ int FakeHttpServer::heldCount() const
     QMetaObject::invokeMethod(
         m_context,
         [this, &held] {
-            for (ServerConnection* connection : m_context->findChildren<ServerConnection*>(Qt::FindDirectChildrenOnly))
+            for (ServerConnection* connection :
+                 m_context->findChildren<ServerConnection*>(Qt::FindDirectChildrenOnly))
                 held += connection->isHeld() ? 1 : 0;
         },
         Qt::BlockingQueuedConnection);
@@ -380,7 +385,8 @@ QJsonObject groqCompletion(const QString& content)
 {
     const QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
                               {QStringLiteral("content"), content}};
-    const QJsonObject choice{{QStringLiteral("index"), 0}, {QStringLiteral("message"), message},
+    const QJsonObject choice{{QStringLiteral("index"), 0},
+                             {QStringLiteral("message"), message},
                              {QStringLiteral("finish_reason"), QStringLiteral("stop")}};
     return QJsonObject{{QStringLiteral("id"), QStringLiteral("chatcmpl-fake")},
                        {QStringLiteral("object"), QStringLiteral("chat.completion")},
@@ -389,12 +395,14 @@ QJsonObject groqCompletion(const QString& content)
 
 QByteArray backendToken(const QString& token)
 {
-    return "data: " + QJsonDocument(QJsonObject{{QStringLiteral("token"), token}}).toJson(QJsonDocument::Compact);
+    return "data: " +
+           QJsonDocument(QJsonObject{{QStringLiteral("token"), token}}).toJson(QJsonDocument::Compact);
 }
 
 QByteArray backendDone()
 {
-    return "data: " + QJsonDocument(QJsonObject{{QStringLiteral("done"), true}}).toJson(QJsonDocument::Compact);
+    return "data: " +
+           QJsonDocument(QJsonObject{{QStringLiteral("done"), true}}).toJson(QJsonDocument::Compact);
 }
 
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)

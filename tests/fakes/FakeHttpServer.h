@@ -53,8 +53,8 @@ struct FakeReply {
     QList<Chunk> body;
     Framing framing = Framing::ContentLength;
     Ending ending = Ending::Complete;
-    bool stallBeforeHead = false; // accept the request and never answer
-    bool held = false;            // wait for releaseHeld() before the head
+    bool stallBeforeHead = false;  // accept the request and never answer
+    bool held = false;             // wait for releaseHeld() before the head
     std::optional<QByteArray> raw; // written verbatim instead of an HTTP reply, then the connection closes
     // Called on the server thread right after each body chunk has been written.
     std::function<void(int chunk, std::chrono::steady_clock::time_point)> onChunkWritten;
@@ -64,7 +64,8 @@ struct FakeReply {
     static FakeReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
     // A server-sent-events reply: each event's bytes as one chunk, the first after `firstDelayMsec`, the
     // others `perChunkDelayMsec` apart.
-    static FakeReply events(const QList<QByteArray>& chunks, int firstDelayMsec = 0, int perChunkDelayMsec = 0);
+    static FakeReply events(const QList<QByteArray>& chunks, int firstDelayMsec = 0,
+                            int perChunkDelayMsec = 0);
 };
 
 // A real HTTP/1.1 server on 127.0.0.1 (a free port), on its own thread. Replies come from the queue filled by
@@ -116,10 +117,10 @@ private:
 namespace wire {
 // "data: {"choices":[{"delta":{"content":…}}]}" (one line, no terminator)
 QByteArray groqDelta(const QString& content);
-QByteArray groqDone();                                   // "data: [DONE]"
-QJsonObject groqCompletion(const QString& content);      // {"choices":[{"message":{"content":…}}]}
-QByteArray backendToken(const QString& token);           // "data: {"token":…}"
-QByteArray backendDone();                                // "data: {"done":true}"
+QByteArray groqDone();                              // "data: [DONE]"
+QJsonObject groqCompletion(const QString& content); // {"choices":[{"message":{"content":…}}]}
+QByteArray backendToken(const QString& token);      // "data: {"token":…}"
+QByteArray backendDone();                           // "data: {"done":true}"
 // A streamed Groq reply: one event per piece ("data: …\n\n"), then [DONE].
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec = 0, int perPieceDelayMsec = 0);
 FakeReply backendStream(const QStringList& tokens, int firstDelayMsec = 0, int perTokenDelayMsec = 0);

@@ -16,11 +16,13 @@ const QString kPath = QStringLiteral("/openai/v1/chat/completions");
 
 QList<ChatMessage> someMessages()
 {
-    return {{QStringLiteral("system"), QStringLiteral("be brief")}, {QStringLiteral("user"), QStringLiteral("hi")}};
+    return {{QStringLiteral("system"), QStringLiteral("be brief")},
+            {QStringLiteral("user"), QStringLiteral("hi")}};
 }
 
 // A client of the fake server, with short limits so that stalls are found quickly.
-std::unique_ptr<GroqClient> clientFor(const FakeHttpServer& server, int idleMsec = 5000, int totalMsec = 10000)
+std::unique_ptr<GroqClient> clientFor(const FakeHttpServer& server, int idleMsec = 5000,
+                                      int totalMsec = 10000)
 {
     GroqClient::Config config;
     config.url = server.url(kPath);
@@ -31,7 +33,8 @@ std::unique_ptr<GroqClient> clientFor(const FakeHttpServer& server, int idleMsec
 Result<QString> complete(const GroqClient& client)
 {
     Captured<Result<QString>> result;
-    client.chatCompletion(someMessages(), QStringLiteral("llama-3.3-70b-versatile"), 512, 0.3, result.setter());
+    client.chatCompletion(someMessages(), QStringLiteral("llama-3.3-70b-versatile"), 512, 0.3,
+                          result.setter());
     if (!result.wait())
         return ServiceError::transport(QStringLiteral("test: no completion"));
     return result.value();
@@ -46,7 +49,8 @@ Streamed stream(const GroqClient& client)
 {
     CapturedPieces pieces;
     Captured<Result<QString>> result;
-    client.streamChatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, pieces.handler(), result.setter());
+    client.streamChatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, pieces.handler(),
+                                result.setter());
     Streamed streamed;
     if (result.wait())
         streamed.result = result.value();
@@ -107,7 +111,8 @@ void TestGroqClient::requestCarriesKeyModelAndMessages()
                  (QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
                               {QStringLiteral("content"), QStringLiteral("be brief")}}));
     }
-    QCOMPARE(requests[0].json().value(QLatin1String("model")).toString(), QStringLiteral("llama-3.3-70b-versatile"));
+    QCOMPARE(requests[0].json().value(QLatin1String("model")).toString(),
+             QStringLiteral("llama-3.3-70b-versatile"));
 }
 
 void TestGroqClient::plainRepliesAndTheirErrors_data()
@@ -118,23 +123,26 @@ void TestGroqClient::plainRepliesAndTheirErrors_data()
     QTest::addColumn<QString>("text"); // the content, or the error's description
     QTest::addColumn<int>("kind");
 
-    const QByteArray choice = R"({"choices":[{"message":{"role":"assistant","content":"  Hello there.\n"}}]})";
+    const QByteArray choice =
+        R"({"choices":[{"message":{"role":"assistant","content":"  Hello there.\n"}}]})";
     QTest::newRow("content is trimmed") << 200 << choice << true << QStringLiteral("Hello there.") << 0;
     const QByteArray unauthorized = R"({"error":{"message":"Invalid API Key"}})";
-    QTest::newRow("401 carries the body") << 401 << unauthorized << false
-                                          << QStringLiteral("Groq API error (401): ") + QString::fromUtf8(unauthorized)
-                                          << int(ServiceError::Kind::GroqApiError);
+    QTest::newRow("401 carries the body")
+        << 401 << unauthorized << false
+        << QStringLiteral("Groq API error (401): ") + QString::fromUtf8(unauthorized)
+        << int(ServiceError::Kind::GroqApiError);
     QTest::newRow("429") << 429 << QByteArray("slow down") << false
-                         << QStringLiteral("Groq API error (429): slow down") << int(ServiceError::Kind::GroqApiError);
+                         << QStringLiteral("Groq API error (429): slow down")
+                         << int(ServiceError::Kind::GroqApiError);
     QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd") << false
                                    << QStringLiteral("Groq API error (500): Unknown error")
                                    << int(ServiceError::Kind::GroqApiError);
     QTest::newRow("no choices") << 200 << QByteArray(R"({"choices":[]})") << false
                                 << QStringLiteral("Could not parse Groq API response")
                                 << int(ServiceError::Kind::GroqParseError);
-    QTest::newRow("content not a string") << 200 << QByteArray(R"({"choices":[{"message":{"content":7}}]})")
-                                          << false << QStringLiteral("Could not parse Groq API response")
-                                          << int(ServiceError::Kind::GroqParseError);
+    QTest::newRow("content not a string")
+        << 200 << QByteArray(R"({"choices":[{"message":{"content":7}}]})") << false
+        << QStringLiteral("Could not parse Groq API response") << int(ServiceError::Kind::GroqParseError);
     QTest::newRow("top level array") << 200 << QByteArray("[1]") << false
                                      << QStringLiteral("Could not parse Groq API response")
                                      << int(ServiceError::Kind::GroqParseError);
@@ -169,8 +177,9 @@ void TestGroqClient::plainRepliesAndTheirErrors()
 void TestGroqClient::streamHandsOnEachPiece()
 {
     FakeHttpServer server;
-    server.enqueue(FakeReply::events({wire::groqDelta(QStringLiteral("Hel")) + "\n", ": keep-alive\n",
-                                      wire::groqDelta(QStringLiteral("lo")) + "\n", wire::groqDone() + "\n"}));
+    server.enqueue(
+        FakeReply::events({wire::groqDelta(QStringLiteral("Hel")) + "\n", ": keep-alive\n",
+                           wire::groqDelta(QStringLiteral("lo")) + "\n", wire::groqDone() + "\n"}));
     const Streamed streamed = stream(*clientFor(server));
     QVERIFY(streamed.result.ok());
     QCOMPARE(streamed.pieces, (QStringList{QStringLiteral("Hel"), QStringLiteral("lo")}));
@@ -197,7 +206,8 @@ void TestGroqClient::streamSkipsWhatIsNotADelta()
     }));
     const Streamed streamed = stream(*clientFor(server));
     QVERIFY(streamed.result.ok());
-    QCOMPARE(streamed.pieces, (QStringList{QStringLiteral("  Clean"), QString(), QStringLiteral(" text.\n")}));
+    QCOMPARE(streamed.pieces,
+             (QStringList{QStringLiteral("  Clean"), QString(), QStringLiteral(" text.\n")}));
     QCOMPARE(streamed.result.value(), QStringLiteral("Clean text."));
 }
 
@@ -222,8 +232,8 @@ void TestGroqClient::streamSurvivesAnyCuttingOfItsBytes()
 void TestGroqClient::streamWithoutDoneReturnsWhatArrived()
 {
     FakeHttpServer server;
-    FakeReply reply = FakeReply::events({wire::groqDelta(QStringLiteral("Half ")) + "\n\n",
-                                         wire::groqDelta(QStringLiteral("way")) + "\n\n"});
+    FakeReply reply = FakeReply::events(
+        {wire::groqDelta(QStringLiteral("Half ")) + "\n\n", wire::groqDelta(QStringLiteral("way")) + "\n\n"});
     server.enqueue(reply);
     reply.framing = FakeReply::Framing::CloseDelimited;
     server.enqueue(reply);
@@ -252,7 +262,8 @@ void TestGroqClient::streamStatusErrorsReadNoBody()
     const Streamed streamed = stream(*clientFor(server));
     QVERIFY(!streamed.result.ok());
     QCOMPARE(streamed.result.error(), ServiceError::groqApi(status, QStringLiteral("Stream failed")));
-    QCOMPARE(streamed.result.error().description(), QStringLiteral("Groq API error (%1): Stream failed").arg(status));
+    QCOMPARE(streamed.result.error().description(),
+             QStringLiteral("Groq API error (%1): Stream failed").arg(status));
     QVERIFY(streamed.pieces.isEmpty());
 }
 
@@ -265,7 +276,8 @@ void TestGroqClient::piecesArriveWhileTheStreamIsStillOpen()
     auto client = clientFor(server, 400, 5000);
     CapturedPieces pieces;
     Captured<Result<QString>> result;
-    client->streamChatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, pieces.handler(), result.setter());
+    client->streamChatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, pieces.handler(),
+                                 result.setter());
     QVERIFY(waitUntil([&] { return !pieces.pieces().isEmpty(); }));
     QCOMPARE(pieces.pieces(), QStringList{QStringLiteral("first")});
     // The piece was handed on although the reply is not over; the idle limit then ends it.
@@ -286,7 +298,8 @@ void TestGroqClient::midStreamDisconnectIsATransportError()
 {
     QFETCH(int, framing);
     FakeHttpServer server;
-    FakeReply reply = FakeReply::events({wire::groqDelta(QStringLiteral("partial")) + "\n\n", "data: {\"cho"});
+    FakeReply reply =
+        FakeReply::events({wire::groqDelta(QStringLiteral("partial")) + "\n\n", "data: {\"cho"});
     reply.framing = FakeReply::Framing(framing);
     reply.ending = FakeReply::Ending::Disconnect;
     if (reply.framing == FakeReply::Framing::ContentLength) // announce more than is sent
@@ -375,7 +388,8 @@ void TestGroqClient::urlComesFromTheDefaultsWhenUsable()
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("Quenda.conf")));
     QCOMPARE(GroqClient::configFromDefaults(defaults).url, GroqClient::defaultURL());
-    QCOMPARE(GroqClient::defaultURL().toString(), QStringLiteral("https://api.groq.com/openai/v1/chat/completions"));
+    QCOMPARE(GroqClient::defaultURL().toString(),
+             QStringLiteral("https://api.groq.com/openai/v1/chat/completions"));
     defaults.setString(GroqClient::urlKey, QStringLiteral("http://127.0.0.1:8080/v1/chat/completions"));
     QCOMPARE(GroqClient::configFromDefaults(defaults).url.toString(),
              QStringLiteral("http://127.0.0.1:8080/v1/chat/completions"));

@@ -118,8 +118,10 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
     garbage.close();
     FileSecretStore file(path);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).status, SecretStore::Status::NotFound);
-    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("a"), QStringLiteral("v")), SecretStore::Status::Ok);
-    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("b"), QStringLiteral("w")), SecretStore::Status::Ok);
+    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("a"), QStringLiteral("v")),
+             SecretStore::Status::Ok);
+    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("b"), QStringLiteral("w")),
+             SecretStore::Status::Ok);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).value, QStringLiteral("v"));
     QCOMPARE(fileMode(path), 0600);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::Ok);

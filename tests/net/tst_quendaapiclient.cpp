@@ -97,7 +97,8 @@ void TestQuendaAPIClient::hostComesFromTheDefaultsWithoutLocalhost()
     defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("http://127.0.0.1:9/base"));
     {
         QuendaAPIClient client(defaults, keychain, dictionary);
-        QCOMPARE(client.endpoint(QStringLiteral("enhance")).toString(), QStringLiteral("http://127.0.0.1:9/base/enhance"));
+        QCOMPARE(client.endpoint(QStringLiteral("enhance")).toString(),
+                 QStringLiteral("http://127.0.0.1:9/base/enhance"));
     }
     defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("::not a url::"));
     QuendaAPIClient client(defaults, keychain, dictionary);
@@ -110,7 +111,8 @@ void TestQuendaAPIClient::setHostTakesOnlyURLs()
 {
     Rig rig;
     rig.client->setHost(QStringLiteral("http://localhost:1234"));
-    QCOMPARE(rig.client->baseURL(), QUrl(QStringLiteral("http://localhost:1234"))); // works until the next start
+    QCOMPARE(rig.client->baseURL(),
+             QUrl(QStringLiteral("http://localhost:1234"))); // works until the next start
     QCOMPARE(rig.defaults.stringValue(QuendaAPIClient::hostKey), QStringLiteral("http://localhost:1234"));
     rig.client->setHost(QStringLiteral("no scheme at all"));
     QCOMPARE(rig.client->baseURL(), QUrl(QStringLiteral("http://localhost:1234")));
@@ -136,10 +138,12 @@ void TestQuendaAPIClient::enhanceSendsOnlyTheMembersThatApply()
 {
     Rig rig;
     rig.server.setHandler([](const RecordedRequest&) { return FakeReply::json(200, QJsonObject{}); });
-    rig.await<EnhanceResult>([&](auto done) { rig.client->enhance(QStringLiteral("one"), std::nullopt, false, done); });
-    rig.dictionary.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
     rig.await<EnhanceResult>(
-        [&](auto done) { rig.client->enhance(QStringLiteral("two"), QStringLiteral("com.slack"), true, done); });
+        [&](auto done) { rig.client->enhance(QStringLiteral("one"), std::nullopt, false, done); });
+    rig.dictionary.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
+    rig.await<EnhanceResult>([&](auto done) {
+        rig.client->enhance(QStringLiteral("two"), QStringLiteral("com.slack"), true, done);
+    });
     rig.await<EnhanceResult>([&](auto done) {
         rig.client->enhanceStreaming(QStringLiteral("three"), QStringLiteral("org.app"), {}, done);
     });
@@ -182,7 +186,8 @@ void TestQuendaAPIClient::enhanceReplies_data()
                                  << QStringLiteral("raw words") << false << QString();
     QTest::newRow("500") << 500 << QByteArray(R"({"enhanced":"x"})") << QString() << false
                          << QStringLiteral("Server error (500)");
-    QTest::newRow("401") << 401 << QByteArray("nope") << QString() << false << QStringLiteral("Server error (401)");
+    QTest::newRow("401") << 401 << QByteArray("nope") << QString() << false
+                         << QStringLiteral("Server error (401)");
     QTest::newRow("not JSON") << 200 << QByteArray("<html>") << QString() << false << QStringLiteral("json");
 }
 
@@ -282,16 +287,20 @@ void TestQuendaAPIClient::trainingUploadSendsTheLogObjects()
     Rig rig;
     rig.server.enqueue(FakeReply::json(200, QByteArray("whatever")));
     rig.server.enqueue(FakeReply::json(503, QByteArray("{}")));
-    TrainingEntry plain{QStringLiteral("r"), QStringLiteral("e"), std::nullopt, QStringLiteral("2026-12-06T11:44:48Z"),
-                        std::nullopt, std::nullopt, std::nullopt};
+    TrainingEntry plain{
+        QStringLiteral("r"), QStringLiteral("e"), std::nullopt, QStringLiteral("2026-12-06T11:44:48Z"),
+        std::nullopt,        std::nullopt,        std::nullopt};
     TrainingEntry full = plain;
     full.app = QStringLiteral("org.app");
     full.feedback = QStringLiteral("bad");
     full.correction = QStringLiteral("c");
     full.context = QStringLiteral("note");
-    const auto ok = rig.await<Result<Done>>([&](auto done) { rig.client->uploadTrainingData({plain, full}, done); });
+    const auto ok = rig.await<Result<Done>>([&](auto done) {
+        rig.client->uploadTrainingData({plain, full}, done);
+    });
     QVERIFY(ok.ok());
-    const auto failed = rig.await<Result<Done>>([&](auto done) { rig.client->uploadTrainingData({plain}, done); });
+    const auto failed =
+        rig.await<Result<Done>>([&](auto done) { rig.client->uploadTrainingData({plain}, done); });
     QCOMPARE(failed.error().description(), QStringLiteral("Server error (503)"));
 
     const RecordedRequest request = rig.server.requests().first();
@@ -299,8 +308,8 @@ void TestQuendaAPIClient::trainingUploadSendsTheLogObjects()
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok-123"));
     const QJsonArray entries = request.json().value(QLatin1String("entries")).toArray();
     QCOMPARE(entries.size(), 2);
-    QCOMPARE(entries[0].toObject().keys(), (QStringList{QStringLiteral("enhanced"), QStringLiteral("raw"),
-                                                        QStringLiteral("timestamp")}));
+    QCOMPARE(entries[0].toObject().keys(),
+             (QStringList{QStringLiteral("enhanced"), QStringLiteral("raw"), QStringLiteral("timestamp")}));
     QCOMPARE(entries[1].toObject().size(), 7);
     QCOMPARE(request.json().size(), 1);
 }
@@ -313,8 +322,10 @@ void TestQuendaAPIClient::signIn_data()
     QTest::newRow("ok") << 200 << QByteArray(R"({"token":"fresh-token"})") << QStringLiteral("fresh-token");
     QTest::newRow("403") << 403 << QByteArray(R"({"error":"nope"})")
                          << QStringLiteral("Not authenticated with Quenda backend");
-    QTest::newRow("no token") << 200 << QByteArray(R"({"user":"x"})") << QStringLiteral("Could not parse server response");
-    QTest::newRow("array") << 200 << QByteArray(R"(["token"])") << QStringLiteral("Could not parse server response");
+    QTest::newRow("no token") << 200 << QByteArray(R"({"user":"x"})")
+                              << QStringLiteral("Could not parse server response");
+    QTest::newRow("array") << 200 << QByteArray(R"(["token"])")
+                           << QStringLiteral("Could not parse server response");
     QTest::newRow("not JSON") << 200 << QByteArray("nope") << QStringLiteral("json");
 }
 
@@ -336,8 +347,9 @@ void TestQuendaAPIClient::signIn()
     QCOMPARE(rig.logs.linesWith(QStringLiteral("[QuendaAPI] Sign-in URL: ")),
              QStringList{QStringLiteral("[QuendaAPI] Sign-in URL: ") + rig.server.origin() +
                          QStringLiteral("/auth/dev-signin")});
-    QCOMPARE(rig.logs.linesWith(QStringLiteral("[QuendaAPI] Status: ")),
-             QStringList{QStringLiteral("[QuendaAPI] Status: %1, body: ").arg(status) + QString::fromUtf8(body)});
+    QCOMPARE(
+        rig.logs.linesWith(QStringLiteral("[QuendaAPI] Status: ")),
+        QStringList{QStringLiteral("[QuendaAPI] Status: %1, body: ").arg(status) + QString::fromUtf8(body)});
     if (status == 200 && outcome == QLatin1String("fresh-token")) {
         QCOMPARE(result.value(), outcome);
         QCOMPARE(rig.client->authToken(), outcome);
@@ -359,9 +371,11 @@ void TestQuendaAPIClient::supportReport()
     rig.server.enqueue(FakeReply::json(200, QByteArray("{}")));
     rig.server.enqueue(FakeReply::json(500, QByteArray("{}")));
     using Outcome = QuendaAPIClient::SupportReportOutcome;
-    const auto sent = rig.await<Outcome>([&](auto done) { rig.client->sendSupportReport(QStringLiteral("help"), done); });
+    const auto sent =
+        rig.await<Outcome>([&](auto done) { rig.client->sendSupportReport(QStringLiteral("help"), done); });
     QVERIFY(sent.submitted);
-    const auto failed = rig.await<Outcome>([&](auto done) { rig.client->sendSupportReport(QStringLiteral("x"), done); });
+    const auto failed =
+        rig.await<Outcome>([&](auto done) { rig.client->sendSupportReport(QStringLiteral("x"), done); });
     QVERIFY(!failed.submitted);
     QCOMPARE(failed.message, QString::fromUtf8("Failed to send \u2014 try again later"));
 
@@ -372,9 +386,12 @@ void TestQuendaAPIClient::supportReport()
     QCOMPARE(body.value(QLatin1String("message")).toString(), QStringLiteral("help"));
     QCOMPARE(body.value(QLatin1String("name")).toString(), QStringLiteral("Ada"));
     QCOMPARE(body.value(QLatin1String("email")).toString(), QStringLiteral("anonymous"));
-    QCOMPARE(body.value(QLatin1String("app_version")).toString(), QStringLiteral("1.2.3 (" QUENDA_VERSION ")"));
-    QVERIFY(body.value(QLatin1String("diagnostics")).toString().startsWith(QStringLiteral("Quenda v1.2.3 (")));
-    QVERIFY(body.value(QLatin1String("diagnostics")).toString().endsWith(QStringLiteral(", Backend: connected")));
+    QCOMPARE(body.value(QLatin1String("app_version")).toString(),
+             QStringLiteral("1.2.3 (" QUENDA_VERSION ")"));
+    QVERIFY(
+        body.value(QLatin1String("diagnostics")).toString().startsWith(QStringLiteral("Quenda v1.2.3 (")));
+    QVERIFY(
+        body.value(QLatin1String("diagnostics")).toString().endsWith(QStringLiteral(", Backend: connected")));
     QCOMPARE(body.size(), 6);
 
     rig.defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("http://127.0.0.1:1")); // nothing listens
@@ -383,7 +400,8 @@ void TestQuendaAPIClient::supportReport()
     QVERIFY(!unreachable.submitted);
     QVERIFY(!unreachable.message.isEmpty());
     rig.defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("%%%"));
-    const auto invalid = rig.await<Outcome>([&](auto done) { rig.client->sendSupportReport(QStringLiteral("x"), done); });
+    const auto invalid =
+        rig.await<Outcome>([&](auto done) { rig.client->sendSupportReport(QStringLiteral("x"), done); });
     QCOMPARE(invalid.message, QStringLiteral("Could not reach server"));
 }
 

@@ -41,7 +41,8 @@ void TestSseLineReader::splitsAtEveryTerminatorWhateverTheReads_data()
     QTest::newRow("blank lines") << QByteArray("a\n\n\r\n\rb") << QList<QByteArray>{"a", "", "", "", "b"};
     QTest::newRow("no final terminator") << QByteArray("data: x") << QList<QByteArray>{"data: x"};
     QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
-    QTest::newRow("utf8") << QByteArray("d\xc3\xa9j\xc3\xa0\nvu") << QList<QByteArray>{"d\xc3\xa9j\xc3\xa0", "vu"};
+    QTest::newRow("utf8") << QByteArray("d\xc3\xa9j\xc3\xa0\nvu")
+                          << QList<QByteArray>{"d\xc3\xa9j\xc3\xa0", "vu"};
 }
 
 void TestSseLineReader::splitsAtEveryTerminatorWhateverTheReads()

@@ -59,7 +59,8 @@ struct Rig {
         EnhancementResult result;
         QStringList pieces;
     };
-    Outcome enhance(const QString& text, const std::optional<QString>& app = std::nullopt, bool streaming = true)
+    Outcome enhance(const QString& text, const std::optional<QString>& app = std::nullopt,
+                    bool streaming = true)
     {
         Captured<EnhancementResult> result;
         CapturedPieces pieces;
@@ -170,8 +171,10 @@ void TestTextEnhancer::messagesAreTheEightOfThePrompt()
     QList<ChatMessage> messages = rig.enhancer->buildMessages(QStringLiteral("the words"), std::nullopt);
     QCOMPARE(messages.size(), 8);
     QCOMPARE(messages[0], (ChatMessage{QStringLiteral("system"), TextEnhancer::systemPrompt}));
-    QCOMPARE(messages[1].content, QStringLiteral("um so I want to I want to open mexico and like check the the build"));
-    QCOMPARE(messages[2], (ChatMessage{QStringLiteral("assistant"), QStringLiteral("So I want to open Xcode and check the build.")}));
+    QCOMPARE(messages[1].content,
+             QStringLiteral("um so I want to I want to open mexico and like check the the build"));
+    QCOMPARE(messages[2], (ChatMessage{QStringLiteral("assistant"),
+                                       QStringLiteral("So I want to open Xcode and check the build.")}));
     QCOMPARE(messages[3].content, QStringLiteral("hello hello hello"));
     QCOMPARE(messages[4].content, QStringLiteral("Hello, hello, hello."));
     QCOMPARE(messages[5].content, QStringLiteral("Continue please"));
@@ -180,7 +183,8 @@ void TestTextEnhancer::messagesAreTheEightOfThePrompt()
 
     rig.dictionary.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
     messages = rig.enhancer->buildMessages(QStringLiteral("x"), QStringLiteral("com.tinyspeck.slackmacgap"));
-    QCOMPARE(messages[0].content, TextEnhancer::systemPrompt + TextEnhancer::appContext(QStringLiteral("slack")) +
+    QCOMPARE(messages[0].content, TextEnhancer::systemPrompt +
+                                      TextEnhancer::appContext(QStringLiteral("slack")) +
                                       rig.dictionary.promptSection());
     QVERIFY(messages[0].content.endsWith(QString::fromUtf8("\"jason\" \u2192 \"JSON\"")));
 }
@@ -189,19 +193,26 @@ void TestTextEnhancer::applicationContextTable_data()
 {
     QTest::addColumn<QString>("bundle");
     QTest::addColumn<QString>("starts");
-    QTest::newRow("slack") << QStringLiteral("com.tinyspeck.slackmacgap") << QStringLiteral("\nContext: Slack message.");
+    QTest::newRow("slack") << QStringLiteral("com.tinyspeck.slackmacgap")
+                           << QStringLiteral("\nContext: Slack message.");
     QTest::newRow("mail") << QStringLiteral("com.apple.mail") << QStringLiteral("\nContext: email.");
-    QTest::newRow("outlook") << QStringLiteral("com.microsoft.outlook") << QStringLiteral("\nContext: email.");
-    QTest::newRow("messages") << QStringLiteral("com.apple.messages") << QStringLiteral("\nContext: chat/texting.");
-    QTest::newRow("telegram") << QStringLiteral("org.telegram.desktop") << QStringLiteral("\nContext: chat/texting.");
+    QTest::newRow("outlook") << QStringLiteral("com.microsoft.outlook")
+                             << QStringLiteral("\nContext: email.");
+    QTest::newRow("messages") << QStringLiteral("com.apple.messages")
+                              << QStringLiteral("\nContext: chat/texting.");
+    QTest::newRow("telegram") << QStringLiteral("org.telegram.desktop")
+                              << QStringLiteral("\nContext: chat/texting.");
     QTest::newRow("Xcode is case-sensitive") << QStringLiteral("com.apple.dt.Xcode") << QString();
-    QTest::newRow("vscode") << QStringLiteral("com.microsoft.vscode") << QStringLiteral("\nContext: code editor.");
+    QTest::newRow("vscode") << QStringLiteral("com.microsoft.vscode")
+                            << QStringLiteral("\nContext: code editor.");
     QTest::newRow("cursor") << QStringLiteral("cursor") << QStringLiteral("\nContext: code editor.");
-    QTest::newRow("terminal") << QStringLiteral("org.gnome.terminal") << QStringLiteral("\nContext: terminal.");
+    QTest::newRow("terminal") << QStringLiteral("org.gnome.terminal")
+                              << QStringLiteral("\nContext: terminal.");
     QTest::newRow("warp") << QStringLiteral("dev.warp.Warp") << QStringLiteral("\nContext: terminal.");
     QTest::newRow("obsidian") << QStringLiteral("md.obsidian") << QStringLiteral("\nContext: notes/docs.");
     QTest::newRow("mail before docs") << QStringLiteral("mail.docs") << QStringLiteral("\nContext: email.");
-    QTest::newRow("jira") << QStringLiteral("com.atlassian.jira") << QStringLiteral("\nContext: project management.");
+    QTest::newRow("jira") << QStringLiteral("com.atlassian.jira")
+                          << QStringLiteral("\nContext: project management.");
     QTest::newRow("nothing") << QStringLiteral("org.kde.kate") << QString();
 }
 
@@ -247,7 +258,8 @@ void TestTextEnhancer::withoutARouteTheTextComesBackUnchanged()
     QCOMPARE(outcome.result.text, QStringLiteral("raw text"));
     QVERIFY(!outcome.result.wasEnhanced);
     QVERIFY(!outcome.result.error);
-    QCOMPARE(rig.logs.lines(), QStringList{QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: false")});
+    QCOMPARE(rig.logs.lines(),
+             QStringList{QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: false")});
     QCOMPARE(rig.server.requestCount(), 0);
 }
 
@@ -255,13 +267,16 @@ void TestTextEnhancer::directRouteStreamsAndTrims()
 {
     Rig rig;
     rig.buildWithGroqKey();
-    rig.server.enqueue(wire::groqStream({QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
+    rig.server.enqueue(
+        wire::groqStream({QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
     const Rig::Outcome outcome = rig.enhance(QStringLiteral("um send it"), QStringLiteral("com.apple.mail"));
-    QCOMPARE(outcome.pieces, (QStringList{QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
+    QCOMPARE(outcome.pieces,
+             (QStringList{QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
     QCOMPARE(outcome.result.text, QStringLiteral("Send it."));
     QVERIFY(outcome.result.wasEnhanced);
     QVERIFY(!outcome.result.error);
-    QCOMPARE(rig.logs.lines(), QStringList{QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")});
+    QCOMPARE(rig.logs.lines(),
+             QStringList{QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")});
 
     const RecordedRequest request = rig.requestsTo(kGroqPath).first();
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-key"));
@@ -272,7 +287,11 @@ void TestTextEnhancer::directRouteStreamsAndTrims()
     QVERIFY(body.value(QLatin1String("stream")).toBool());
     const QJsonArray messages = body.value(QLatin1String("messages")).toArray();
     QCOMPARE(messages.size(), 8);
-    QVERIFY(messages[0].toObject().value(QLatin1String("content")).toString().contains(QStringLiteral("Context: email.")));
+    QVERIFY(messages[0]
+                .toObject()
+                .value(QLatin1String("content"))
+                .toString()
+                .contains(QStringLiteral("Context: email.")));
     QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(), QStringLiteral("um send it"));
 }
 
@@ -293,7 +312,8 @@ void TestTextEnhancer::directRoutePlainAndItsFailure()
     QVERIFY(!failed.result.wasEnhanced);
     QCOMPARE(failed.result.error, QStringLiteral("Groq API error (500): Stream failed"));
     QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Enhancement failed: ")),
-             QStringList{QStringLiteral("[TextEnhancer] Enhancement failed: Groq API error (500): Stream failed")});
+             QStringList{
+                 QStringLiteral("[TextEnhancer] Enhancement failed: Groq API error (500): Stream failed")});
 }
 
 void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
@@ -306,7 +326,8 @@ void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
     QCOMPARE(viaBackend.pieces, (QStringList{QStringLiteral("Back"), QStringLiteral("end.")}));
     QCOMPARE(viaBackend.result.text, QStringLiteral("Backend."));
     QVERIFY(viaBackend.result.wasEnhanced);
-    QCOMPARE(rig.logs.lines(), QStringList{QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true")});
+    QCOMPARE(rig.logs.lines(),
+             QStringList{QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true")});
     QCOMPARE(rig.requestsTo("/enhance").first().json().value(QLatin1String("appBundleId")).toString(),
              QStringLiteral("org.app"));
 
@@ -318,8 +339,9 @@ void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
     QCOMPARE(fallback.result.text, QStringLiteral("From Groq."));
     QVERIFY(fallback.result.wasEnhanced);
     QCOMPARE(rig.logs.lines(),
-             (QStringList{QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true"),
-                          QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: Server error (500)")}));
+             (QStringList{
+                 QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true"),
+                 QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: Server error (500)")}));
 
     // The plain variant uses the backend's plain request, whose wasEnhanced is passed on unchanged.
     rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"enhanced":"Same.","wasEnhanced":false})")));
@@ -343,7 +365,8 @@ void TestTextEnhancer::backendFailureWithoutGroqGivesTheRawText()
     QCOMPARE(outcome.result.text, QStringLiteral("partial text"));
     QVERIFY(!outcome.result.wasEnhanced);
     QVERIFY(!outcome.result.error);
-    QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: ")).size(), 1);
+    QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: ")).size(),
+             1);
 }
 
 void TestTextEnhancer::modelCanBeChangedInTheDefaults()
@@ -371,7 +394,8 @@ void TestTextEnhancer::partialsOfFewerThanFiveWordsStartNothing()
     withKey.enhancer->speculativeEnhance(QString(), std::nullopt);
     QVERIFY(!withKey.enhancer->hasSpeculativeTask());
     QVERIFY(withKey.logs.lines().isEmpty());
-    withKey.server.enqueue(FakeReply::json(200, wire::groqCompletion(QStringLiteral("One two three four five."))));
+    withKey.server.enqueue(
+        FakeReply::json(200, wire::groqCompletion(QStringLiteral("One two three four five."))));
     withKey.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
     QVERIFY(withKey.enhancer->hasSpeculativeTask());
     QCOMPARE(withKey.logs.lines().value(0),
@@ -382,11 +406,14 @@ void TestTextEnhancer::speculativeResultServesTheFinalTranscript()
 {
     Rig rig;
     rig.buildWithGroqKey();
-    rig.server.enqueue(FakeReply::json(200, wire::groqCompletion(QStringLiteral("Send the report to Anna now."))));
-    rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"), QStringLiteral("com.apple.mail"));
+    rig.server.enqueue(
+        FakeReply::json(200, wire::groqCompletion(QStringLiteral("Send the report to Anna now."))));
+    rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"),
+                                     QStringLiteral("com.apple.mail"));
     QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
     QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("send the report to anna now"));
-    QCOMPARE(rig.logs.lines().value(1), QStringLiteral("[Speculative] Cached result: \"Send the report to Anna now....\""));
+    QCOMPARE(rig.logs.lines().value(1),
+             QStringLiteral("[Speculative] Cached result: \"Send the report to Anna now....\""));
     const QJsonObject body = rig.requestsTo(kGroqPath).first().json();
     QVERIFY(!body.value(QLatin1String("stream")).toBool());
     QCOMPARE(body.value(QLatin1String("messages")).toArray().size(), 8);
@@ -401,7 +428,8 @@ void TestTextEnhancer::speculativeResultServesTheFinalTranscript()
     QVERIFY(hit.result.wasEnhanced);
     QCOMPARE(hit.pieces.size(), 28); // one piece per character
     QCOMPARE(hit.pieces.join(QString()), hit.result.text);
-    QCOMPARE(rig.logs.lines(), QStringList{QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip")});
+    QCOMPARE(rig.logs.lines(),
+             QStringList{QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip")});
     QCOMPARE(rig.server.requestCount(), 1);
     QVERIFY(rig.enhancer->speculativeCache().isEmpty());
     QVERIFY(rig.enhancer->speculativeCacheInput().isEmpty());
@@ -413,13 +441,18 @@ void TestTextEnhancer::cacheLookupRules_data()
     QTest::addColumn<QString>("expected"); // empty: none
     QTest::addColumn<QString>("logLine");
     const QString cached = QStringLiteral("Send the report to Anna now.");
-    QTest::newRow("case change only") << QStringLiteral("  Send the report to Anna now\n") << cached << QString();
-    QTest::newRow("three more words") << QStringLiteral("send the report to anna now by friday please")
-                                      << cached + QStringLiteral(" by friday please")
-                                      << QString::fromUtf8("[Speculative] Near match \u2014 stitching 3 word delta");
-    QTest::newRow("a full stop") << QStringLiteral("send the report to anna now.") << cached + QStringLiteral(" .")
-                                 << QString::fromUtf8("[Speculative] Near match \u2014 stitching 1 word delta");
-    const QString miss = QString::fromUtf8("[Speculative] Cache MISS \u2014 final transcript differs from cached input");
+    QTest::newRow("case change only")
+        << QStringLiteral("  Send the report to Anna now\n") << cached << QString();
+    QTest::newRow("three more words")
+        << QStringLiteral("send the report to anna now by friday please")
+        << cached + QStringLiteral(" by friday please")
+        << QString::fromUtf8("[Speculative] Near match \u2014 stitching 3 word delta");
+    QTest::newRow("a full stop") << QStringLiteral("send the report to anna now.")
+                                 << cached + QStringLiteral(" .")
+                                 << QString::fromUtf8(
+                                        "[Speculative] Near match \u2014 stitching 1 word delta");
+    const QString miss =
+        QString::fromUtf8("[Speculative] Cache MISS \u2014 final transcript differs from cached input");
     QTest::newRow("four more words") << QStringLiteral("send the report to anna now by friday please thanks")
                                      << QString() << miss;
     QTest::newRow("differs earlier") << QStringLiteral("send a report to anna now") << QString() << miss;
@@ -434,7 +467,8 @@ void TestTextEnhancer::cacheLookupRules()
     rig.buildWithGroqKey();
     QVERIFY(!rig.enhancer->cachedSpeculativeResult(finalText)); // empty cache: none, and no log line
     QVERIFY(rig.logs.lines().isEmpty());
-    rig.server.enqueue(FakeReply::json(200, wire::groqCompletion(QStringLiteral("Send the report to Anna now."))));
+    rig.server.enqueue(
+        FakeReply::json(200, wire::groqCompletion(QStringLiteral("Send the report to Anna now."))));
     rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"), std::nullopt);
     QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
     rig.logs.clear();
@@ -493,7 +527,8 @@ void TestTextEnhancer::speculativeFailureIsLoggedAndLeavesTheCache()
     rig.server.enqueue(FakeReply::json(429, QByteArray("rate limited")));
     rig.logs.clear();
     rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five six"), std::nullopt);
-    const QString failure = QStringLiteral("[Speculative] Failed (non-critical): Groq API error (429): rate limited");
+    const QString failure =
+        QStringLiteral("[Speculative] Failed (non-critical): Groq API error (429): rate limited");
     QVERIFY(rig.settle([&] { return rig.logs.lines().contains(failure); }));
     QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("First."));
     QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("one two three four five"));
@@ -504,7 +539,8 @@ void TestTextEnhancer::speculativeThroughTheBackendHasNoFallback()
     Rig rig;
     rig.keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
     rig.buildWithGroqKey();
-    rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"enhanced":"Via backend.","wasEnhanced":false})")));
+    rig.server.enqueue(
+        FakeReply::json(200, QByteArray(R"({"enhanced":"Via backend.","wasEnhanced":false})")));
     rig.enhancer->speculativeEnhance(QStringLiteral("via the backend five words"), QStringLiteral("org.app"));
     QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
     QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("Via backend."));
@@ -514,7 +550,8 @@ void TestTextEnhancer::speculativeThroughTheBackendHasNoFallback()
 
     rig.server.enqueue(FakeReply::json(500, QByteArray("{}")));
     rig.enhancer->speculativeEnhance(QStringLiteral("via the backend five words again"), std::nullopt);
-    QVERIFY(rig.settle([&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Failed")).isEmpty(); }));
+    QVERIFY(
+        rig.settle([&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Failed")).isEmpty(); }));
     QVERIFY(rig.requestsTo(kGroqPath).isEmpty()); // no fallback to Groq
 }
 

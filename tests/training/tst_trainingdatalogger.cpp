@@ -65,8 +65,13 @@ public:
 
 TrainingEntry entry(const QString& raw, const QString& enhanced)
 {
-    return TrainingEntry{raw, enhanced, QStringLiteral("org.app"), QStringLiteral("2026-12-06T11:44:48Z"),
-                         std::nullopt, std::nullopt, std::nullopt};
+    return TrainingEntry{raw,
+                         enhanced,
+                         QStringLiteral("org.app"),
+                         QStringLiteral("2026-12-06T11:44:48Z"),
+                         std::nullopt,
+                         std::nullopt,
+                         std::nullopt};
 }
 
 struct Rig {
@@ -148,8 +153,9 @@ void TestTrainingDataLogger::appendsOneLinePerEntry()
     rig.logger.waitForPendingWork();
     contents = rig.contents();
     QCOMPARE(contents.count('\n'), 2);
-    QCOMPARE(rig.logger.allEntries(), (QList<TrainingEntry>{entry(QStringLiteral("um hi"), QStringLiteral("Hi.")),
-                                                           entry(QStringLiteral("second"), QStringLiteral("Second."))}));
+    QCOMPARE(rig.logger.allEntries(),
+             (QList<TrainingEntry>{entry(QStringLiteral("um hi"), QStringLiteral("Hi.")),
+                                   entry(QStringLiteral("second"), QStringLiteral("Second."))}));
     QCOMPARE(rig.logs.lines(), (QStringList{QStringLiteral("[TrainingData] Logged pair (1 total)"),
                                             QStringLiteral("[TrainingData] Logged pair (2 total)")}));
 }
@@ -157,12 +163,14 @@ void TestTrainingDataLogger::appendsOneLinePerEntry()
 void TestTrainingDataLogger::absentMembersAreOmitted()
 {
     Rig rig;
-    TrainingEntry bare{QStringLiteral("r"), QStringLiteral("e"), std::nullopt, QStringLiteral("2026-12-06T11:44:48Z"),
-                       std::nullopt, std::nullopt, std::nullopt};
+    TrainingEntry bare{
+        QStringLiteral("r"), QStringLiteral("e"), std::nullopt, QStringLiteral("2026-12-06T11:44:48Z"),
+        std::nullopt,        std::nullopt,        std::nullopt};
     rig.logger.log(bare);
     rig.logger.waitForPendingWork();
     const QJsonObject object = QJsonDocument::fromJson(rig.contents().trimmed()).object();
-    QCOMPARE(object.keys(), (QStringList{QStringLiteral("enhanced"), QStringLiteral("raw"), QStringLiteral("timestamp")}));
+    QCOMPARE(object.keys(),
+             (QStringList{QStringLiteral("enhanced"), QStringLiteral("raw"), QStringLiteral("timestamp")}));
     QVERIFY(!rig.contents().contains("null"));
 }
 
@@ -170,8 +178,8 @@ void TestTrainingDataLogger::readersSkipUndecodableLines()
 {
     Rig rig;
     const QByteArray good = TrainingDataLogger::encodeLine(entry(QStringLiteral("a"), QStringLiteral("A.")));
-    rig.write(good + "\n" + "{not json\n" + R"({"raw":"x","enhanced":"X."})" + "\n" + "\xff\xfe\n" + "[1,2]\n" +
-              R"({"raw":"y","enhanced":"Y.","timestamp":"t","feedback":7})" + "\n\n" +
+    rig.write(good + "\n" + "{not json\n" + R"({"raw":"x","enhanced":"X."})" + "\n" + "\xff\xfe\n" +
+              "[1,2]\n" + R"({"raw":"y","enhanced":"Y.","timestamp":"t","feedback":7})" + "\n\n" +
               TrainingDataLogger::encodeLine(entry(QStringLiteral("b"), QStringLiteral("B."))) + "\n" +
               R"({"raw":"half","enh)");
     const QList<TrainingEntry> entries = rig.logger.allEntries();
@@ -179,7 +187,8 @@ void TestTrainingDataLogger::readersSkipUndecodableLines()
     QCOMPARE(entries[1].raw, QStringLiteral("b"));
     rig.logger.log(entry(QStringLiteral("c"), QStringLiteral("C.")));
     rig.logger.waitForPendingWork();
-    QCOMPARE(rig.logs.lines().last(), QStringLiteral("[TrainingData] Logged pair (2 total)")); // after a half line
+    QCOMPARE(rig.logs.lines().last(),
+             QStringLiteral("[TrainingData] Logged pair (2 total)")); // after a half line
     // A feedback rewrite keeps only what decodes.
     rig.logger.recordFeedback(QStringLiteral("A."), FeedbackType::bad, QStringLiteral("Ah."), std::nullopt);
     rig.logger.waitForPendingWork();
@@ -197,7 +206,8 @@ void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
     noted.correction = QStringLiteral("old correction");
     rig.logger.log(noted);
     rig.logger.log(entry(QStringLiteral("three"), QStringLiteral("Other.")));
-    rig.logger.recordFeedback(QStringLiteral("Same."), FeedbackType::bad, std::nullopt, QStringLiteral("note"));
+    rig.logger.recordFeedback(QStringLiteral("Same."), FeedbackType::bad, std::nullopt,
+                              QStringLiteral("note"));
     rig.logger.waitForPendingWork();
     const QList<TrainingEntry> entries = rig.logger.allEntries();
     QCOMPARE(entries.size(), 3);
@@ -207,7 +217,8 @@ void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
     QCOMPARE(entries[1].context, QStringLiteral("note"));
     QVERIFY(!entries[2].feedback);
     QCOMPARE(rig.logger.flaggedCount(), 1);
-    rig.logger.recordFeedback(QStringLiteral("Other."), FeedbackType::good, QStringLiteral("Fine."), std::nullopt);
+    rig.logger.recordFeedback(QStringLiteral("Other."), FeedbackType::good, QStringLiteral("Fine."),
+                              std::nullopt);
     rig.logger.waitForPendingWork();
     QCOMPARE(rig.logger.allEntries()[2].feedback, QStringLiteral("good"));
     QCOMPARE(rig.logger.flaggedCount(), 2);
@@ -217,7 +228,8 @@ void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
 void TestTrainingDataLogger::feedbackWithoutMatchLeavesTheFileAlone()
 {
     Rig rig;
-    rig.write("garbage line\n" + TrainingDataLogger::encodeLine(entry(QStringLiteral("a"), QStringLiteral("A."))) + "\n");
+    rig.write("garbage line\n" +
+              TrainingDataLogger::encodeLine(entry(QStringLiteral("a"), QStringLiteral("A."))) + "\n");
     const QByteArray before = rig.contents();
     rig.logger.recordFeedback(QStringLiteral("a."), FeedbackType::bad, std::nullopt, std::nullopt);
     rig.logger.waitForPendingWork();
@@ -387,8 +399,11 @@ void TestTrainingDataLogger::decoderNeverThrowsUp_data()
     QTest::addColumn<int>("count");
     QTest::newRow("empty") << QByteArray() << 0;
     QTest::newRow("newlines") << QByteArray("\n\n\n") << 0;
-    QTest::newRow("crlf") << QByteArray(R"({"raw":"a","enhanced":"b","timestamp":"t"})" "\r\n") << 1;
-    QTest::newRow("null optional") << QByteArray(R"({"raw":"a","enhanced":"b","timestamp":"t","app":null})") << 1;
+    QTest::newRow("crlf") << QByteArray(R"({"raw":"a","enhanced":"b","timestamp":"t"})"
+                                        "\r\n")
+                          << 1;
+    QTest::newRow("null optional") << QByteArray(R"({"raw":"a","enhanced":"b","timestamp":"t","app":null})")
+                                   << 1;
     QTest::newRow("nul bytes") << QByteArray("\0\0\n", 3) << 0;
     QTest::newRow("deep nesting") << QByteArray(100000, '[') << 0;
 }

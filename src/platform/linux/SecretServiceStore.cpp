@@ -97,7 +97,8 @@ SecretServiceStore::Outcome SecretServiceStore::run(const std::function<QKeychai
         Qt::QueuedConnection);
 
     std::unique_lock<std::mutex> lock(pending->mutex);
-    pending->changed.wait_for(lock, std::chrono::milliseconds(m_timeoutMsec), [&] { return pending->finished; });
+    pending->changed.wait_for(lock, std::chrono::milliseconds(m_timeoutMsec),
+                              [&] { return pending->finished; });
     Outcome outcome;
     outcome.finished = pending->finished;
     outcome.error = pending->finished ? pending->error : QKeychain::OtherError;
@@ -115,7 +116,8 @@ SecretStore::ReadResult SecretServiceStore::read(const QString& service, const Q
     return ReadResult{statusOf(outcome.error), outcome.text};
 }
 
-SecretStore::Status SecretServiceStore::write(const QString& service, const QString& account, const QString& value)
+SecretStore::Status SecretServiceStore::write(const QString& service, const QString& account,
+                                              const QString& value)
 {
     return statusOf(run([service, account, value] {
                         auto* job = new QKeychain::WritePasswordJob(service);

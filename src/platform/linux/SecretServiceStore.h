@@ -13,9 +13,9 @@ class Job;
 
 namespace quenda::linux_platform {
 
-// Secrets in the Secret Service (GNOME Keyring, KWallet) through QtKeychain. The jobs run on one thread shared
-// by all stores, and each call waits for its job at most `timeoutMsec`: a keyring that is locked may put up a
-// prompt nobody answers, and a job that does not finish in time counts as no store answering.
+// Secrets in the Secret Service (GNOME Keyring, KWallet) through QtKeychain. The jobs run on one thread
+// shared by all stores, and each call waits for its job at most `timeoutMsec`: a keyring that is locked may
+// put up a prompt nobody answers, and a job that does not finish in time counts as no store answering.
 class SecretServiceStore final : public SecretStore {
 public:
     explicit SecretServiceStore(int timeoutMsec = 3000);
