@@ -83,6 +83,7 @@ public:
         , m_socket(socket)
     {
         socket->setParent(this);
+        setObjectName(QStringLiteral("connection")); // no meta-object of its own: found by name
         {
             QMutexLocker locker(&m_server.m_mutex);
             ++m_server.m_openConnections;
@@ -234,6 +235,17 @@ private:
     FakeReply m_reply;
 };
 
+namespace {
+QList<ServerConnection*> connections(QObject* context)
+{
+    QList<ServerConnection*> list;
+    for (QObject* child : context->children())
+        if (child->objectName() == QLatin1String("connection"))
+            list << static_cast<ServerConnection*>(child);
+    return list;
+}
+} // namespace
+
 FakeHttpServer::FakeHttpServer()
 {
     m_thread = new QThread;
@@ -337,8 +349,7 @@ void FakeHttpServer::releaseHeld()
     QMetaObject::invokeMethod(
         m_context,
         [this] {
-            for (ServerConnection* connection :
-                 m_context->findChildren<ServerConnection*>(Qt::FindDirectChildrenOnly))
+            for (ServerConnection* connection : connections(m_context))
                 connection->release();
         },
         Qt::BlockingQueuedConnection);
@@ -350,8 +361,7 @@ int FakeHttpServer::heldCount() const
     QMetaObject::invokeMethod(
         m_context,
         [this, &held] {
-            for (ServerConnection* connection :
-                 m_context->findChildren<ServerConnection*>(Qt::FindDirectChildrenOnly))
+            for (ServerConnection* connection : connections(m_context))
                 held += connection->isHeld() ? 1 : 0;
         },
         Qt::BlockingQueuedConnection);

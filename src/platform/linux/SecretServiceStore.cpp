@@ -5,6 +5,7 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -22,8 +23,10 @@ struct Pending {
     std::mutex mutex;
     std::condition_variable changed;
     bool finished = false;
+    bool abandoned = false; // the caller gave up waiting
     QKeychain::Error error = QKeychain::OtherError;
     QString text;
+    std::shared_ptr<std::atomic_int> stalledJobs;
 };
 
 // One thread for every store, for the life of the process: libsecret keeps its connection to the service on
@@ -71,13 +74,19 @@ SecretStore::Status statusOf(QKeychain::Error error)
 SecretServiceStore::SecretServiceStore(int timeoutMsec)
     : m_timeoutMsec(timeoutMsec)
     , m_context(SecretsThread::context())
+    , m_stalledJobs(std::make_shared<std::atomic_int>(0))
 {}
 
 SecretServiceStore::~SecretServiceStore() = default;
 
 SecretServiceStore::Outcome SecretServiceStore::run(const std::function<QKeychain::Job*()>& makeJob)
 {
+    // While a job that timed out is still waiting (a prompt nobody answers), the service counts as absent at
+    // once, rather than every call waiting its own timeout; the late job's end brings it back.
+    if (m_stalledJobs->load() > 0)
+        return Outcome{};
     auto pending = std::make_shared<Pending>();
+    pending->stalledJobs = m_stalledJobs;
     QMetaObject::invokeMethod(
         m_context,
         [pending, makeJob, context = m_context] {
@@ -86,6 +95,8 @@ SecretServiceStore::Outcome SecretServiceStore::run(const std::function<QKeychai
             job->setAutoDelete(true);
             QObject::connect(job, &QKeychain::Job::finished, context, [pending](QKeychain::Job* done) {
                 std::lock_guard<std::mutex> lock(pending->mutex);
+                if (pending->abandoned)
+                    --*pending->stalledJobs;
                 pending->finished = true;
                 pending->error = done->error();
                 if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(done))
@@ -99,6 +110,10 @@ SecretServiceStore::Outcome SecretServiceStore::run(const std::function<QKeychai
     std::unique_lock<std::mutex> lock(pending->mutex);
     pending->changed.wait_for(lock, std::chrono::milliseconds(m_timeoutMsec),
                               [&] { return pending->finished; });
+    if (!pending->finished) {
+        pending->abandoned = true;
+        ++*m_stalledJobs;
+    }
     Outcome outcome;
     outcome.finished = pending->finished;
     outcome.error = pending->finished ? pending->error : QKeychain::OtherError;

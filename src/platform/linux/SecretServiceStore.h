@@ -2,6 +2,7 @@
 
 #include "platform/SecretStore.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -33,6 +34,7 @@ private:
 
     int m_timeoutMsec;
     QObject* m_context; // on the process-wide secrets thread
+    std::shared_ptr<std::atomic_int> m_stalledJobs;
 };
 
 } // namespace quenda::linux_platform
