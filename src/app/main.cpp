@@ -1,8 +1,14 @@
+#include "app/CleanCommand.h"
 #include "app/CommandLine.h"
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
+#include "net/KeychainStore.h"
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
+
+#ifdef QUENDA_LINUX_DESKTOP
+#include "platform/linux/SecretServiceStore.h"
+#endif
 
 #include <QCoreApplication>
 
@@ -16,10 +22,15 @@ int main(int argc, char** argv)
 
     quenda::QtScheduler mainQueue;
     quenda::PersonalDictionary::setSharedScheduler(&mainQueue);
+#ifdef QUENDA_LINUX_DESKTOP
+    // Secrets live in the Secret Service; the keychain store falls back to a private file without one.
+    quenda::KeychainStore::setSharedSecretStore(new quenda::linux_platform::SecretServiceStore);
+#endif
 
     QTextStream out(stdout);
     QTextStream err(stderr);
     quenda::CommandLine commandLine(quenda::UserDefaults::standard(), quenda::SnippetManager::shared(),
                                     quenda::PersonalDictionary::shared(), out, err);
+    quenda::addCleanCommand(commandLine, mainQueue);
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

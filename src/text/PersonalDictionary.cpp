@@ -135,7 +135,11 @@ void PersonalDictionary::learnCorrections(const QString& inserted, const QString
     const QList<std::pair<QString, QString>> pairs = wordSubstitutions(insertedWords, editedWords);
 
     loadCorrectionCounts();
-    for (const auto& [misheard, correct] : pairs) {
+    for (const std::pair<QString, QString>& pair : pairs) {
+        // Named copies, not structured bindings: lambdas below capture them (clang 14 cannot capture
+        // bindings).
+        const QString misheard = pair.first;
+        const QString correct = pair.second;
         const QString lowered = misheard.toLower();
         const bool known =
             std::any_of(m_entries.cbegin(), m_entries.cend(), [&](const DictionaryEntry& entry) {
@@ -280,6 +284,16 @@ void PersonalDictionary::saveCorrectionCounts()
     for (auto it = m_correctionCounts.cbegin(); it != m_correctionCounts.cend(); ++it)
         object.insert(it.key(), it.value());
     m_defaults.setData(correctionCountsKey, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+std::optional<QList<DictionaryEntry>> PersonalDictionary::decodeStoredEntries(const QByteArray& data)
+{
+    return decodeEntries(data);
+}
+
+std::optional<QHash<QString, int>> PersonalDictionary::decodeStoredCounts(const QByteArray& data)
+{
+    return decodeCounts(data);
 }
 
 } // namespace quenda

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
 #include <utility>
 
 namespace quenda {
@@ -54,6 +55,10 @@ public:
     // lower-cased. Pairs come from the end of the text towards the start.
     static QList<std::pair<QString, QString>> wordSubstitutions(const QStringList& inserted,
                                                                 const QStringList& edited);
+
+    // The stored blobs as loadEntries and loadCorrectionCounts read them: nothing when they do not decode.
+    static std::optional<QList<DictionaryEntry>> decodeStoredEntries(const QByteArray& data);
+    static std::optional<QHash<QString, int>> decodeStoredCounts(const QByteArray& data);
 
     void loadEntries();
     void saveEntries();

@@ -129,4 +129,9 @@ void SnippetManager::saveSnippets()
     m_defaults.setData(storageKey, encodeSnippets(m_snippets));
 }
 
+std::optional<QList<Snippet>> SnippetManager::decodeStoredSnippets(const QByteArray& data)
+{
+    return decodeSnippets(data);
+}
+
 } // namespace quenda

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 
+#include <optional>
 #include <utility>
 
 namespace quenda {
@@ -33,6 +34,9 @@ public:
     // Replaces the first occurrence of each snippet's trigger (case-insensitive, inside words too), in list
     // order. Returns the text and whether anything was replaced.
     std::pair<QString, bool> expandSnippets(const QString& text) const;
+
+    // The stored blob as loadSnippets reads it: nothing when it does not decode.
+    static std::optional<QList<Snippet>> decodeStoredSnippets(const QByteArray& data);
 
     void loadSnippets();
     void saveSnippets();

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "net/HttpSession.h"
+#include "training/TrainingUploader.h"
+
+#include <QJsonObject>
+#include <QMutex>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quenda {
+
+class KeychainStore;
+class PersonalDictionary;
+class UserDefaults;
+
+// The product's own backend: sign-in, clean-up (plain and streamed), usage, training upload, and the
+// support report's request. One process-wide instance; signed in means authToken() is present. Completions
+// arrive on the network thread, or at once on the caller's thread when no request is needed.
+class QuendaAPIClient final : public TrainingUploader {
+public:
+    static inline const QString productionOrigin = QStringLiteral("https://api.quenda.app");
+    static inline const QString hostKey = QStringLiteral("quenda_api_host");
+
+    struct Config {
+        HttpSession::Timeouts timeouts{15000, 30000}; // 15 s without data, 30 s for the whole exchange
+        HttpSession::Timeouts supportTimeouts{10000, 0};
+    };
+
+    // Reads the stored host (a "localhost" host is replaced by the production origin, also in the store).
+    QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, PersonalDictionary& dictionary);
+    QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, PersonalDictionary& dictionary,
+                    Config config);
+    ~QuendaAPIClient() override;
+
+    // Over the user's own defaults, the shared keychain and the shared dictionary; created on first use.
+    static QuendaAPIClient& shared();
+
+    std::optional<QString> authToken() const;
+    void setAuthToken(std::optional<QString> token);
+    QUrl baseURL() const;
+    // A string that parses as a URL becomes the origin and is stored; anything else changes nothing.
+    void setHost(const QString& host);
+
+    // The application's version, "unknown" when it has none.
+    static QString appVersionString();
+
+    struct EnhanceReply {
+        QString text;
+        bool wasEnhanced = false;
+        bool operator==(const EnhanceReply& other) const = default;
+    };
+    using TokenHandler = std::function<void(const QString& piece)>;
+
+    RequestHandle signIn(const QString& email, const QString& name,
+                         std::function<void(Result<QString>)> done);
+    RequestHandle enhance(const QString& transcript, const std::optional<QString>& appBundleId,
+                          bool speculative, std::function<void(Result<EnhanceReply>)> done);
+    RequestHandle enhanceStreaming(const QString& transcript, const std::optional<QString>& appBundleId,
+                                   TokenHandler onToken, std::function<void(Result<EnhanceReply>)> done);
+    RequestHandle fetchUsage(std::function<void(Result<QJsonObject>)> done);
+    RequestHandle uploadTrainingData(const QList<TrainingEntry>& entries,
+                                     std::function<void(Result<Done>)> done);
+
+    // TrainingUploader
+    bool hasAuthToken() const override { return authToken().has_value(); }
+    void uploadTrainingEntries(const QList<TrainingEntry>& entries,
+                               std::function<void(std::optional<QString>)> done) override;
+
+    // The problem report of the report form: POST origin + "/support", no authorisation.
+    struct SupportReportOutcome {
+        bool submitted = false;
+        QString message; // what the form shows when not submitted
+    };
+    void sendSupportReport(const QString& message, std::function<void(SupportReportOutcome)> done);
+    static QByteArray supportReportBody(const QString& message, const QString& version, const QString& build,
+                                        const QString& os, const QString& name, const QString& email,
+                                        bool connected);
+
+    // The wire format, exposed for tests and fuzzing.
+    QByteArray enhanceBody(const QString& transcript, const std::optional<QString>& appBundleId,
+                           bool speculative, bool stream) const;
+    static Result<EnhanceReply> parseEnhanceReply(const QString& transcript, const HttpResponse& response);
+    struct StreamLine {
+        std::optional<QString> token;
+        bool done = false;
+    };
+    static StreamLine parseStreamLine(QByteArrayView line);
+    // baseURL with a path component appended.
+    QUrl endpoint(const QString& component) const;
+
+private:
+    HttpRequest makeRequest(const QByteArray& method, const QString& component, bool authorized,
+                            std::optional<QByteArray> body, bool versioned) const;
+
+    UserDefaults& m_defaults;
+    KeychainStore& m_keychain;
+    PersonalDictionary& m_dictionary;
+    Config m_config;
+    std::unique_ptr<HttpSession> m_session;
+    std::unique_ptr<HttpSession> m_supportSession;
+    mutable QMutex m_mutex; // guards the two fields below, written on the main thread, read by requests
+    QUrl m_baseURL;
+    std::optional<QString> m_authToken;
+};
+
+} // namespace quenda

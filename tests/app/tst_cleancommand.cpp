@@ -1,0 +1,135 @@
+// `quenda clean` as the user runs it: the real binary, its own settings folder, no secret service (the
+// keychain store falls back to its file), and a loopback server in place of Groq or the backend.
+#include "base/UserDefaults.h"
+#include "fakes/FakeHttpServer.h"
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+struct Home {
+    QTemporaryDir dir;
+    UserDefaults defaults{dir.filePath(QStringLiteral("config/Quenda/Quenda.conf"))};
+
+    Run quenda(const QStringList& arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), dir.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+        env.remove(QStringLiteral("DISPLAY"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUENDA_BINARY), arguments);
+        if (!process.waitForFinished(60000))
+            return {};
+        return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                   QString::fromUtf8(process.readAllStandardError())};
+    }
+};
+
+} // namespace
+
+class TestCleanCommand : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void badArguments();
+    void withoutARouteNothingIsSent();
+    void groqRouteStreamsThePieces();
+    void backendRouteWithTheStoredToken();
+    void failureFallsBackToTheRawText();
+};
+
+void TestCleanCommand::badArguments()
+{
+    Home home;
+    QCOMPARE(home.quenda({QStringLiteral("clean")}).status, 2);
+    QCOMPARE(home.quenda({QStringLiteral("clean"), QStringLiteral("a"), QStringLiteral("b")}).status, 2);
+    QCOMPARE(home.quenda({QStringLiteral("clean"), QStringLiteral("a"), QStringLiteral("--app")}).status, 2);
+    QVERIFY(home.quenda({QStringLiteral("help")}).out.contains(QStringLiteral("clean TEXT [--app ID]")));
+}
+
+void TestCleanCommand::withoutARouteNothingIsSent()
+{
+    Home home;
+    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello")});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("no clean-up route")), qPrintable(run.err));
+}
+
+void TestCleanCommand::groqRouteStreamsThePieces()
+{
+    FakeHttpServer server;
+    server.enqueue(
+        wire::groqStream({QStringLiteral("Hello"), QStringLiteral(" there."), QStringLiteral("\n")}, 20, 20));
+    Home home;
+    home.defaults.setString(QStringLiteral("groq_api_key"), QStringLiteral("gsk-cli"));
+    home.defaults.setString(QStringLiteral("chatCompletionsURL"),
+                            server.url(QStringLiteral("/v1/chat/completions")).toString());
+    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello there"),
+                                 QStringLiteral("--app"), QStringLiteral("com.apple.mail")});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QStringLiteral("Hello there.\n\nHello there.\n"));
+    QVERIFY2(run.err.contains(QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")),
+             qPrintable(run.err));
+    const RecordedRequest request = server.requests().first();
+    QCOMPARE(request.path, QByteArray("/v1/chat/completions"));
+    QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-cli"));
+    const QJsonArray messages = request.json().value(QLatin1String("messages")).toArray();
+    QVERIFY(messages[0]
+                .toObject()
+                .value(QLatin1String("content"))
+                .toString()
+                .contains(QStringLiteral("Context: email.")));
+    QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(),
+             QStringLiteral("um hello there"));
+}
+
+void TestCleanCommand::backendRouteWithTheStoredToken()
+{
+    FakeHttpServer server;
+    server.enqueue(wire::backendStream({QStringLiteral("Signed"), QStringLiteral(" in.")}));
+    Home home;
+    home.defaults.setString(QStringLiteral("quenda_api_host"), server.origin());
+    // No secret service answers here, so the token lives in the keychain store's fallback file.
+    QDir().mkpath(home.dir.filePath(QStringLiteral("config/Quenda")));
+    QFile secrets(home.dir.filePath(QStringLiteral("config/Quenda/secrets.json")));
+    QVERIFY(secrets.open(QIODevice::WriteOnly));
+    secrets.write(R"({"com.quenda.Quenda":{"quenda_auth_token":"tok-cli"}})");
+    secrets.close();
+    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("signed in")});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QStringLiteral("Signed in.\nSigned in.\n"));
+    QCOMPARE(server.requests().first().header("Authorization"), QByteArray("Bearer tok-cli"));
+}
+
+void TestCleanCommand::failureFallsBackToTheRawText()
+{
+    FakeHttpServer server;
+    server.enqueue(FakeReply::json(401, QByteArray(R"({"error":"bad key"})")));
+    Home home;
+    home.defaults.setString(QStringLiteral("groq_api_key"), QStringLiteral("gsk-wrong"));
+    home.defaults.setString(QStringLiteral("chatCompletionsURL"),
+                            server.url(QStringLiteral("/v1/chat/completions")).toString());
+    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("raw words")});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.out, QStringLiteral("raw words\n"));
+    QVERIFY2(run.err.contains(QStringLiteral("Groq API error (401): Stream failed")), qPrintable(run.err));
+}
+
+QTEST_GUILESS_MAIN(TestCleanCommand)
+#include "tst_cleancommand.moc"

@@ -1,0 +1,181 @@
+// One dictation end to end over the real clean-up: the real orchestrator on the Qt event loop, the real text
+// enhancer, Groq client, training logger and read-back capture, against a loopback server that speaks Groq's
+// wire format. Capture, insertion and the pill are fakes.
+#include "base/QtScheduler.h"
+#include "base/UserDefaults.h"
+#include "core/DictationOrchestrator.h"
+#include "core/PostPasteCorrector.h"
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeFocusedValueReader.h"
+#include "fakes/FakeHttpServer.h"
+#include "fakes/FakeInsertion.h"
+#include "fakes/FakeServices.h"
+#include "fakes/LogCapture.h"
+#include "fakes/Waiting.h"
+#include "net/KeychainStore.h"
+#include "net/QuendaAPIClient.h"
+#include "text/PersonalDictionary.h"
+#include "text/SnippetManager.h"
+#include "text/TextEnhancer.h"
+#include "training/TrainingDataLogger.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+namespace {
+
+const QStringList kPieces = {QStringLiteral("Send"), QStringLiteral(" the report"),
+                             QStringLiteral(" to Anna"), QStringLiteral(" now.")};
+
+struct Rig {
+    QTemporaryDir dir;
+    QtScheduler mainQueue;
+    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
+    SnippetManager snippets{defaults};
+    PersonalDictionary dictionary{defaults, mainQueue};
+    KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
+    FakeHttpServer groq;
+    LogCapture logs;
+    std::unique_ptr<QuendaAPIClient> backend;
+    std::unique_ptr<TrainingDataLogger> training;
+    FakeFocusedValueReader reader;
+
+    FakeSpeechRecognition* recognizer = new FakeSpeechRecognition;
+    FakeHotkeyListener* hotkey = new FakeHotkeyListener;
+    FakeTextInsertion* inserter = new FakeTextInsertion;
+    FakeKeyTyper* typer = new FakeKeyTyper;
+    QStringList pillJournal;
+    std::unique_ptr<DictationOrchestrator> orchestrator;
+
+    Rig()
+    {
+        keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-integration"));
+        backend = std::make_unique<QuendaAPIClient>(defaults, keychain, dictionary);
+        training = std::make_unique<TrainingDataLogger>(dir.filePath(QStringLiteral("training-data.jsonl")),
+                                                        backend.get());
+        // Plain requests (speculative clean-ups) get the whole text, streamed ones the pieces.
+        groq.setHandler([](const RecordedRequest& request) {
+            if (request.json().value(QLatin1String("stream")).toBool())
+                return wire::groqStream(kPieces, 30, 10);
+            return FakeReply::json(200, wire::groqCompletion(kPieces.join(QString())));
+        });
+
+        TextEnhancer::Options options;
+        GroqClient::Config config;
+        config.url = groq.url(QStringLiteral("/openai/v1/chat/completions"));
+        options.groqConfig = config;
+
+        DictationCollaborators c;
+        c.mainQueue = &mainQueue;
+        c.defaults = &defaults;
+        c.snippets = &snippets;
+        c.trainingLog = training.get();
+        c.audioManager = std::make_unique<FakeAudioCapture>();
+        c.speechRecognizer.reset(recognizer);
+        c.hotkeyManager.reset(hotkey);
+        inserter->target = InsertionTarget{QStringLiteral("org.example.editor"), 4242, nullptr};
+        c.textInserter.reset(inserter);
+        c.textEnhancer =
+            std::make_unique<TextEnhancer>(mainQueue, *backend, keychain, defaults, dictionary, options);
+        c.postPasteCapture = std::make_unique<PostPasteCorrector>(reader, *training, dictionary, mainQueue);
+        auto workspace = std::make_unique<FakeWorkspace>();
+        workspace->front =
+            RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
+        c.workspace = std::move(workspace);
+        c.keyTyper.reset(typer);
+        c.microphone = std::make_unique<FakeMicrophone>();
+        c.permissions = std::make_unique<FakePermissions>();
+        c.makePill = [this] { return std::make_unique<FakePill>(&pillJournal); };
+        orchestrator = std::make_unique<DictationOrchestrator>(std::move(c));
+        orchestrator->configurePipeline();
+    }
+
+    ~Rig()
+    {
+        orchestrator.reset();
+        training->waitForPendingWork();
+    }
+
+    bool waitForIdle()
+    {
+        return waitUntil(
+            [this] { return orchestrator->state().isIdle() && !orchestrator->recentDictations().isEmpty(); });
+    }
+};
+
+} // namespace
+
+class TestCleanUpIntegration : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dictationStreamsPiecesIntoTheFrontApplicationAndLogsThePair();
+    void speculativeResultIsTypedWithoutAFinalRequest();
+};
+
+void TestCleanUpIntegration::dictationStreamsPiecesIntoTheFrontApplicationAndLogsThePair()
+{
+    Rig rig;
+    QVERIFY(rig.orchestrator->textEnhancer().isCleanUpAvailable());
+    rig.hotkey->press();
+    QVERIFY(waitUntil([&] { return rig.orchestrator->state().isListening(); }));
+    rig.recognizer->emitResult(QStringLiteral("um send the"), false); // too short for a speculative clean-up
+    rig.hotkey->release();
+    rig.recognizer->emitResult(QStringLiteral("um send the report to anna now"), true);
+    QVERIFY(rig.waitForIdle());
+
+    // The pieces went to the front application as typed text, one by one, as they streamed in.
+    QCOMPARE(rig.typer->chunks, kPieces);
+    QCOMPARE(rig.typer->typed, QStringLiteral("Send the report to Anna now."));
+    QVERIFY(rig.inserter->inserted.isEmpty());
+    const DictationResult& result = rig.orchestrator->recentDictations().first();
+    QCOMPARE(result.text, QStringLiteral("Send the report to Anna now."));
+    QCOMPARE(result.rawTranscript, QStringLiteral("um send the report to anna now"));
+    QCOMPARE(rig.groq.requestCount(), 1);
+    QCOMPARE(rig.groq.requests()
+                 .first()
+                 .json()
+                 .value(QLatin1String("messages"))
+                 .toArray()
+                 .last()
+                 .toObject()
+                 .value(QLatin1String("content"))
+                 .toString(),
+             QStringLiteral("um send the report to anna now"));
+
+    // The changed pair is in the training log, on disk.
+    rig.training->waitForPendingWork();
+    const QList<TrainingEntry> entries = rig.training->allEntries();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().raw, QStringLiteral("um send the report to anna now"));
+    QCOMPARE(entries.first().enhanced, QStringLiteral("Send the report to Anna now."));
+    QCOMPARE(entries.first().app, QStringLiteral("org.example.editor"));
+    QVERIFY(!rig.logs.linesWith(QStringLiteral("[TrainingData] Logged pair (1 total)")).isEmpty());
+}
+
+void TestCleanUpIntegration::speculativeResultIsTypedWithoutAFinalRequest()
+{
+    Rig rig;
+    rig.hotkey->press();
+    QVERIFY(waitUntil([&] { return rig.orchestrator->state().isListening(); }));
+    rig.recognizer->emitResult(QStringLiteral("send the report to anna now"), false);
+    QVERIFY(waitUntil(
+        [&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Cached result")).isEmpty(); }));
+    rig.hotkey->release();
+    rig.recognizer->emitResult(QStringLiteral("send the report to anna now"), true);
+    QVERIFY(rig.waitForIdle());
+    QCOMPARE(rig.groq.requestCount(), 1); // only the speculative one
+    QCOMPARE(rig.typer->typed, QStringLiteral("Send the report to Anna now."));
+    QCOMPARE(rig.typer->chunks.size(), 28); // the cached text is replayed one character at a time
+    QVERIFY(!rig.logs.linesWith(QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip"))
+                 .isEmpty());
+    rig.training->waitForPendingWork();
+    QCOMPARE(rig.training->allEntries().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestCleanUpIntegration)
+#include "tst_cleanupintegration.moc"

@@ -1,0 +1,201 @@
+#include "base/UserDefaults.h"
+#include "base/VirtualScheduler.h"
+#include "core/PostPasteCorrector.h"
+#include "fakes/FakeFocusedValueReader.h"
+#include "fakes/FakeServices.h"
+#include "fakes/LogCapture.h"
+#include "text/PersonalDictionary.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+namespace {
+
+struct Rig {
+    QTemporaryDir dir;
+    VirtualScheduler clock;
+    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
+    PersonalDictionary dictionary{defaults, clock};
+    FakeFocusedValueReader reader;
+    FakeTrainingLog training;
+    LogCapture logs;
+    PostPasteCorrector corrector{reader, training, dictionary, clock};
+
+    PostPasteRecord record(const QString& inserted, bool withTarget = true) const
+    {
+        PostPasteRecord r;
+        r.insertedText = inserted;
+        r.rawText = QStringLiteral("the raw words");
+        if (withTarget)
+            r.target = InsertionTarget{QStringLiteral("org.gnome.TextEditor"), 77, nullptr};
+        r.appBundleID = QStringLiteral("org.gnome.TextEditor");
+        return r;
+    }
+    QStringList capture(const QString& inserted, const std::optional<QString>& field, bool withTarget = true)
+    {
+        reader.value = field;
+        logs.clear();
+        corrector.capturePostPasteCorrection(record(inserted, withTarget));
+        return logs.lines();
+    }
+};
+
+const QString kAttempt = QStringLiteral("[PostPaste] Attempting read-back after 8s delay...");
+
+} // namespace
+
+class TestPostPasteCorrector : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void similarity_data();
+    void similarity();
+    void regionFinding();
+    void unreadableFieldIsSkipped();
+    void unchangedTextIsNoEdit();
+    void replacedTextHasNoRegion();
+    void similarityMustBeAboveThreeTenths();
+    void moderateEditIsLoggedAndLearned();
+};
+
+void TestPostPasteCorrector::similarity_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("equal") << QStringLiteral("same text") << QStringLiteral("same text") << 1.0;
+    QTest::newRow("empty") << QStringLiteral("text") << QString() << 0.0;
+    QTest::newRow("both empty") << QString() << QString() << 1.0;
+    QTest::newRow("2 vs 8") << QStringLiteral("ab") << QStringLiteral("abcdefgh") << 0.0;
+    QTest::newRow("abcd abxd") << QStringLiteral("abcd") << QStringLiteral("abxd") << 0.5;
+    QTest::newRow("xabc abc") << QStringLiteral("xabc") << QStringLiteral("abc") << 0.0;
+    QTest::newRow("case matters") << QStringLiteral("Abc") << QStringLiteral("abc") << 0.0;
+    QTest::newRow("canonical equivalence")
+        << QString::fromUtf8("caf\u00e9") << QString::fromUtf8("cafe\u0301") << 1.0;
+    QTest::newRow("emoji are one character")
+        << QString::fromUtf8("a\U0001F44D\U0001F3FDb") << QString::fromUtf8("a\U0001F44Db") << 1.0 / 3.0;
+}
+
+void TestPostPasteCorrector::similarity()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(double, expected);
+    QCOMPARE(PostPasteCorrector::textSimilarity(a, b), expected);
+}
+
+void TestPostPasteCorrector::regionFinding()
+{
+    const QString inserted(25, QLatin1Char('i'));
+    const QString field(30, QLatin1Char('f'));
+    QCOMPARE(PostPasteCorrector::findInsertedRegion(inserted, field), field); // 25 + 10 >= 30
+
+    // The greedy match stops at the first character that does not occur in the rest: an edit late in the
+    // sentence keeps the region similar, one at its start would not.
+    const QString sentence = QStringLiteral("Please send the report to Anna by Friday.");
+    const QString edited = QStringLiteral("Please send the report to Anna by Monday.");
+    const QString longField = QStringLiteral("Dear team, as discussed this morning in our meeting: ") +
+                              edited +
+                              QStringLiteral(" Thanks a lot, and have a good weekend everyone. Best, Bob");
+    const std::optional<QString> region = PostPasteCorrector::findInsertedRegion(sentence, longField);
+    QVERIFY(region);
+    QVERIFY2(PostPasteCorrector::textSimilarity(sentence, *region) > 0.4, qPrintable(*region));
+    QVERIFY(longField.contains(*region));
+
+    const QString unrelated =
+        QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789 0123456789");
+    QVERIFY(!PostPasteCorrector::findInsertedRegion(QStringLiteral("abcdefghijklmnopqrstuvwxyz"), unrelated));
+}
+
+void TestPostPasteCorrector::unreadableFieldIsSkipped()
+{
+    Rig rig;
+    QCOMPARE(rig.capture(QStringLiteral("x"), std::nullopt),
+             (QStringList{kAttempt, QString::fromUtf8(
+                                        "[PostPaste] Read-back failed \u2014 app doesn't support AX value "
+                                        "reading (target: org.gnome.TextEditor). Skipping for this app.")}));
+    QCOMPARE(rig.reader.targets.last()->processIdentifier, 77);
+    QCOMPARE(rig.capture(QStringLiteral("x"), std::nullopt, false).last(),
+             QString::fromUtf8(
+                 "[PostPaste] Read-back failed \u2014 app doesn't support AX value reading (target: nil). "
+                 "Skipping for this app."));
+    QVERIFY(rig.training.entries.isEmpty());
+}
+
+void TestPostPasteCorrector::unchangedTextIsNoEdit()
+{
+    Rig rig;
+    const QString inserted = QStringLiteral("Hello there.");
+    const QString field =
+        QStringLiteral("Some long text before it. Hello there. And a lot more after it, too.");
+    QCOMPARE(rig.capture(inserted, field),
+             (QStringList{kAttempt,
+                          QStringLiteral("[PostPaste] Read back: \"") + field.left(80) +
+                              QStringLiteral("...\" (%1 chars)").arg(field.size()),
+                          QStringLiteral("[PostPaste] No edits detected")}));
+    const QString shortField = QStringLiteral("Hi");
+    QCOMPARE(rig.capture(QStringLiteral("x"), shortField).value(1),
+             QStringLiteral("[PostPaste] Read back: \"Hi...\" (2 chars)")); // the dots are always written
+}
+
+void TestPostPasteCorrector::replacedTextHasNoRegion()
+{
+    Rig rig;
+    const QStringList lines =
+        rig.capture(QStringLiteral("abcdefghijklmnopqrstuvwxyz"),
+                    QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789"));
+    QCOMPARE(lines.last(),
+             QString::fromUtf8("[PostPaste] Could not find inserted text region in field \u2014 user may "
+                               "have cleared/replaced entirely"));
+    QVERIFY(rig.training.entries.isEmpty());
+}
+
+void TestPostPasteCorrector::similarityMustBeAboveThreeTenths()
+{
+    Rig rig;
+    QCOMPARE(rig.capture(QStringLiteral("abcdefghij"), QStringLiteral("abcxxxxxxx")).last(),
+             QString::fromUtf8("[PostPaste] Region found but similarity too low (30%) \u2014 skipping"));
+    QVERIFY(rig.training.entries.isEmpty());
+    const QString inserted = QString(31, QLatin1Char('a')) + QString(69, QLatin1Char('b'));
+    const QString field = QString(31, QLatin1Char('a')) + QString(69, QLatin1Char('c'));
+    QVERIFY(rig.capture(inserted, field)
+                .contains(QStringLiteral("[PostPaste] User correction detected (similarity: 31%)")));
+    QCOMPARE(rig.training.entries.size(), 1);
+}
+
+void TestPostPasteCorrector::moderateEditIsLoggedAndLearned()
+{
+    Rig rig;
+    const QString inserted = QStringLiteral("I think teh answer is yes");
+    const QString field = QStringLiteral("I think the answer is yes");
+    const QStringList lines = rig.capture(inserted, field);
+    QCOMPARE(lines.mid(2),
+             (QStringList{QStringLiteral("[PostPaste] User correction detected (similarity: 40%)"),
+                          QStringLiteral("[PostPaste] Inserted: \"I think teh answer is yes\""),
+                          QStringLiteral("[PostPaste] After edit: \"I think the answer is yes\""),
+                          QStringLiteral("[TrainingData] Auto-captured post-paste correction")}));
+    QCOMPARE(rig.training.entries.size(), 1);
+    const TrainingEntry& entry = rig.training.entries.first();
+    QCOMPARE(entry.raw, QStringLiteral("the raw words"));
+    QCOMPARE(entry.enhanced, inserted);
+    QCOMPARE(entry.app, QStringLiteral("org.gnome.TextEditor"));
+    QCOMPARE(entry.timestamp, iso8601(rig.clock.now()));
+    QCOMPARE(entry.feedback, QStringLiteral("auto-corrected"));
+    QCOMPARE(entry.correction, field);
+    QCOMPARE(entry.context, QStringLiteral("auto-captured post-paste edit"));
+    QCOMPARE(rig.training.syncs, QList<bool>{false});
+    QCOMPARE(rig.dictionary.correctionCounts().value(QStringLiteral("teh|the")), 1);
+
+    // The second sighting of the pair teaches the dictionary (on the main queue).
+    rig.capture(inserted, field);
+    rig.clock.runUntilIdle();
+    QCOMPARE(rig.dictionary.entries().size(), 1);
+    QCOMPARE(rig.dictionary.entries().first().misheard, QStringLiteral("teh"));
+    QCOMPARE(rig.dictionary.entries().first().correct, QStringLiteral("the"));
+}
+
+QTEST_GUILESS_MAIN(TestPostPasteCorrector)
+#include "tst_postpastecorrector.moc"

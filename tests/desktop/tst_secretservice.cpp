@@ -1,0 +1,148 @@
+// The Secret Service adapter against a real GNOME Keyring in a private session, and the keychain store's
+// fallback where no keyring answers. QUENDA_SECRETS_EXPECT says which situation the test runs in:
+//   keyring     an unlocked GNOME Keyring runs on the session bus (scripts/session.sh, part "keyring")
+//   no-service  the session bus offers no Secret Service at all (a bus without service files)
+//   no-keyring  a desktop session without a running keyring: the bus may start one on demand, which cannot
+//               unlock without a prompt; every call must still come back within its timeout
+#include "net/FileSecretStore.h"
+#include "net/KeychainStore.h"
+#include "platform/linux/SecretServiceStore.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace quenda;
+using quenda::linux_platform::SecretServiceStore;
+
+namespace {
+
+const QString kService = QStringLiteral("com.quenda.Quenda");
+constexpr int kTimeout = 2000;
+
+QString expectation()
+{
+    return qEnvironmentVariable("QUENDA_SECRETS_EXPECT", QStringLiteral("keyring"));
+}
+
+int fileMode(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
+}
+
+} // namespace
+
+class TestSecretService : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { qInfo("running as: %s", qPrintable(expectation())); }
+    void keyringRoundTrip();
+    void keychainStoreUsesTheKeyring();
+    void everyCallEndsWithinItsTimeout();
+    void fallbackFileWhenNoServiceAnswers();
+};
+
+void TestSecretService::keyringRoundTrip()
+{
+    if (expectation() != QLatin1String("keyring"))
+        QSKIP("needs a running keyring");
+    SecretServiceStore store(kTimeout * 2);
+    const QString account = QStringLiteral("test_account");
+    QCOMPARE(store.read(kService, account).status, SecretStore::Status::NotFound);
+    const QString value = QString::fromUtf8("s3cr\u00e9t \U0001F511 value");
+    QCOMPARE(store.write(kService, account, value), SecretStore::Status::Ok);
+    const SecretStore::ReadResult back = store.read(kService, account);
+    QCOMPARE(back.status, SecretStore::Status::Ok);
+    QCOMPARE(back.value, value);
+    QCOMPARE(store.write(kService, account, QStringLiteral("second")), SecretStore::Status::Ok);
+    QCOMPARE(store.read(kService, account).value, QStringLiteral("second"));
+
+    // The item is a real Secret Service item that other tools see.
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels); // the attributes are written to standard error
+    tool.start(QStringLiteral("secret-tool"),
+               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("server"), kService});
+    QVERIFY(tool.waitForFinished(10000));
+    const QString listing = QString::fromUtf8(tool.readAllStandardOutput());
+    QVERIFY2(listing.contains(account), qPrintable(listing));
+
+    QCOMPARE(store.remove(kService, account), SecretStore::Status::Ok);
+    QCOMPARE(store.read(kService, account).status, SecretStore::Status::NotFound);
+    QVERIFY(store.remove(kService, account) != SecretStore::Status::Unavailable);
+}
+
+void TestSecretService::keychainStoreUsesTheKeyring()
+{
+    if (expectation() != QLatin1String("keyring"))
+        QSKIP("needs a running keyring");
+    {
+        SecretServiceStore first(kTimeout * 2); // stores come and go; the keyring keeps answering
+        QVERIFY(first.remove(kService, QStringLiteral("never_written")) != SecretStore::Status::Unavailable);
+    }
+    QTemporaryDir dir;
+    const QString fallback = dir.filePath(QStringLiteral("Quenda/secrets.json"));
+    SecretServiceStore system(kTimeout * 2);
+    KeychainStore store(&system, fallback);
+    store.save(KeychainStore::groqAccount, QStringLiteral("gsk-live"));
+    QVERIFY(!store.isUsingFallback());
+    QCOMPARE(store.read(KeychainStore::groqAccount), QStringLiteral("gsk-live"));
+    QVERIFY(!QFile::exists(fallback));
+    store.remove(KeychainStore::groqAccount);
+    QVERIFY(!store.read(KeychainStore::groqAccount));
+    QVERIFY(!store.isUsingFallback());
+}
+
+void TestSecretService::everyCallEndsWithinItsTimeout()
+{
+    SecretServiceStore store(kTimeout);
+    QElapsedTimer timer;
+    for (int i = 0; i < 3; ++i) {
+        timer.start();
+        const SecretStore::Status written =
+            store.write(kService, QStringLiteral("timeout_probe"), QStringLiteral("v"));
+        QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed())));
+        timer.start();
+        const SecretStore::ReadResult read = store.read(kService, QStringLiteral("timeout_probe"));
+        QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed())));
+        if (written == SecretStore::Status::Ok)
+            QCOMPARE(read.value, QStringLiteral("v"));
+        timer.start();
+        store.remove(kService, QStringLiteral("timeout_probe"));
+        QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed())));
+    }
+}
+
+void TestSecretService::fallbackFileWhenNoServiceAnswers()
+{
+    if (expectation() == QLatin1String("keyring"))
+        QSKIP("a keyring answers here");
+    QTemporaryDir dir;
+    const QString fallback = dir.filePath(QStringLiteral("config/Quenda/secrets.json"));
+    SecretServiceStore system(kTimeout);
+    KeychainStore store(&system, fallback);
+    if (expectation() == QLatin1String("no-service"))
+        QCOMPARE(system.read(kService, KeychainStore::authTokenAccount).status,
+                 SecretStore::Status::Unavailable);
+    store.save(KeychainStore::authTokenAccount, QStringLiteral("tok-fallback"));
+    QCOMPARE(store.read(KeychainStore::authTokenAccount), QStringLiteral("tok-fallback"));
+    if (expectation() == QLatin1String("no-service"))
+        QVERIFY(store.isUsingFallback());
+    if (store.isUsingFallback()) {
+        QCOMPARE(fileMode(fallback), 0600);
+        QCOMPARE(FileSecretStore(fallback).read(kService, KeychainStore::authTokenAccount).value,
+                 QStringLiteral("tok-fallback"));
+    }
+    store.remove(KeychainStore::authTokenAccount);
+    QVERIFY(!store.read(KeychainStore::authTokenAccount));
+}
+
+QTEST_GUILESS_MAIN(TestSecretService)
+#include "tst_secretservice.moc"

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "insert/FocusedValueReader.h"
+
+#include <QList>
+
+namespace quenda::fakes {
+
+// The focused field's text as the test sets it; nothing when it "cannot be read".
+class FakeFocusedValueReader final : public FocusedValueReader {
+public:
+    std::optional<QString> readFocusedValue(const std::optional<InsertionTarget>& target) override
+    {
+        targets.append(target);
+        return value;
+    }
+    std::optional<QString> value;
+    QList<std::optional<InsertionTarget>> targets;
+};
+
+} // namespace quenda::fakes

@@ -1,0 +1,438 @@
+#include "fakes/FakeHttpServer.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace quenda::fakes {
+
+QJsonObject RecordedRequest::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+FakeReply FakeReply::json(int status, const QJsonObject& object)
+{
+    return json(status, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+FakeReply FakeReply::json(int status, const QByteArray& body)
+{
+    return text(status, body, "application/json");
+}
+
+FakeReply FakeReply::text(int status, const QByteArray& body, const QByteArray& contentType)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.headers = {{"Content-Type", contentType}};
+    reply.body = {Chunk{body, 0}};
+    return reply;
+}
+
+FakeReply FakeReply::events(const QList<QByteArray>& chunks, int firstDelayMsec, int perChunkDelayMsec)
+{
+    FakeReply reply;
+    reply.headers = {{"Content-Type", "text/event-stream"}, {"Cache-Control", "no-cache"}};
+    reply.framing = Framing::Chunked;
+    for (qsizetype i = 0; i < chunks.size(); ++i)
+        reply.body.append(Chunk{chunks[i], i == 0 ? firstDelayMsec : perChunkDelayMsec});
+    return reply;
+}
+
+namespace {
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+} // namespace
+
+// One accepted connection, on the server thread: reads one request, writes one reply.
+class ServerConnection : public QObject {
+public:
+    ServerConnection(FakeHttpServer& server, QTcpSocket* socket)
+        : m_server(server)
+        , m_socket(socket)
+    {
+        socket->setParent(this);
+        setObjectName(QStringLiteral("connection")); // no meta-object of its own: found by name
+        {
+            QMutexLocker locker(&m_server.m_mutex);
+            ++m_server.m_openConnections;
+        }
+        connect(socket, &QTcpSocket::readyRead, this, [this] { readRequest(); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { closed(); });
+    }
+
+    void release()
+    {
+        if (m_waitingForRelease) {
+            m_waitingForRelease = false;
+            startReply();
+        }
+    }
+    bool isHeld() const { return m_waitingForRelease; }
+
+private:
+    void readRequest()
+    {
+        if (m_haveRequest)
+            return;
+        m_buffer += m_socket->readAll();
+        const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        RecordedRequest request;
+        const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const qsizetype length = request.headers.value("content-length", "0").toLongLong();
+        if (m_buffer.size() - (headEnd + 4) < length)
+            return; // the body is still coming
+        request.body = m_buffer.mid(headEnd + 4, length);
+        m_haveRequest = true;
+        m_server.record(request);
+        m_reply = m_server.replyFor(request);
+        if (m_reply.held) {
+            m_waitingForRelease = true;
+            return;
+        }
+        startReply();
+    }
+
+    void startReply()
+    {
+        if (m_reply.stallBeforeHead)
+            return;
+        QTimer::singleShot(m_reply.headDelayMsec, Qt::PreciseTimer, this, [this] { writeHead(); });
+    }
+
+    void writeHead()
+    {
+        if (m_reply.raw) {
+            m_socket->write(*m_reply.raw);
+            m_socket->flush();
+            m_socket->disconnectFromHost();
+            return;
+        }
+        QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonPhrase(m_reply.status) + "\r\n";
+        // A reply that breaks off mid-body promised a persistent connection, as streaming servers do, so the
+        // client cannot take the closing for the end of the body.
+        if (m_reply.ending != FakeReply::Ending::Disconnect)
+            head += "Connection: close\r\n";
+        for (const auto& [name, value] : m_reply.headers)
+            head += name + ": " + value + "\r\n";
+        const bool lengthGiven =
+            std::any_of(m_reply.headers.begin(), m_reply.headers.end(),
+                        [](const auto& header) { return header.first.toLower() == "content-length"; });
+        if (m_reply.framing == FakeReply::Framing::ContentLength && !lengthGiven) {
+            qsizetype total = 0;
+            for (const FakeReply::Chunk& chunk : m_reply.body)
+                total += chunk.bytes.size();
+            head += "Content-Length: " + QByteArray::number(total) + "\r\n";
+        } else if (m_reply.framing == FakeReply::Framing::Chunked) {
+            head += "Transfer-Encoding: chunked\r\n";
+        }
+        head += "\r\n";
+        m_socket->write(head);
+        m_socket->flush();
+        writeChunk(0);
+    }
+
+    void writeChunk(int index)
+    {
+        if (index >= m_reply.body.size()) {
+            end();
+            return;
+        }
+        const FakeReply::Chunk& chunk = m_reply.body[index];
+        QTimer::singleShot(chunk.delayMsec, Qt::PreciseTimer, this, [this, index] {
+            const QByteArray& bytes = m_reply.body[index].bytes;
+            if (m_reply.framing == FakeReply::Framing::Chunked) {
+                if (!bytes.isEmpty())
+                    m_socket->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+            } else {
+                m_socket->write(bytes);
+            }
+            m_socket->flush();
+            if (m_reply.onChunkWritten)
+                m_reply.onChunkWritten(index, std::chrono::steady_clock::now());
+            writeChunk(index + 1);
+        });
+    }
+
+    void end()
+    {
+        switch (m_reply.ending) {
+        case FakeReply::Ending::Complete:
+            if (m_reply.framing == FakeReply::Framing::Chunked)
+                m_socket->write("0\r\n\r\n");
+            m_socket->flush();
+            m_socket->disconnectFromHost();
+            break;
+        case FakeReply::Ending::Disconnect:
+            m_socket->disconnectFromHost(); // mid-body: no terminating chunk, fewer bytes than announced
+            break;
+        case FakeReply::Ending::Stall:
+            break;
+        }
+    }
+
+    void closed()
+    {
+        if (m_closed)
+            return;
+        m_closed = true;
+        {
+            QMutexLocker locker(&m_server.m_mutex);
+            --m_server.m_openConnections;
+        }
+        deleteLater();
+    }
+
+    FakeHttpServer& m_server;
+    QTcpSocket* m_socket;
+    QByteArray m_buffer;
+    bool m_haveRequest = false;
+    bool m_waitingForRelease = false;
+    bool m_closed = false;
+    FakeReply m_reply;
+};
+
+namespace {
+QList<ServerConnection*> connections(QObject* context)
+{
+    QList<ServerConnection*> list;
+    for (QObject* child : context->children())
+        if (child->objectName() == QLatin1String("connection"))
+            list << static_cast<ServerConnection*>(child);
+    return list;
+}
+} // namespace
+
+FakeHttpServer::FakeHttpServer()
+{
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("fake-http-server"));
+    m_context = new QObject;
+    m_context->moveToThread(m_thread);
+    m_thread->start();
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            auto* server = new QTcpServer(m_context);
+            server->listen(QHostAddress::LocalHost, 0);
+            m_port = server->serverPort();
+            QObject::connect(server, &QTcpServer::newConnection, m_context, [this, server] {
+                while (QTcpSocket* socket = server->nextPendingConnection()) {
+                    auto* connection = new ServerConnection(*this, socket);
+                    connection->setParent(m_context);
+                }
+            });
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+FakeHttpServer::~FakeHttpServer()
+{
+    QMetaObject::invokeMethod(
+        m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+QUrl FakeHttpServer::url(const QString& path) const
+{
+    return QUrl(origin() + path);
+}
+
+QString FakeHttpServer::origin() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+void FakeHttpServer::setHandler(Handler handler)
+{
+    QMutexLocker locker(&m_mutex);
+    m_handler = std::move(handler);
+}
+
+void FakeHttpServer::enqueue(FakeReply reply)
+{
+    QMutexLocker locker(&m_mutex);
+    m_queue.append(std::move(reply));
+}
+
+FakeReply FakeHttpServer::replyFor(const RecordedRequest& request)
+{
+    Handler handler;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_queue.isEmpty())
+            return m_queue.takeFirst();
+        handler = m_handler;
+    }
+    if (handler)
+        return handler(request);
+    return FakeReply::text(404, "no reply configured");
+}
+
+void FakeHttpServer::record(const RecordedRequest& request)
+{
+    QMutexLocker locker(&m_mutex);
+    m_requests.append(request);
+}
+
+QList<RecordedRequest> FakeHttpServer::requests() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_requests;
+}
+
+int FakeHttpServer::requestCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return int(m_requests.size());
+}
+
+bool FakeHttpServer::waitForRequests(int count, int timeoutMsec) const
+{
+    QDeadlineTimer deadline(timeoutMsec);
+    while (requestCount() < count) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void FakeHttpServer::releaseHeld()
+{
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            for (ServerConnection* connection : connections(m_context))
+                connection->release();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+int FakeHttpServer::heldCount() const
+{
+    int held = 0;
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, &held] {
+            for (ServerConnection* connection : connections(m_context))
+                held += connection->isHeld() ? 1 : 0;
+        },
+        Qt::BlockingQueuedConnection);
+    return held;
+}
+
+int FakeHttpServer::openConnections() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_openConnections;
+}
+
+namespace wire {
+
+QByteArray groqDelta(const QString& content)
+{
+    const QJsonObject delta{{QStringLiteral("content"), content}};
+    const QJsonObject choice{{QStringLiteral("index"), 0}, {QStringLiteral("delta"), delta}};
+    const QJsonObject event{{QStringLiteral("id"), QStringLiteral("chatcmpl-fake")},
+                            {QStringLiteral("object"), QStringLiteral("chat.completion.chunk")},
+                            {QStringLiteral("choices"), QJsonArray{choice}}};
+    return "data: " + QJsonDocument(event).toJson(QJsonDocument::Compact);
+}
+
+QByteArray groqDone()
+{
+    return "data: [DONE]";
+}
+
+QJsonObject groqCompletion(const QString& content)
+{
+    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
+                              {QStringLiteral("content"), content}};
+    const QJsonObject choice{{QStringLiteral("index"), 0},
+                             {QStringLiteral("message"), message},
+                             {QStringLiteral("finish_reason"), QStringLiteral("stop")}};
+    return QJsonObject{{QStringLiteral("id"), QStringLiteral("chatcmpl-fake")},
+                       {QStringLiteral("object"), QStringLiteral("chat.completion")},
+                       {QStringLiteral("choices"), QJsonArray{choice}}};
+}
+
+QByteArray backendToken(const QString& token)
+{
+    return "data: " +
+           QJsonDocument(QJsonObject{{QStringLiteral("token"), token}}).toJson(QJsonDocument::Compact);
+}
+
+QByteArray backendDone()
+{
+    return "data: " +
+           QJsonDocument(QJsonObject{{QStringLiteral("done"), true}}).toJson(QJsonDocument::Compact);
+}
+
+FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)
+{
+    QList<QByteArray> events;
+    for (const QString& piece : pieces)
+        events << groqDelta(piece) + "\n\n";
+    events << groqDone() + "\n\n";
+    return FakeReply::events(events, firstDelayMsec, perPieceDelayMsec);
+}
+
+FakeReply backendStream(const QStringList& tokens, int firstDelayMsec, int perTokenDelayMsec)
+{
+    QList<QByteArray> events;
+    for (const QString& token : tokens)
+        events << backendToken(token) + "\n\n";
+    events << backendDone() + "\n\n";
+    return FakeReply::events(events, firstDelayMsec, perTokenDelayMsec);
+}
+
+} // namespace wire
+
+} // namespace quenda::fakes

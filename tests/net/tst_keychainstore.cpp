@@ -1,0 +1,133 @@
+#include "net/FileSecretStore.h"
+#include "net/KeychainStore.h"
+
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace quenda;
+
+namespace {
+int fileMode(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
+}
+
+// A system store that answers as the test says.
+class ScriptedSecretStore final : public SecretStore {
+public:
+    ReadResult read(const QString& service, const QString& account) override
+    {
+        ++calls;
+        if (!available)
+            return {Status::Unavailable, {}};
+        const auto it = items.constFind(service + QLatin1Char('/') + account);
+        return it == items.constEnd() ? ReadResult{Status::NotFound, {}} : ReadResult{Status::Ok, *it};
+    }
+    Status write(const QString& service, const QString& account, const QString& value) override
+    {
+        ++calls;
+        if (!available)
+            return Status::Unavailable;
+        items.insert(service + QLatin1Char('/') + account, value);
+        return Status::Ok;
+    }
+    Status remove(const QString& service, const QString& account) override
+    {
+        ++calls;
+        if (!available)
+            return Status::Unavailable;
+        return items.remove(service + QLatin1Char('/') + account) ? Status::Ok : Status::NotFound;
+    }
+    bool available = true;
+    QHash<QString, QString> items;
+    int calls = 0;
+};
+} // namespace
+
+class TestKeychainStore : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void systemStoreHoldsTheSecrets();
+    void fallbackFileWhenNoStoreAnswers();
+    void fileStoreIsPrivateAndSurvivesGarbage();
+};
+
+void TestKeychainStore::systemStoreHoldsTheSecrets()
+{
+    QTemporaryDir dir;
+    ScriptedSecretStore system;
+    KeychainStore store(&system, dir.filePath(QStringLiteral("secrets.json")));
+    QVERIFY(!store.isUsingFallback());
+    QVERIFY(!store.read(KeychainStore::groqAccount));
+    store.save(KeychainStore::groqAccount, QStringLiteral("gsk-1"));
+    QCOMPARE(system.items.value(QStringLiteral("com.quenda.Quenda/groq_api_key")), QStringLiteral("gsk-1"));
+    QCOMPARE(store.read(KeychainStore::groqAccount), QStringLiteral("gsk-1"));
+    store.save(KeychainStore::groqAccount, QStringLiteral("gsk-2"));
+    QCOMPARE(store.read(KeychainStore::groqAccount), QStringLiteral("gsk-2"));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("secrets.json"))));
+    store.remove(KeychainStore::groqAccount);
+    QVERIFY(!store.read(KeychainStore::groqAccount));
+    QVERIFY(!store.isUsingFallback());
+}
+
+void TestKeychainStore::fallbackFileWhenNoStoreAnswers()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config/Quenda/secrets.json"));
+    ScriptedSecretStore system;
+    system.available = false;
+    KeychainStore store(&system, path);
+    store.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
+    QVERIFY(store.isUsingFallback());
+    QCOMPARE(system.calls, 1); // an unanswered delete is not followed by a write that would wait again
+    QCOMPARE(fileMode(path), 0600);
+    QCOMPARE(store.read(KeychainStore::authTokenAccount), QStringLiteral("tok"));
+
+    // The store comes back: the copy saved meanwhile is still found, and moves in at the next save.
+    system.available = true;
+    QCOMPARE(store.read(KeychainStore::authTokenAccount), QStringLiteral("tok"));
+    QVERIFY(!store.isUsingFallback());
+    store.save(KeychainStore::authTokenAccount, QStringLiteral("tok2"));
+    QCOMPARE(FileSecretStore(path).read(KeychainStore::service, KeychainStore::authTokenAccount).status,
+             SecretStore::Status::NotFound);
+    QCOMPARE(store.read(KeychainStore::authTokenAccount), QStringLiteral("tok2"));
+
+    KeychainStore noSystem(nullptr, dir.filePath(QStringLiteral("other.json")));
+    QVERIFY(noSystem.isUsingFallback());
+    noSystem.save(KeychainStore::groqAccount, QStringLiteral("k"));
+    QCOMPARE(noSystem.read(KeychainStore::groqAccount), QStringLiteral("k"));
+    noSystem.remove(KeychainStore::groqAccount);
+    QVERIFY(!noSystem.read(KeychainStore::groqAccount));
+}
+
+void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("secrets.json"));
+    QFile garbage(path);
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write("\x00\xff not json");
+    garbage.close();
+    FileSecretStore file(path);
+    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).status, SecretStore::Status::NotFound);
+    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("a"), QStringLiteral("v")),
+             SecretStore::Status::Ok);
+    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("b"), QStringLiteral("w")),
+             SecretStore::Status::Ok);
+    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).value, QStringLiteral("v"));
+    QCOMPARE(fileMode(path), 0600);
+    QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::Ok);
+    QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::NotFound);
+    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("b")).value, QStringLiteral("w"));
+}
+
+QTEST_GUILESS_MAIN(TestKeychainStore)
+#include "tst_keychainstore.moc"
