@@ -1,4 +1,7 @@
 #include "app/CommandLine.h"
+#ifdef QUENDA_LINUX_DESKTOP
+#include "app/CaptureCommands.h"
+#endif
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "text/PersonalDictionary.h"
@@ -21,5 +24,8 @@ int main(int argc, char** argv)
     QTextStream err(stderr);
     quenda::CommandLine commandLine(quenda::UserDefaults::standard(), quenda::SnippetManager::shared(),
                                     quenda::PersonalDictionary::shared(), out, err);
+#ifdef QUENDA_LINUX_DESKTOP
+    quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
+#endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

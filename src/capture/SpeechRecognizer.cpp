@@ -98,7 +98,7 @@ void SpeechRecognizer::stopRecognition()
     m_isRecognizing = false;
     // The final result has this long to arrive before the request is cancelled.
     std::weak_ptr<bool> alive = m_alive;
-    TaskHandle cleanup = m_mainQueue.postAfter(cleanupDelay, [this, alive] {
+    TaskHandle cleanup = m_mainQueue.postAfter(m_cleanupDelay, [this, alive] {
         if (alive.lock())
             cleanUpRecognition(true);
     });

@@ -35,6 +35,8 @@ public:
     void setOnError(ErrorHandler handler) override { m_onError = std::move(handler); }
 
     bool isRecognizing() const { return m_isRecognizing; }
+    // How long the final result may take after the stop (a file transcription allows its engine longer).
+    void setCleanupDelay(double seconds) { m_cleanupDelay = seconds; }
     const QString& currentTranscript() const { return m_currentTranscript; }
 
 private:
@@ -47,6 +49,7 @@ private:
     EngineSource m_engines;
     ResultHandler m_onResult;
     ErrorHandler m_onError;
+    double m_cleanupDelay = cleanupDelay;
     std::atomic_bool m_isRecognizing{false};
     QString m_currentTranscript; // main thread
 
