@@ -1,1 +1,2 @@
-# quenda_add_desktop_test(...) registrations for the capture adapters
+# Desktop tests of the capture adapters, each in its own private session.
+quenda_add_desktop_test(tst_x11hotkey tst_x11hotkey.cpp)
