@@ -21,3 +21,4 @@ target_sources(quenda_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/X11HotkeySource.cpp
   ${CMAKE_CURRENT_LIST_DIR}/X11KeyCodes.cpp
 )
+target_sources(quenda_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/LinuxPermissionServices.cpp)
