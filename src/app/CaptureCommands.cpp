@@ -152,21 +152,23 @@ int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueu
     if (::pipe(interruptPipe) != 0)
         return commandLine.failure(QStringLiteral("cannot watch for Ctrl+C"));
     auto previous = std::signal(SIGINT, onInterrupt);
-    QSocketNotifier interrupt(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupt, &QSocketNotifier::activated, &printer.loop(), &QEventLoop::quit);
-    QSocketNotifier enter(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&enter, &QSocketNotifier::activated, &printer.loop(), [&] {
-        char buffer[256];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            enter.setEnabled(false); // no terminal: Ctrl+C or the time limit ends it
-        else
-            printer.quit();
-    });
-    if (limit)
-        QTimer::singleShot(int(*limit * 1000), &printer.loop(), &QEventLoop::quit);
-    commandLine.err() << "Listening… press Enter or Ctrl+C to stop.\n";
-    commandLine.err().flush();
-    printer.loop().exec();
+    {
+        QSocketNotifier interrupt(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&interrupt, &QSocketNotifier::activated, &printer.loop(), &QEventLoop::quit);
+        QSocketNotifier enter(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(&enter, &QSocketNotifier::activated, &printer.loop(), [&] {
+            char buffer[256];
+            if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+                enter.setEnabled(false); // no terminal: Ctrl+C or the time limit ends it
+            else
+                printer.quit();
+        });
+        if (limit)
+            QTimer::singleShot(int(*limit * 1000), &printer.loop(), &QEventLoop::quit);
+        commandLine.err() << "Listening… press Enter or Ctrl+C to stop.\n";
+        commandLine.err().flush();
+        printer.loop().exec();
+    }
     std::signal(SIGINT, previous);
     ::close(interruptPipe[0]);
     ::close(interruptPipe[1]);

@@ -47,12 +47,12 @@ std::optional<QString> SpeechRecognizer::startRecognition()
         m_lastJoinedText.clear();
     }
     m_currentTranscript.clear();
-    startRecognitionTask();
+    startRecognitionTask(false);
     m_isRecognizing = true;
     return std::nullopt;
 }
 
-void SpeechRecognizer::startRecognitionTask()
+void SpeechRecognizer::startRecognitionTask(bool continuing)
 {
     std::shared_ptr<SpeechSession> old;
     std::shared_ptr<SpeechEngine> engine;
@@ -77,11 +77,18 @@ void SpeechRecognizer::startRecognitionTask()
                                                handleError(id, error);
                                        }};
     std::shared_ptr<SpeechSession> session = engine->startSession(std::move(callbacks));
-    QMutexLocker locker(&m_mutex);
-    if (id == m_sessionId)
-        m_session = std::move(session);
-    else if (session)
-        session->cancel();
+    {
+        QMutexLocker locker(&m_mutex);
+        if (id != m_sessionId) {
+            if (session)
+                session->cancel();
+            return;
+        }
+        m_session = session;
+    }
+    // A stop that came while the new segment was being set up found no request to end: end it here.
+    if (continuing && !m_isRecognizing && session)
+        session->endAudio();
 }
 
 void SpeechRecognizer::stopRecognition()
@@ -170,20 +177,26 @@ void SpeechRecognizer::handleResult(quint64 id, const QString& text, bool isFina
 
 void SpeechRecognizer::handleError(quint64 id, const SpeechEngineError& error)
 {
-    {
-        QMutexLocker locker(&m_mutex);
-        if (id != m_sessionId)
-            return;
-        if (error.segmentEnded)
-            m_previousSegmentsText = m_lastJoinedText;
-    }
     if (error.segmentEnded) {
-        // The dictation goes on in a new segment; nothing is reported.
-        startRecognitionTask();
+        {
+            QMutexLocker locker(&m_mutex);
+            if (id != m_sessionId)
+                return;
+            m_previousSegmentsText = m_lastJoinedText;
+        }
+        if (m_isRecognizing) {
+            // The dictation goes on in a new segment; nothing is reported.
+            startRecognitionTask(true);
+            return;
+        }
+        // The user had already stopped: the segment that just closed holds the last words.
+        handleResult(id, QString(), true);
         return;
     }
     {
         QMutexLocker locker(&m_mutex);
+        if (id != m_sessionId)
+            return;
         m_pendingCleanup.cancel();
         m_pendingCleanup = {};
         m_session.reset();

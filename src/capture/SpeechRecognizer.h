@@ -40,7 +40,7 @@ public:
     const QString& currentTranscript() const { return m_currentTranscript; }
 
 private:
-    void startRecognitionTask();
+    void startRecognitionTask(bool continuing);
     void cleanUpRecognition(bool cancelTask);
     void handleResult(quint64 session, const QString& text, bool isFinal);
     void handleError(quint64 session, const SpeechEngineError& error);

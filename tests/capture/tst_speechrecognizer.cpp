@@ -115,6 +115,29 @@ private Q_SLOTS:
         QCOMPARE(rig.results.size(), 1);
     }
 
+    void segmentEndingAroundTheStop()
+    {
+        // The segment closes just after the stop: what it said is the final transcript.
+        Rig rig;
+        rig.recognizer.startRecognition();
+        rig.session(0).result(QStringLiteral("last words"), false);
+        rig.recognizer.stopRecognition();
+        rig.session(0).error(QString(), true);
+        QCOMPARE(rig.texts().last(), QStringLiteral("last words (final)"));
+        QCOMPARE(rig.engine->sessions.size(), 1);
+
+        // It closes first and the stop comes while the next segment is starting: that one is ended too,
+        // so its final result still arrives.
+        rig.results.clear();
+        rig.recognizer.startRecognition();
+        rig.session(1).result(QStringLiteral("first"), false);
+        rig.session(1).error(QString(), true);
+        rig.recognizer.stopRecognition();
+        QVERIFY(rig.session(2).ended);
+        rig.session(2).result(QString(), true);
+        QCOMPARE(rig.texts().last(), QStringLiteral("first (final)"));
+    }
+
     void restartWithinTheTearDownDelay()
     {
         Rig rig;
