@@ -34,6 +34,10 @@ struct PocketSphinxEngine::Command {
 // The utterance the decoder is working on.
 struct PocketSphinxEngine::Utterance {
     quint64 session = 0;
+    // After a segment ended, the decoder goes on with the audio already queued for the old session, and
+    // the session the recogniser starts next takes the utterance over, so no word between is lost.
+    bool awaitingSuccessor = false;
+    quint64 predecessor = 0;
     bool active = false;
     bool heardSpeech = false;
     qsizetype samplesSinceHypothesis = 0;
@@ -203,12 +207,28 @@ void PocketSphinxEngine::process(Command& command, Utterance& utterance)
         const char* text = ps_get_hyp(ps, &score);
         return text ? QString::fromUtf8(text).trimmed() : QString();
     };
+    const bool ours = command.session == utterance.session ||
+                      (utterance.predecessor != 0 && command.session == utterance.predecessor);
 
     switch (command.kind) {
     case Command::Kind::Start:
+        if (utterance.active && utterance.awaitingSuccessor) {
+            // The next segment of the same dictation: take the running utterance over.
+            utterance.predecessor = utterance.session;
+            utterance.session = command.session;
+            utterance.callbacks = command.callbacks;
+            utterance.cancelled = command.cancelled;
+            utterance.awaitingSuccessor = false;
+            if (!utterance.lastHypothesis.isEmpty())
+                report(utterance, utterance.lastHypothesis, false);
+            return;
+        }
         if (utterance.active)
             ps_end_utt(ps); // the previous request was dropped without an end
-        utterance = Utterance{command.session, false, false, 0, {}, command.callbacks, command.cancelled};
+        utterance = Utterance{};
+        utterance.session = command.session;
+        utterance.callbacks = command.callbacks;
+        utterance.cancelled = command.cancelled;
         if (!ps) {
             fail(command.callbacks, QStringLiteral("The speech model could not be loaded."));
             return;
@@ -220,7 +240,7 @@ void PocketSphinxEngine::process(Command& command, Utterance& utterance)
         utterance.active = true;
         return;
     case Command::Kind::Audio: {
-        if (!utterance.active || command.session != utterance.session || *utterance.cancelled)
+        if (!utterance.active || !ours || (*utterance.cancelled && !utterance.awaitingSuccessor))
             return;
         const auto* samples = reinterpret_cast<const int16*>(command.samples.constData());
         const qsizetype count = command.samples.size() / 2;
@@ -237,12 +257,19 @@ void PocketSphinxEngine::process(Command& command, Utterance& utterance)
             // The speaker paused long enough for the decoder to close the utterance: the segment ends here
             // and the recogniser continues in a new one.
             ps_end_utt(ps);
-            utterance.active = false;
             const QString text = hypothesis();
-            if (text != utterance.lastHypothesis)
-                report(utterance, text, false);
-            if (!*utterance.cancelled && utterance.callbacks.onError)
-                utterance.callbacks.onError(SpeechEngineError{true, QStringLiteral("The utterance ended.")});
+            if (!utterance.awaitingSuccessor) {
+                if (text != utterance.lastHypothesis)
+                    report(utterance, text, false);
+                if (!*utterance.cancelled && utterance.callbacks.onError)
+                    utterance.callbacks.onError(
+                        SpeechEngineError{true, QStringLiteral("The utterance ended.")});
+            }
+            utterance.heardSpeech = false;
+            utterance.lastHypothesis.clear();
+            utterance.samplesSinceHypothesis = 0;
+            utterance.awaitingSuccessor = true;
+            utterance.active = ps_start_utt(ps) >= 0;
             return;
         }
         // A fresh hypothesis about four times a second of audio is plenty for the live transcript.
@@ -252,7 +279,8 @@ void PocketSphinxEngine::process(Command& command, Utterance& utterance)
             const QString text = hypothesis();
             if (!text.isEmpty() && text != utterance.lastHypothesis) {
                 utterance.lastHypothesis = text;
-                report(utterance, text, false);
+                if (!utterance.awaitingSuccessor)
+                    report(utterance, text, false);
             }
         }
         return;
