@@ -1,6 +1,9 @@
 #include "platform/linux/QtAudioInputWorker.h"
 
+#include <QElapsedTimer>
 #include <QMediaDevices>
+#include <cstdio>
+static QElapsedTimer dbg;
 
 namespace quenda {
 
@@ -46,8 +49,11 @@ std::optional<QString> QtAudioInputWorker::start(const AudioInput::Format& forma
     m_chunkBytes = qsizetype(framesPerBuffer) * frameBytes;
     m_onBuffer = std::move(onBuffer);
     m_source = std::make_unique<QAudioSource>(device, toQt(format));
-    // A small device buffer keeps the first audio close to the start.
-    m_source->setBufferSize(int(m_chunkBytes * 2));
+    std::fprintf(stderr, "created %lld\n", (long long)dbg.nsecsElapsed() / 1000);
+    // Qt hands over what the sound server captured once per fragment: small fragments (20 ms) keep the
+    // first audio close to the start.
+    m_source->setBufferSize(std::max(frameBytes * format.sampleRate / 50, frameBytes * 64));
+    m_firstDelivered = false;
     m_device = m_source->start();
     if (!m_device || m_source->error() != QAudio::NoError) {
         const QAudio::Error error = m_source->error();
@@ -58,6 +64,7 @@ std::optional<QString> QtAudioInputWorker::start(const AudioInput::Format& forma
                    ? QStringLiteral("The microphone could not be opened.")
                    : QStringLiteral("The microphone failed to start (error %1).").arg(int(error));
     }
+    std::fprintf(stderr, "started %lld\n", (long long)dbg.nsecsElapsed() / 1000);
     connect(m_device, &QIODevice::readyRead, this, [this] { drain(false); });
     return std::nullopt;
 }
@@ -79,7 +86,12 @@ void QtAudioInputWorker::drain(bool flush)
 {
     if (!m_device)
         return;
-    m_pending += m_device->readAll();
+    {
+        auto b = m_device->readAll();
+        std::fprintf(stderr, "read %lld bytes at %lld\n", (long long)b.size(),
+                     (long long)dbg.nsecsElapsed() / 1000);
+        m_pending += b;
+    }
     auto deliver = [this](QByteArray bytes) {
         if (!m_onBuffer)
             return;
@@ -90,6 +102,14 @@ void QtAudioInputWorker::drain(bool flush)
         buffer.data = std::move(bytes);
         m_onBuffer(buffer);
     };
+    // The first buffer goes out as soon as there is a little audio, so the level meter and the
+    // recogniser start at once; the rest comes in whole buffers.
+    if (!m_firstDelivered &&
+        m_pending.size() >= std::min(m_chunkBytes, qsizetype(m_format.channelCount) * 2 * 128)) {
+        m_firstDelivered = true;
+        deliver(m_pending.left(m_chunkBytes));
+        m_pending.remove(0, std::min(m_pending.size(), m_chunkBytes));
+    }
     while (m_pending.size() >= m_chunkBytes) {
         deliver(m_pending.left(m_chunkBytes));
         m_pending.remove(0, m_chunkBytes);

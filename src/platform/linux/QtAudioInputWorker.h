@@ -26,6 +26,7 @@ private:
     AudioInput::Format m_format;
     qsizetype m_chunkBytes = 0;
     QByteArray m_pending;
+    bool m_firstDelivered = false;
     AudioInput::BufferCallback m_onBuffer;
 };
 
