@@ -1,9 +1,6 @@
 #include "platform/linux/QtAudioInputWorker.h"
 
-#include <QElapsedTimer>
 #include <QMediaDevices>
-#include <cstdio>
-static QElapsedTimer dbg;
 
 namespace quenda {
 
@@ -49,7 +46,6 @@ std::optional<QString> QtAudioInputWorker::start(const AudioInput::Format& forma
     m_chunkBytes = qsizetype(framesPerBuffer) * frameBytes;
     m_onBuffer = std::move(onBuffer);
     m_source = std::make_unique<QAudioSource>(device, toQt(format));
-    std::fprintf(stderr, "created %lld\n", (long long)dbg.nsecsElapsed() / 1000);
     // Qt hands over what the sound server captured once per fragment: small fragments (20 ms) keep the
     // first audio close to the start.
     m_source->setBufferSize(std::max(frameBytes * format.sampleRate / 50, frameBytes * 64));
@@ -64,7 +60,6 @@ std::optional<QString> QtAudioInputWorker::start(const AudioInput::Format& forma
                    ? QStringLiteral("The microphone could not be opened.")
                    : QStringLiteral("The microphone failed to start (error %1).").arg(int(error));
     }
-    std::fprintf(stderr, "started %lld\n", (long long)dbg.nsecsElapsed() / 1000);
     connect(m_device, &QIODevice::readyRead, this, [this] { drain(false); });
     return std::nullopt;
 }
@@ -86,12 +81,7 @@ void QtAudioInputWorker::drain(bool flush)
 {
     if (!m_device)
         return;
-    {
-        auto b = m_device->readAll();
-        std::fprintf(stderr, "read %lld bytes at %lld\n", (long long)b.size(),
-                     (long long)dbg.nsecsElapsed() / 1000);
-        m_pending += b;
-    }
+    m_pending += m_device->readAll();
     auto deliver = [this](QByteArray bytes) {
         if (!m_onBuffer)
             return;
