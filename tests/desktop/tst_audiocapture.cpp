@@ -81,7 +81,9 @@ private Q_SLOTS:
             QCOMPARE(level, 0.0f);
         {
             QMutexLocker locker(&delivered.mutex);
-            for (qsizetype frames : std::as_const(delivered.frameCounts))
+            // A short first buffer gets the audio going; whole buffers of 1024 frames follow.
+            QVERIFY(delivered.frameCounts.first() >= 128 && delivered.frameCounts.first() <= 1024);
+            for (qsizetype frames : delivered.frameCounts.mid(1))
                 QCOMPARE(frames, 1024);
         }
 
@@ -113,8 +115,9 @@ private Q_SLOTS:
         LinuxMicrophoneAuthorization authorization(input);
         QVERIFY(authorization.isAuthorized());
         std::optional<bool> granted;
-        authorization.requestAccess(
-            [&](bool value) { QMetaObject::invokeMethod(qApp, [&, value] { granted = value; }); });
+        authorization.requestAccess([&](bool value) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [&, value] { granted = value; });
+        });
         QTRY_VERIFY(granted.has_value());
         QVERIFY(*granted);
     }

@@ -68,8 +68,9 @@ private Q_SLOTS:
         for (bool works : {true, false}) {
             helper.works = works;
             std::optional<bool> outcome;
-            permissions.probeAutomation(
-                [&](bool ok) { QMetaObject::invokeMethod(qApp, [&outcome, ok] { outcome = ok; }); });
+            permissions.probeAutomation([&](bool ok) {
+                QMetaObject::invokeMethod(QCoreApplication::instance(), [&outcome, ok] { outcome = ok; });
+            });
             QTRY_VERIFY(outcome.has_value());
             QCOMPARE(*outcome, works);
             QVERIFY(helper.thread && helper.thread != QThread::currentThread());
