@@ -33,6 +33,11 @@ AudioCaptureManager::AudioCaptureManager(AudioInput& input, Scheduler& mainQueue
 
 AudioCaptureManager::~AudioCaptureManager()
 {
+    {
+        // Waits for a start still opening the device on its thread.
+        std::lock_guard lock(m_lifetime->mutex);
+        m_lifetime->alive = false;
+    }
     setBufferHandler({});
     m_input.stop();
 }
@@ -51,8 +56,9 @@ void AudioCaptureManager::startRecording(StartCompletion done)
     m_isStarting = true;
     const int generation = m_generation;
     QPointer<AudioCaptureManager> self(this);
-    m_runner([this, self, generation, done = std::move(done)] {
-        if (!self)
+    m_runner([this, self, life = m_lifetime, generation, done = std::move(done)] {
+        std::lock_guard lock(life->mutex);
+        if (!life->alive)
             return;
         m_input.stop();
         const AudioInput::Format format = m_input.inputFormat();

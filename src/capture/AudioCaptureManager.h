@@ -7,6 +7,8 @@
 #include <QObject>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 
 namespace quenda {
 
@@ -45,6 +47,12 @@ private:
     void deliver(const AudioBuffer& buffer);
     void setAudioLevel(float level);
 
+    // Shared with a start under way on the device thread, so the manager outlives it.
+    struct Lifetime {
+        std::mutex mutex;
+        bool alive = true;
+    };
+    std::shared_ptr<Lifetime> m_lifetime = std::make_shared<Lifetime>();
     AudioInput& m_input;
     Scheduler& m_mainQueue;
     Runner m_runner;

@@ -23,8 +23,12 @@ SpeechRecognizer::SpeechRecognizer(Scheduler& mainQueue, EngineSource engines, Q
 
 SpeechRecognizer::~SpeechRecognizer()
 {
+    {
+        // Waits for a result being handled on the engine's thread; none is handled afterwards.
+        std::lock_guard lifetime(m_lifetime->mutex);
+        m_lifetime->alive = false;
+    }
     QMutexLocker locker(&m_mutex);
-    m_alive.reset();
     m_pendingCleanup.cancel();
     if (m_session)
         m_session->cancel();
@@ -67,13 +71,15 @@ void SpeechRecognizer::startRecognitionTask(bool continuing)
         old->cancel();
     if (!engine)
         return;
-    std::weak_ptr<bool> alive = m_alive;
-    SpeechSession::Callbacks callbacks{[this, alive, id](const QString& text, bool isFinal) {
-                                           if (alive.lock())
+    std::shared_ptr<Lifetime> life = m_lifetime;
+    SpeechSession::Callbacks callbacks{[this, life, id](const QString& text, bool isFinal) {
+                                           std::lock_guard lock(life->mutex);
+                                           if (life->alive)
                                                handleResult(id, text, isFinal);
                                        },
-                                       [this, alive, id](const SpeechEngineError& error) {
-                                           if (alive.lock())
+                                       [this, life, id](const SpeechEngineError& error) {
+                                           std::lock_guard lock(life->mutex);
+                                           if (life->alive)
                                                handleError(id, error);
                                        }};
     std::shared_ptr<SpeechSession> session = engine->startSession(std::move(callbacks));
@@ -104,9 +110,9 @@ void SpeechRecognizer::stopRecognition()
         session->endAudio();
     m_isRecognizing = false;
     // The final result has this long to arrive before the request is cancelled.
-    std::weak_ptr<bool> alive = m_alive;
-    TaskHandle cleanup = m_mainQueue.postAfter(m_cleanupDelay, [this, alive] {
-        if (alive.lock())
+    std::shared_ptr<Lifetime> life = m_lifetime;
+    TaskHandle cleanup = m_mainQueue.postAfter(m_cleanupDelay, [this, life] {
+        if (life->alive)
             cleanUpRecognition(true);
     });
     QMutexLocker locker(&m_mutex);

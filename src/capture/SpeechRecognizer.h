@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace quenda {
 
@@ -61,7 +62,12 @@ private:
     QString m_previousSegmentsText;
     QString m_lastJoinedText;
     TaskHandle m_pendingCleanup;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Shared with the engine's callbacks, which hold it while they run.
+    struct Lifetime {
+        std::recursive_mutex mutex; // a callback may lead to another on the same thread
+        bool alive = true;
+    };
+    std::shared_ptr<Lifetime> m_lifetime = std::make_shared<Lifetime>();
 };
 
 } // namespace quenda
