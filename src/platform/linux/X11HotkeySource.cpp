@@ -112,14 +112,16 @@ HotkeyEventSource::GrabResult X11HotkeySource::installGrab(quint16 keyCode, quin
     if (!m_x.isOpen())
         return GrabResult::Unavailable;
     Display* display = m_x.display();
-    const Window root = DefaultRootWindow(display);
 
     std::vector<std::pair<int, unsigned int>> wanted;
+    // The laptop's Fn is a bonus: the power manager may hold it, and that must not cost Right Ctrl.
+    std::vector<std::pair<int, unsigned int>> bonus;
     if (keyCode == 63) {
         // The Fn role: the key alone, whatever else is held.
-        for (int keycode : {X11KeyCodes::rightControl, X11KeyCodes::wakeUp})
-            if (XkbKeycodeToKeysym(display, KeyCode(keycode), 0, 0) != NoSymbol)
-                wanted.emplace_back(keycode, AnyModifier);
+        if (XkbKeycodeToKeysym(display, KeyCode(X11KeyCodes::rightControl), 0, 0) != NoSymbol)
+            wanted.emplace_back(X11KeyCodes::rightControl, AnyModifier);
+        if (XkbKeycodeToKeysym(display, KeyCode(X11KeyCodes::wakeUp), 0, 0) != NoSymbol)
+            bonus.emplace_back(X11KeyCodes::wakeUp, AnyModifier);
     } else if (const int keycode = X11KeyCodes::xKeycode(keyCode)) {
         const unsigned int required = xMask(modifiers);
         if (required == 0) {
@@ -139,25 +141,48 @@ HotkeyEventSource::GrabResult X11HotkeySource::installGrab(quint16 keyCode, quin
     }
     if (wanted.empty())
         return GrabResult::Unavailable;
-
-    XSync(display, False);
-    errorDisplay = display;
-    sawAccessError = false;
-    previousHandler = XSetErrorHandler(collectGrabError);
-    for (const auto& [keycode, mask] : wanted)
-        XGrabKey(display, keycode, mask, root, False, GrabModeAsync, GrabModeAsync);
-    XSync(display, False);
-    XSetErrorHandler(previousHandler);
-    errorDisplay = nullptr;
-
-    m_grabs = std::move(wanted);
-    if (sawAccessError) {
+    if (!grabKeys(wanted)) {
         removeGrab();
         return GrabResult::Conflict;
+    }
+    if (!bonus.empty() && !grabKeys(bonus)) {
+        m_grabs.resize(m_grabs.size() - bonus.size());
+        ungrabKeys(bonus);
     }
     m_filter = std::move(filter);
     processPendingEvents();
     return GrabResult::Installed;
+}
+
+bool X11HotkeySource::grabKeys(const std::vector<std::pair<int, unsigned int>>& keys)
+{
+    Display* display = m_x.display();
+    const Window root = DefaultRootWindow(display);
+    XSync(display, False);
+    errorDisplay = display;
+    sawAccessError = false;
+    previousHandler = XSetErrorHandler(collectGrabError);
+    for (const auto& [keycode, mask] : keys)
+        XGrabKey(display, keycode, mask, root, False, GrabModeAsync, GrabModeAsync);
+    XSync(display, False);
+    XSetErrorHandler(previousHandler);
+    errorDisplay = nullptr;
+    m_grabs.insert(m_grabs.end(), keys.begin(), keys.end());
+    return !sawAccessError;
+}
+
+void X11HotkeySource::ungrabKeys(const std::vector<std::pair<int, unsigned int>>& keys)
+{
+    Display* display = m_x.display();
+    const Window root = DefaultRootWindow(display);
+    // Ungrabbing combinations that were refused is harmless; collect the errors anyway.
+    errorDisplay = display;
+    previousHandler = XSetErrorHandler(collectGrabError);
+    for (const auto& [keycode, mask] : keys)
+        XUngrabKey(display, keycode, mask, root);
+    XSync(display, False);
+    XSetErrorHandler(previousHandler);
+    errorDisplay = nullptr;
 }
 
 void X11HotkeySource::removeGrab()
@@ -165,16 +190,7 @@ void X11HotkeySource::removeGrab()
     m_filter = {};
     if (m_grabs.empty() || !m_x.isOpen())
         return;
-    Display* display = m_x.display();
-    const Window root = DefaultRootWindow(display);
-    // Ungrabbing combinations that were refused is harmless; collect the errors anyway.
-    errorDisplay = display;
-    previousHandler = XSetErrorHandler(collectGrabError);
-    for (const auto& [keycode, mask] : m_grabs)
-        XUngrabKey(display, keycode, mask, root);
-    XSync(display, False);
-    XSetErrorHandler(previousHandler);
-    errorDisplay = nullptr;
+    ungrabKeys(m_grabs);
     m_grabs.clear();
 }
 

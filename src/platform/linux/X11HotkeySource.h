@@ -42,6 +42,9 @@ public:
     void processPendingEvents();
 
 private:
+    // Grabs the keys and remembers them; false when another client holds any of them.
+    bool grabKeys(const std::vector<std::pair<int, unsigned int>>& keys);
+    void ungrabKeys(const std::vector<std::pair<int, unsigned int>>& keys);
     void handle(XEvent& event);
     void keyEvent(int xKeycode, bool press, unsigned int coreState, bool fromGrab, bool serverRepeat);
     quint64 trackedModifierFlags() const;
