@@ -30,7 +30,7 @@ std::optional<AudioBuffer> WavFile::read(const QString& path, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(error, QStringLiteral("cannot open %1: %2").arg(path, file.errorString()));
+        return fail(error, file.errorString());
     return parse(file.readAll(), error);
 }
 
