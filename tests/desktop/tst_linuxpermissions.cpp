@@ -77,32 +77,6 @@ private Q_SLOTS:
         }
     }
 
-    void settingsOfTheDesktop_data()
-    {
-        QTest::addColumn<QString>("desktop");
-        QTest::addColumn<int>("pane");
-        QTest::addColumn<QString>("command");
-        QTest::newRow("GNOME accessibility") << QStringLiteral("ubuntu:GNOME") << int(Pane::accessibility)
-                                             << QStringLiteral("gnome-control-center universal-access");
-        QTest::newRow("KDE microphone") << QStringLiteral("KDE") << int(Pane::microphone)
-                                        << QStringLiteral("systemsettings kcm_pulseaudio");
-        QTest::newRow("XFCE input") << QStringLiteral("XFCE") << int(Pane::inputMonitoring)
-                                    << QStringLiteral("xfce4-keyboard-settings");
-        QTest::newRow("unknown desktop, microphone")
-            << QStringLiteral("openbox") << int(Pane::microphone) << QStringLiteral("pavucontrol --tab=4");
-        QTest::newRow("nothing for speech anywhere")
-            << QStringLiteral("GNOME") << int(Pane::speechRecognition) << QString();
-    }
-
-    void settingsOfTheDesktop()
-    {
-        QFETCH(QString, desktop);
-        QFETCH(int, pane);
-        QFETCH(QString, command);
-        QCOMPARE(LinuxPermissionServices::settingsCommand(desktop, Pane(pane)).join(QLatin1Char(' ')),
-                 command);
-    }
-
     void helpPageWhereTheDesktopHasNoSettings()
     {
         // A stand-in for the desktop's URL opener records what it was asked to open.
