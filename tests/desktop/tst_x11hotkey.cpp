@@ -45,10 +45,13 @@ class Keyboard {
 public:
     void down(int keycode) { send(keycode, true); }
     void up(int keycode) { send(keycode, false); }
+    // Press and release reach the server together, so no stall of this process can make the key repeat.
     void tap(int keycode)
     {
-        down(keycode);
-        up(keycode);
+        XTestFakeKeyEvent(m_x.display(), unsigned(keycode), True, CurrentTime);
+        XTestFakeKeyEvent(m_x.display(), unsigned(keycode), False, CurrentTime);
+        XSync(m_x.display(), False);
+        QTest::qWait(5);
     }
 
 private:
@@ -98,7 +101,7 @@ private Q_SLOTS:
         m_window.resize(200, 100);
         m_window.show();
         m_window.requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(&m_window));
+        QVERIFY(QTest::qWaitForWindowActive(&m_window, 20000));
     }
 
     void init()
