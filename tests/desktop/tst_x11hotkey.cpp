@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QProcess>
 #include <QRasterWindow>
 #include <QTemporaryDir>
 #include <QTest>
@@ -203,6 +204,20 @@ private Q_SLOTS:
         m_keyboard.up(leftAlt);
         expect({QStringLiteral("start"), QStringLiteral("stop")});
         m_keyboard.tap(escape); // closes the window manager's menu, if Alt+Space opened it
+    }
+
+    // Last: it changes the session's layout, and the window manager re-grabs its keys after that.
+    void keyNamesFollowTheLayout()
+    {
+        QCOMPARE(m_manager->keyName(0), QStringLiteral("A"));
+        QCOMPARE(m_manager->keyName(6), QStringLiteral("Z"));
+        QCOMPARE(m_manager->keyName(200), QStringLiteral("Key 200")); // no such key on a PC keyboard
+        // On a German layout the key at the place of Z types Y.
+        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("de")}), 0);
+        QTRY_COMPARE(m_manager->keyName(6), QStringLiteral("Y"));
+        QCOMPARE(m_manager->keyName(0), QStringLiteral("A"));
+        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}), 0);
+        QTRY_COMPARE(m_manager->keyName(6), QStringLiteral("Z"));
     }
 };
 
