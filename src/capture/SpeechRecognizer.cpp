@@ -190,13 +190,9 @@ void SpeechRecognizer::handleError(quint64 id, const SpeechEngineError& error)
                 return;
             m_previousSegmentsText = m_lastJoinedText;
         }
-        if (m_isRecognizing) {
-            // The dictation goes on in a new segment; nothing is reported.
-            startRecognitionTask(true);
-            return;
-        }
-        // The user had already stopped: the segment that just closed holds the last words.
-        handleResult(id, QString(), true);
+        // The dictation goes on in a new segment; nothing is reported. After a stop the new segment is
+        // ended at once: it still receives whatever audio the engine had not yet decoded.
+        startRecognitionTask(true);
         return;
     }
     {

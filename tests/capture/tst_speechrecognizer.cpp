@@ -117,24 +117,26 @@ private Q_SLOTS:
 
     void segmentEndingAroundTheStop()
     {
-        // The segment closes just after the stop: what it said is the final transcript.
+        // The segment closes just after the stop (the engine was still decoding): a new segment takes
+        // the rest of the audio and is ended at once.
         Rig rig;
         rig.recognizer.startRecognition();
         rig.session(0).result(QStringLiteral("last words"), false);
         rig.recognizer.stopRecognition();
         rig.session(0).error(QString(), true);
-        QCOMPARE(rig.texts().last(), QStringLiteral("last words (final)"));
-        QCOMPARE(rig.engine->sessions.size(), 1);
+        QVERIFY(rig.session(1).ended);
+        rig.session(1).result(QStringLiteral("and more"), true);
+        QCOMPARE(rig.texts().last(), QStringLiteral("last words and more (final)"));
 
         // It closes first and the stop comes while the next segment is starting: that one is ended too,
         // so its final result still arrives.
         rig.results.clear();
         rig.recognizer.startRecognition();
-        rig.session(1).result(QStringLiteral("first"), false);
-        rig.session(1).error(QString(), true);
+        rig.session(2).result(QStringLiteral("first"), false);
+        rig.session(2).error(QString(), true);
         rig.recognizer.stopRecognition();
-        QVERIFY(rig.session(2).ended);
-        rig.session(2).result(QString(), true);
+        QVERIFY(rig.session(3).ended);
+        rig.session(3).result(QString(), true);
         QCOMPARE(rig.texts().last(), QStringLiteral("first (final)"));
     }
 

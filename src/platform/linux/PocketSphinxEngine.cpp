@@ -288,6 +288,9 @@ void PocketSphinxEngine::process(Command& command, Utterance& utterance)
     case Command::Kind::End:
         if (!utterance.active || command.session != utterance.session)
             return;
+        // The recogniser moved on to the next segment: that session's end closes the utterance.
+        if (utterance.awaitingSuccessor && *utterance.cancelled)
+            return;
         ps_end_utt(ps);
         utterance.active = false;
         report(utterance, hypothesis(), true);
