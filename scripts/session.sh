@@ -60,7 +60,7 @@ start() {
   if has audio; then
     cat >"$S/default.pa" <<'PA'
 load-module module-native-protocol-unix
-load-module module-null-sink sink_name=speaker sink_properties=device.description=Speaker
+load-module module-null-sink sink_name=speaker rate=16000 channels=1 sink_properties=device.description=Speaker
 load-module module-remap-source master=speaker.monitor source_name=microphone source_properties=device.description=Microphone
 set-default-sink speaker
 set-default-source microphone

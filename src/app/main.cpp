@@ -1,5 +1,8 @@
 #include "app/CleanCommand.h"
 #include "app/CommandLine.h"
+#ifdef QUENDA_LINUX_DESKTOP
+#include "app/CaptureCommands.h"
+#endif
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "net/KeychainStore.h"
@@ -32,5 +35,8 @@ int main(int argc, char** argv)
     quenda::CommandLine commandLine(quenda::UserDefaults::standard(), quenda::SnippetManager::shared(),
                                     quenda::PersonalDictionary::shared(), out, err);
     quenda::addCleanCommand(commandLine, mainQueue);
+#ifdef QUENDA_LINUX_DESKTOP
+    quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
+#endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

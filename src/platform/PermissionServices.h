@@ -7,6 +7,9 @@ namespace quenda {
 // The operating system's permission checks and prompts that the system relies on.
 class PermissionServices {
 public:
+    // The settings a user may need to change for Quenda to work.
+    enum class SettingsPane { accessibility, inputMonitoring, microphone, speechRecognition };
+
     virtual ~PermissionServices() = default;
 
     // Other applications' text fields may be read and written.
@@ -21,6 +24,9 @@ public:
     // Probes the automation helper used by the paste fallback. Blocking work runs off the main thread;
     // `done` receives the outcome on any thread.
     virtual void probeAutomation(std::function<void(bool succeeded)> done) = 0;
+    // Opens the desktop's settings for the pane (or a help page when the desktop has none); false when
+    // nothing could be opened.
+    virtual bool openSettingsPane(SettingsPane pane) = 0;
 };
 
 } // namespace quenda

@@ -100,6 +100,11 @@ public:
         calls << QStringLiteral("probeAutomation");
         done(automationSucceeds);
     }
+    bool openSettingsPane(SettingsPane pane) override
+    {
+        calls << QStringLiteral("openSettingsPane %1").arg(int(pane));
+        return true;
+    }
 
     bool accessibility = false;
     bool listen = false;

@@ -1,1 +1,24 @@
-# Sources of the capture adapters: target_sources(quenda_platform PRIVATE ...)
+# Sources of the capture adapters.
+target_sources(quenda_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/LinuxMicrophoneAuthorization.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PocketSphinxEngine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtAudioInput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtAudioInputWorker.cpp
+)
+
+# Debian's pocketsphinx.pc points at /usr/include/sphinxbase, which does not exist there: the sphinxbase
+# headers live under the multiarch include directory. Find them directly.
+find_path(SPHINXBASE_INCLUDE_DIR sphinxbase/cmd_ln.h PATHS /usr/include/${CMAKE_LIBRARY_ARCHITECTURE} /usr/include
+          REQUIRED)
+find_path(POCKETSPHINX_INCLUDE_DIR pocketsphinx.h PATH_SUFFIXES pocketsphinx REQUIRED)
+find_library(POCKETSPHINX_LIBRARY pocketsphinx REQUIRED)
+find_library(SPHINXBASE_LIBRARY sphinxbase REQUIRED)
+target_include_directories(quenda_platform SYSTEM PRIVATE ${POCKETSPHINX_INCLUDE_DIR} ${SPHINXBASE_INCLUDE_DIR}
+                                                          ${SPHINXBASE_INCLUDE_DIR}/sphinxbase)
+target_link_libraries(quenda_platform PRIVATE ${POCKETSPHINX_LIBRARY} ${SPHINXBASE_LIBRARY})
+target_sources(quenda_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/X11Connection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/X11HotkeySource.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/X11KeyCodes.cpp
+)
+target_sources(quenda_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/LinuxPermissionServices.cpp)

@@ -1,0 +1,200 @@
+#include "app/CaptureCommands.h"
+
+#include "app/CommandLine.h"
+#include "base/Scheduler.h"
+#include "base/UserDefaults.h"
+#include "capture/AudioCaptureManager.h"
+#include "capture/SpeechEngineSelector.h"
+#include "capture/SpeechRecognizer.h"
+#include "capture/WavFile.h"
+#include "platform/linux/PocketSphinxEngine.h"
+#include "platform/linux/QtAudioInput.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace quenda {
+
+namespace {
+
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
+}
+
+// Runs one recognition and prints what it hears; the event loop ends with the final result or an error.
+class TranscriptPrinter {
+public:
+    TranscriptPrinter(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue)
+        : m_commandLine(commandLine)
+        , m_mainQueue(mainQueue)
+        , m_selector(defaults, mainQueue, [] { return std::make_shared<PocketSphinxEngine>(); })
+        , m_recognizer(mainQueue, [this] { return m_selector.current(); })
+    {
+        m_recognizer.setOnResult(
+            [this](const DictationResult& result) { m_mainQueue.post([this, result] { show(result); }); });
+        m_recognizer.setOnError([this](const QString& error) {
+            m_mainQueue.post([this, error] {
+                m_error = error;
+                m_loop.quit();
+            });
+        });
+    }
+
+    SpeechRecognizer& recognizer() { return m_recognizer; }
+
+    // Waits for the final result after the audio has ended; `allowance` is how long the engine may take.
+    int finish(double allowance)
+    {
+        m_recognizer.setCleanupDelay(allowance);
+        m_recognizer.stopRecognition();
+        QTimer::singleShot(int(allowance * 1000) + 100, &m_loop, &QEventLoop::quit);
+        if (!m_final && !m_error)
+            m_loop.exec();
+        if (m_error)
+            return m_commandLine.failure(*m_error);
+        if (!m_final)
+            return m_commandLine.failure(QStringLiteral("the speech engine gave no final result"));
+        m_commandLine.out() << *m_final << '\n';
+        m_commandLine.out().flush();
+        return 0;
+    }
+    void quit() { m_loop.quit(); }
+    QEventLoop& loop() { return m_loop; }
+    bool failed() const { return m_error.has_value(); }
+
+private:
+    void show(const DictationResult& result)
+    {
+        if (result.isFinal) {
+            m_final = result.text;
+            m_loop.quit();
+            return;
+        }
+        if (result.text.isEmpty() || result.text == m_lastPartial)
+            return;
+        m_lastPartial = result.text;
+        m_commandLine.out() << QStringLiteral("… ") << result.text << '\n';
+        m_commandLine.out().flush();
+    }
+
+    CommandLine& m_commandLine;
+    Scheduler& m_mainQueue;
+    SpeechEngineSelector m_selector;
+    SpeechRecognizer m_recognizer;
+    QEventLoop m_loop;
+    QString m_lastPartial;
+    std::optional<QString> m_final;
+    std::optional<QString> m_error;
+};
+
+int transcribe(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue,
+               const QStringList& args)
+{
+    if (args.size() != 1)
+        return commandLine.usageError(QStringLiteral("transcribe takes one FILE.wav"));
+    QString why;
+    const std::optional<AudioBuffer> audio = WavFile::read(args.first(), &why);
+    if (!audio)
+        return commandLine.failure(QStringLiteral("cannot read %1: %2").arg(args.first(), why));
+    TranscriptPrinter printer(commandLine, defaults, mainQueue);
+    if (const auto error = printer.recognizer().startRecognition())
+        return commandLine.failure(*error);
+    // Fed in capture-sized buffers, as the microphone would deliver it, but as fast as the engine takes it.
+    const qsizetype chunk =
+        qsizetype(AudioCaptureManager::framesPerBuffer) * audio->channelCount * audio->bytesPerSample();
+    for (qsizetype at = 0; at < audio->data.size(); at += chunk) {
+        AudioBuffer buffer = *audio;
+        buffer.data = audio->data.mid(at, chunk);
+        printer.recognizer().appendAudio(buffer);
+    }
+    const double seconds = double(audio->frameCount()) / audio->sampleRate;
+    return printer.finish(30 + seconds);
+}
+
+int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue, const QStringList& args)
+{
+    std::optional<double> limit;
+    if (args.size() == 2 && args.first() == QLatin1String("--seconds")) {
+        bool ok = false;
+        limit = args.at(1).toDouble(&ok);
+        if (!ok || *limit <= 0)
+            return commandLine.usageError(QStringLiteral("--seconds takes a positive number"));
+    } else if (!args.isEmpty()) {
+        return commandLine.usageError(QStringLiteral("listen takes no arguments besides --seconds N"));
+    }
+
+    QtAudioInput input;
+    AudioCaptureManager audio(input, mainQueue);
+    TranscriptPrinter printer(commandLine, defaults, mainQueue);
+    if (const auto error = printer.recognizer().startRecognition())
+        return commandLine.failure(*error);
+    audio.setBufferHandler(
+        [&printer](const AudioBuffer& buffer) { printer.recognizer().appendAudio(buffer); });
+    std::optional<QString> startError;
+    audio.startRecording([&](std::optional<QString> error) {
+        mainQueue.post([&, error] {
+            if (error) {
+                startError = error;
+                printer.quit();
+            }
+        });
+    });
+
+    // Enter, Ctrl+C or the time limit ends the recording.
+    if (::pipe(interruptPipe) != 0)
+        return commandLine.failure(QStringLiteral("cannot watch for Ctrl+C"));
+    auto previous = std::signal(SIGINT, onInterrupt);
+    {
+        QSocketNotifier interrupt(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&interrupt, &QSocketNotifier::activated, &printer.loop(), &QEventLoop::quit);
+        QSocketNotifier enter(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(&enter, &QSocketNotifier::activated, &printer.loop(), [&] {
+            char buffer[256];
+            if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+                enter.setEnabled(false); // no terminal: Ctrl+C or the time limit ends it
+            else
+                printer.quit();
+        });
+        if (limit)
+            QTimer::singleShot(int(*limit * 1000), &printer.loop(), &QEventLoop::quit);
+        commandLine.err() << "Listening… press Enter or Ctrl+C to stop.\n";
+        commandLine.err().flush();
+        printer.loop().exec();
+    }
+    std::signal(SIGINT, previous);
+    ::close(interruptPipe[0]);
+    ::close(interruptPipe[1]);
+
+    audio.stopRecording();
+    if (startError)
+        return commandLine.failure(QStringLiteral("the microphone did not start: %1").arg(*startError));
+    if (printer.failed())
+        return printer.finish(0);
+    return printer.finish(30);
+}
+
+} // namespace
+
+void addCaptureCommands(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue)
+{
+    commandLine.addCommand(
+        QStringLiteral("transcribe"),
+        QStringLiteral(
+            "  transcribe FILE.wav                 run the configured speech engine on a recording\n"),
+        [&](const QStringList& args) { return transcribe(commandLine, defaults, mainQueue, args); });
+    commandLine.addCommand(
+        QStringLiteral("listen"),
+        QStringLiteral(
+            "  listen [--seconds N]                transcribe the microphone until Enter or Ctrl+C\n"),
+        [&](const QStringList& args) { return listen(commandLine, defaults, mainQueue, args); });
+}
+
+} // namespace quenda

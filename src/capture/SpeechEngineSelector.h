@@ -1,0 +1,56 @@
+#pragma once
+
+#include "capture/EndpointTranscriptionEngine.h"
+
+#include <QNetworkAccessManager>
+
+#include <functional>
+#include <memory>
+
+namespace quenda {
+
+class Scheduler;
+class UserDefaults;
+
+// Picks the speech engine the settings name: "speechEngine" = "pocketsphinx" (the default: audio stays on
+// the device) or "endpoint" (a transcription service at "transcriptionURL" with "transcriptionModel"; a
+// user with a Groq key and no URL of their own gets Groq's Whisper). Engines are kept and reused while the
+// settings stay the same.
+class SpeechEngineSelector {
+public:
+    static inline const QString engineKey = QStringLiteral("speechEngine");
+    static inline const QString urlKey = QStringLiteral("transcriptionURL");
+    static inline const QString modelKey = QStringLiteral("transcriptionModel");
+    static inline const QString groqKeyFallbackKey = QStringLiteral("groq_api_key");
+    static inline const QString groqTranscriptionUrl =
+        QStringLiteral("https://api.groq.com/openai/v1/audio/transcriptions");
+    static inline const QString groqDefaultModel = QStringLiteral("whisper-large-v3-turbo");
+    static inline const QString otherDefaultModel = QStringLiteral("whisper-1");
+
+    using OfflineFactory = std::function<std::shared_ptr<SpeechEngine>()>;
+    // The user's Groq key from the secret store; nothing when none is stored.
+    using KeyProvider = std::function<std::optional<QString>()>;
+
+    SpeechEngineSelector(UserDefaults& defaults, Scheduler& mainQueue, OfflineFactory offline,
+                         KeyProvider groqKey = {});
+
+    // The engine to use now; nothing when the chosen one cannot be built.
+    std::shared_ptr<SpeechEngine> current();
+    // The endpoint settings as they stand (an empty URL when none is usable).
+    EndpointTranscriptionEngine::Config endpointConfig() const;
+    // Used for the endpoint engine's requests (tests shorten the timeouts).
+    std::function<void(EndpointTranscriptionEngine&)> configureEndpoint;
+
+private:
+    std::optional<QString> groqKey() const;
+
+    UserDefaults& m_defaults;
+    Scheduler& m_mainQueue;
+    OfflineFactory m_offlineFactory;
+    KeyProvider m_groqKey;
+    QNetworkAccessManager m_network;
+    std::shared_ptr<SpeechEngine> m_offline;
+    std::shared_ptr<EndpointTranscriptionEngine> m_endpoint;
+};
+
+} // namespace quenda

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "capture/SpeechEngine.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace quenda {
+
+// Speech recognition on the device with PocketSphinx and its US-English model. One decoder, loaded once
+// on the engine's own thread when the engine is made; sessions stream partial results while audio arrives
+// and a final one at the end of the audio. A silence long enough for the decoder to close the utterance
+// ends the segment.
+class PocketSphinxEngine final : public SpeechEngine,
+                                 public std::enable_shared_from_this<PocketSphinxEngine> {
+public:
+    static constexpr int sampleRate = 16000;
+    static QString defaultModelDirectory();
+
+    explicit PocketSphinxEngine(QString modelDirectory = defaultModelDirectory());
+    ~PocketSphinxEngine() override;
+    PocketSphinxEngine(const PocketSphinxEngine&) = delete;
+    PocketSphinxEngine& operator=(const PocketSphinxEngine&) = delete;
+
+    bool isAvailable() const override;
+    std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) override;
+
+    // Blocks until the decoder has loaded (or failed to); true when it is ready.
+    bool waitUntilLoaded();
+
+private:
+    friend class PocketSphinxSession;
+    struct Command;
+    struct Utterance;
+
+    void enqueue(Command command);
+    void run();
+    void process(Command& command, Utterance& utterance);
+    bool load();
+
+    QString m_modelDirectory;
+    bool m_modelPresent = false;
+    std::atomic_int m_loadState{0}; // 0 loading, 1 ready, -1 failed
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_loaded;
+    std::deque<Command> m_queue;
+    bool m_quit = false;
+    std::atomic<quint64> m_nextSession{0};
+    struct Decoder;
+    std::unique_ptr<Decoder> m_decoder;
+    std::thread m_thread;
+};
+
+} // namespace quenda

@@ -1,0 +1,167 @@
+#include "base/VirtualScheduler.h"
+#include "capture/AudioCaptureManager.h"
+#include "fakes/FakeAudioInput.h"
+#include "fakes/LogCapture.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace quenda;
+
+namespace {
+
+AudioBuffer int16Buffer(const QList<qint16>& samples, int channels = 1)
+{
+    AudioBuffer buffer;
+    buffer.sampleRate = 16000;
+    buffer.channelCount = channels;
+    buffer.data = QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
+    return buffer;
+}
+
+AudioBuffer floatBuffer(const QList<float>& samples, int channels = 1)
+{
+    AudioBuffer buffer;
+    buffer.format = AudioBuffer::SampleFormat::Float32;
+    buffer.sampleRate = 48000;
+    buffer.channelCount = channels;
+    buffer.data = QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * 4);
+    return buffer;
+}
+
+} // namespace
+
+class TestAudioCaptureManager : public QObject {
+    Q_OBJECT
+
+    struct Rig {
+        fakes::FakeAudioInput input;
+        VirtualScheduler queue;
+        QList<std::function<void()>> heldWork; // device work waiting for its thread
+        AudioCaptureManager manager{input, queue, [this](std::function<void()> work) { heldWork << work; }};
+        QList<std::optional<QString>> completions;
+        QList<float> levels;
+        qsizetype framesHandled = 0;
+
+        Rig()
+        {
+            manager.setLevelHandler([this](float level) { levels << level; });
+            manager.setBufferHandler(
+                [this](const AudioBuffer& buffer) { framesHandled += buffer.frameCount(); });
+        }
+        void start()
+        {
+            manager.startRecording([this](std::optional<QString> error) { completions << error; });
+        }
+        void runWork()
+        {
+            while (!heldWork.isEmpty())
+                heldWork.takeFirst()();
+            queue.runUntilIdle();
+        }
+    };
+
+private Q_SLOTS:
+    void level_data()
+    {
+        QTest::addColumn<AudioBuffer>("buffer");
+        QTest::addColumn<float>("expected");
+
+        QTest::newRow("silence") << int16Buffer(QList<qint16>(1024, 0)) << 0.0f;
+        QList<qint16> square;
+        for (int i = 0; i < 1024; ++i)
+            square << (i % 2 ? qint16(-32768) : qint16(32767));
+        QTest::newRow("full-scale square clamps") << int16Buffer(square) << 1.0f;
+        QTest::newRow("quiet constant") << int16Buffer(QList<qint16>(512, 3277)) << float(3277 / 32768.0 * 5);
+        QTest::newRow("stereo: first channel only")
+            << floatBuffer({0.1f, 1.0f, -0.1f, -1.0f, 0.1f, 1.0f, -0.1f, -1.0f}, 2) << 0.5f;
+        QTest::newRow("not a number reads as loud")
+            << floatBuffer({std::numeric_limits<float>::quiet_NaN(), 0.0f}) << 1.0f;
+        QTest::newRow("empty buffer") << int16Buffer({}) << 0.0f;
+    }
+
+    void level()
+    {
+        QFETCH(AudioBuffer, buffer);
+        QFETCH(float, expected);
+        QVERIFY2(std::abs(AudioCaptureManager::level(buffer) - expected) < 1e-4,
+                 qPrintable(QString::number(AudioCaptureManager::level(buffer))));
+    }
+
+    void startDeliversBuffersAndLevels()
+    {
+        fakes::LogCapture log;
+        Rig rig;
+        rig.input.format = {48000, 1, AudioBuffer::SampleFormat::Float32};
+        rig.start();
+        QVERIFY(rig.manager.isStarting());
+        rig.start(); // a second start while the first is under way does nothing
+        QCOMPARE(rig.heldWork.size(), 1);
+        rig.runWork();
+        QVERIFY(rig.manager.isRecording());
+        QVERIFY(!rig.manager.isStarting());
+        QCOMPARE(rig.completions, (QList<std::optional<QString>>{std::nullopt}));
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("[Audio] Installing tap: 48000.0Hz, 1ch")});
+        QCOMPARE(rig.input.calls.last(), QStringLiteral("start 48000 1024"));
+
+        rig.start(); // already recording
+        QVERIFY(rig.heldWork.isEmpty());
+
+        rig.input.capture(floatBuffer(QList<float>(1024, 0.1f)));
+        QCOMPARE(rig.framesHandled, 1024);
+        QVERIFY(rig.levels.isEmpty()); // the level waits for the main queue
+        rig.queue.runUntilIdle();
+        QCOMPARE(rig.levels.size(), 1);
+        QVERIFY(std::abs(rig.levels.first() - 0.5f) < 1e-4);
+
+        rig.manager.stopRecording();
+        QVERIFY(!rig.manager.isRecording());
+        QVERIFY(!rig.input.running());
+        QCOMPARE(rig.manager.audioLevel(), 0.0f);
+        QCOMPARE(rig.levels.last(), 0.0f);
+    }
+
+    void failedStartsClearTheGuard()
+    {
+        Rig rig;
+        rig.input.format = {};
+        rig.start();
+        rig.runWork();
+        QCOMPARE(rig.completions.last(),
+                 std::optional<QString>(QStringLiteral("No audio input device available")));
+        QVERIFY(!rig.manager.isStarting() && !rig.manager.isRecording());
+
+        rig.input.format = {16000, 1, AudioBuffer::SampleFormat::Int16};
+        rig.input.startError = QStringLiteral("Connection refused");
+        rig.start();
+        rig.runWork();
+        QCOMPARE(rig.completions.last(), std::optional<QString>(QStringLiteral("Connection refused")));
+        QVERIFY(!rig.manager.isStarting() && !rig.manager.isRecording());
+
+        rig.input.startError.reset();
+        rig.start();
+        rig.runWork();
+        QVERIFY(rig.manager.isRecording());
+    }
+
+    void stopWhileStartingLeavesTheDeviceClosed()
+    {
+        Rig rig;
+        rig.start();
+        rig.manager.stopRecording();
+        rig.runWork();
+        QVERIFY(!rig.input.running());
+        QVERIFY(!rig.manager.isRecording());
+        QCOMPARE(rig.completions, (QList<std::optional<QString>>{std::nullopt}));
+        // And the next dictation starts normally.
+        rig.start();
+        rig.runWork();
+        QVERIFY(rig.manager.isRecording());
+        QVERIFY(rig.input.running());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioCaptureManager)
+#include "tst_audiocapturemanager.moc"

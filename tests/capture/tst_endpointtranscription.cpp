@@ -1,0 +1,309 @@
+#include "FakeTranscriptionServer.h"
+
+#include "base/UserDefaults.h"
+#include "base/VirtualScheduler.h"
+#include "capture/SpeechEngineSelector.h"
+#include "capture/WavFile.h"
+#include "fakes/FakeSpeechEngine.h"
+
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+using Server = quenda::tests::FakeTranscriptionServer;
+
+class TestEndpointTranscription : public QObject {
+    Q_OBJECT
+
+    struct Rig {
+        Server server;
+        VirtualScheduler queue;
+        QNetworkAccessManager network;
+        std::shared_ptr<EndpointTranscriptionEngine> engine = std::make_shared<EndpointTranscriptionEngine>(
+            EndpointTranscriptionEngine::Config{QUrl(QString::fromLatin1(server.url())),
+                                                QStringLiteral("tiny"), QStringLiteral("secret")},
+            queue, network);
+        std::shared_ptr<SpeechSession> session;
+        QStringList results;
+        QStringList errors;
+
+        void start()
+        {
+            session = engine->startSession(
+                {[this](const QString& text, bool isFinal) {
+                     results << text + (isFinal ? QStringLiteral(" (final)") : QString());
+                 },
+                 [this](const SpeechEngineError& error) { errors << error.description; }});
+        }
+        // Seconds of a quiet tone at 16 kHz, mono Int16.
+        void speak(double seconds)
+        {
+            AudioBuffer buffer;
+            buffer.sampleRate = 16000;
+            const int frames = int(seconds * 16000);
+            buffer.data.resize(frames * 2);
+            for (int i = 0; i < frames; ++i) {
+                const qint16 sample = qint16((i % 40) * 100);
+                std::memcpy(buffer.data.data() + i * 2, &sample, 2);
+            }
+            session->append(buffer);
+        }
+        qsizetype uploadedFrames(int request) const
+        {
+            QString error;
+            const auto wav = WavFile::parse(server.requests.at(request).fields.value("file"), &error);
+            return wav && wav->sampleRate == 16000 && wav->channelCount == 1 ? wav->frameCount() : -1;
+        }
+    };
+
+private Q_SLOTS:
+    void partialsWhileSpeakingThenFinal()
+    {
+        Rig rig;
+        int replies = 0;
+        rig.server.respond = [&](const Server::Request&) {
+            ++replies;
+            return Server::Reply{200,
+                                 QByteArray(R"({"text":" words )") + QByteArray::number(replies) + "\"}"};
+        };
+        rig.start();
+        rig.speak(0.2);
+        rig.queue.advance(1.0); // too little audio for a request
+        QCOMPARE(rig.server.requests.size(), 0);
+        rig.speak(0.3);
+        rig.queue.advance(1.0);
+        QTRY_COMPARE(rig.results, QStringList{QStringLiteral("words 1")});
+
+        const Server::Request& first = rig.server.requests.first();
+        QCOMPARE(first.method, QByteArray("POST"));
+        QCOMPARE(first.path, QByteArray("/v1/audio/transcriptions"));
+        QCOMPARE(first.headers.value("authorization"), QByteArray("Bearer secret"));
+        QCOMPARE(first.fields.value("model"), QByteArray("tiny"));
+        QCOMPARE(first.fields.value("response_format"), QByteArray("json"));
+        QCOMPARE(first.fileName, QByteArray("audio.wav"));
+        QCOMPARE(first.partTypes.value("file"), QByteArray("audio/wav"));
+        QCOMPARE(rig.uploadedFrames(0), 8000);
+
+        rig.queue.advance(1.0); // nothing new to say: no request
+        QTest::qWait(20);
+        QCOMPARE(rig.server.requests.size(), 1);
+
+        rig.speak(0.5);
+        rig.queue.advance(1.0);
+        QTRY_COMPARE(rig.results.size(), 2);
+        QCOMPARE(rig.uploadedFrames(1), 16000);
+
+        rig.speak(0.25);
+        rig.session->endAudio();
+        QTRY_COMPARE(rig.results.last(), QStringLiteral("words 3 (final)"));
+        QCOMPARE(rig.uploadedFrames(2), 20000);
+        rig.queue.advance(3.0); // no partials after the end
+        QTest::qWait(20);
+        QCOMPARE(rig.server.requests.size(), 3);
+        QVERIFY(rig.errors.isEmpty());
+    }
+
+    void slowServiceGetsOneRequestAtATime()
+    {
+        Rig rig;
+        rig.server.respond = [](const Server::Request&) {
+            return Server::Reply{200, R"({"text":"slow"})", true};
+        };
+        rig.start();
+        rig.speak(1.0);
+        rig.queue.advance(1.0);
+        QTRY_COMPARE(rig.server.heldCount(), 1);
+        for (int second = 0; second < 3; ++second) {
+            rig.speak(1.0);
+            rig.queue.advance(1.0);
+        }
+        QTest::qWait(50);
+        QCOMPARE(rig.server.requests.size(), 1);
+
+        // The stop supersedes the slow partial: its answer never shows up, the final one does.
+        rig.server.respond = [](const Server::Request&) {
+            return Server::Reply{200, R"({"text":"all of it"})"};
+        };
+        rig.session->endAudio();
+        QTRY_COMPARE(rig.results, QStringList{QStringLiteral("all of it (final)")});
+        QCOMPARE(rig.uploadedFrames(1), 64000);
+        rig.server.release(Server::Reply{200, R"({"text":"stale"})"});
+        QTest::qWait(50);
+        QCOMPARE(rig.results.size(), 1);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("refused key") << 401 << QByteArray(R"({"error":{"message":"Invalid API Key"}})")
+                                     << QStringLiteral("Transcription failed (HTTP 401): Invalid API Key");
+        QTest::newRow("plain-text failure")
+            << 503 << QByteArray("busy, try later")
+            << QStringLiteral("Transcription failed (HTTP 503): busy, try later");
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>hello</html>")
+                                  << QStringLiteral("The transcription service sent an unreadable reply.");
+        QTest::newRow("JSON without text")
+            << 200 << QByteArray(R"({"transcript":"x"})")
+            << QStringLiteral("The transcription service sent an unreadable reply.");
+    }
+
+    void failures()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, error);
+        Rig rig;
+        rig.server.respond = [&](const Server::Request&) { return Server::Reply{status, body}; };
+        rig.start();
+        rig.speak(0.5);
+        rig.session->endAudio();
+        QTRY_COMPARE(rig.errors, QStringList{error});
+        QVERIFY(rig.results.isEmpty());
+    }
+
+    void unreachableService()
+    {
+        Rig rig;
+        const QUrl closed(
+            QStringLiteral("http://127.0.0.1:%1/v1/audio/transcriptions").arg(rig.server.port()));
+        rig.server.close();
+        rig.engine = std::make_shared<EndpointTranscriptionEngine>(
+            EndpointTranscriptionEngine::Config{closed, QStringLiteral("tiny"), QString()}, rig.queue,
+            rig.network);
+        rig.start();
+        rig.speak(0.5);
+        rig.session->endAudio();
+        QTRY_COMPARE(rig.errors.size(), 1);
+        QVERIFY2(rig.errors.first().startsWith(QStringLiteral("The transcription service is unreachable: ")),
+                 qPrintable(rig.errors.first()));
+    }
+
+    void silenceAndCancel()
+    {
+        Rig rig;
+        rig.start();
+        rig.session->endAudio();
+        rig.queue.runUntilIdle();
+        QCOMPARE(rig.results, QStringList{QStringLiteral(" (final)")});
+        QCOMPARE(rig.server.requests.size(), 0);
+
+        rig.results.clear();
+        rig.server.respond = [](const Server::Request&) {
+            return Server::Reply{200, R"({"text":"x"})", true};
+        };
+        rig.start();
+        rig.speak(1.0);
+        rig.session->endAudio();
+        QTRY_COMPARE(rig.server.heldCount(), 1);
+        rig.session->cancel();
+        rig.server.release({});
+        QTest::qWait(50);
+        QVERIFY(rig.results.isEmpty());
+        QVERIFY(rig.errors.isEmpty());
+    }
+
+    void endpointUrls_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("service root") << QStringLiteral("http://127.0.0.1:8080")
+                                      << QStringLiteral("http://127.0.0.1:8080/v1/audio/transcriptions");
+        QTest::newRow("versioned base")
+            << QStringLiteral("https://api.groq.com/openai/v1/")
+            << QStringLiteral("https://api.groq.com/openai/v1/audio/transcriptions");
+        QTest::newRow("full endpoint") << QStringLiteral(" http://h/v1/audio/transcriptions ")
+                                       << QStringLiteral("http://h/v1/audio/transcriptions");
+        QTest::newRow("not a URL") << QStringLiteral("whisper please") << QString();
+    }
+
+    void endpointUrls()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QString, url);
+        QCOMPARE(EndpointTranscriptionEngine::endpointUrl(configured).toString(), url);
+    }
+
+    void engineChoice_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("storedKey");
+        QTest::addColumn<QString>("expected"); // "offline", or "url model key", or "unavailable"
+
+        QTest::newRow("default is on the device")
+            << QString() << QString() << QString() << QStringLiteral("k") << QStringLiteral("offline");
+        QTest::newRow("unknown name keeps the device")
+            << QStringLiteral("cloud") << QString() << QString() << QString() << QStringLiteral("offline");
+        QTest::newRow("endpoint with a Groq key")
+            << QStringLiteral("endpoint") << QString() << QString() << QStringLiteral("gk")
+            << QStringLiteral("https://api.groq.com/openai/v1/audio/"
+                              "transcriptions whisper-large-v3-turbo gk");
+        QTest::newRow("local server gets no Groq key")
+            << QStringLiteral("endpoint") << QStringLiteral("http://127.0.0.1:9000")
+            << QStringLiteral("base.en") << QStringLiteral("gk")
+            << QStringLiteral("http://127.0.0.1:9000/v1/audio/transcriptions base.en ");
+        QTest::newRow("endpoint with nothing configured")
+            << QStringLiteral("endpoint") << QString() << QString() << QString()
+            << QStringLiteral("unavailable");
+    }
+
+    void engineChoice()
+    {
+        QFETCH(QString, engine);
+        QFETCH(QString, url);
+        QFETCH(QString, model);
+        QFETCH(QString, storedKey);
+        QFETCH(QString, expected);
+
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("d.conf")));
+        auto set = [&](const QString& key, const QString& value) {
+            if (!value.isEmpty())
+                defaults.setString(key, value);
+        };
+        set(SpeechEngineSelector::engineKey, engine);
+        set(SpeechEngineSelector::urlKey, url);
+        set(SpeechEngineSelector::modelKey, model);
+        set(SpeechEngineSelector::groqKeyFallbackKey, storedKey);
+        VirtualScheduler queue;
+        auto offline = std::make_shared<fakes::FakeSpeechEngine>();
+        SpeechEngineSelector selector(defaults, queue, [offline] { return offline; });
+        const std::shared_ptr<SpeechEngine> chosen = selector.current();
+        QVERIFY(chosen);
+        QCOMPARE(selector.current(), chosen); // kept while the settings stay
+        if (expected == QLatin1String("offline")) {
+            QCOMPARE(chosen, std::static_pointer_cast<SpeechEngine>(offline));
+            return;
+        }
+        if (expected == QLatin1String("unavailable")) {
+            QVERIFY(!chosen->isAvailable());
+            return;
+        }
+        QVERIFY(chosen->isAvailable());
+        const auto config = selector.endpointConfig();
+        QCOMPARE(QStringList({config.url.toString(), config.model, config.apiKey}).join(QLatin1Char(' ')),
+                 expected);
+    }
+
+    void keyProviderComesFirst()
+    {
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("d.conf")));
+        defaults.setString(SpeechEngineSelector::groqKeyFallbackKey, QStringLiteral("from-defaults"));
+        VirtualScheduler queue;
+        std::optional<QString> secret = QStringLiteral("from-keyring");
+        SpeechEngineSelector selector(defaults, queue, {}, [&] { return secret; });
+        QCOMPARE(selector.endpointConfig().apiKey, QStringLiteral("from-keyring"));
+        secret.reset();
+        QCOMPARE(selector.endpointConfig().apiKey, QStringLiteral("from-defaults"));
+        QVERIFY(!selector.current()); // no offline engine built into this one
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndpointTranscription)
+#include "tst_endpointtranscription.moc"

@@ -1,0 +1,146 @@
+#include "base/QtScheduler.h"
+#include "capture/AudioCaptureManager.h"
+#include "platform/linux/LinuxMicrophoneAuthorization.h"
+#include "platform/linux/QtAudioInput.h"
+
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMediaDevices>
+#include <QMutex>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+
+using namespace quenda;
+
+namespace {
+
+const QString recording = QStringLiteral(
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav");
+
+// What the capture thread delivered, read on the main thread.
+struct Delivered {
+    QMutex mutex;
+    QList<qsizetype> frameCounts;
+    QSet<QThread*> threads;
+    int sampleRate = 0;
+    int channels = 0;
+
+    void add(const AudioBuffer& buffer)
+    {
+        QMutexLocker locker(&mutex);
+        frameCounts << buffer.frameCount();
+        threads << QThread::currentThread();
+        sampleRate = buffer.sampleRate;
+        channels = buffer.channelCount;
+    }
+    qsizetype count()
+    {
+        QMutexLocker locker(&mutex);
+        return frameCounts.size();
+    }
+};
+
+bool runPactl(const QStringList& args)
+{
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), args);
+    return pactl.waitForFinished(5000) && pactl.exitCode() == 0;
+}
+
+} // namespace
+
+class TestAudioCapture : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void buffersAndLevelFromTheMicrophone()
+    {
+        QtScheduler queue;
+        QtAudioInput input;
+        AudioCaptureManager manager(input, queue);
+        Delivered delivered;
+        QList<float> levels;
+        manager.setBufferHandler([&](const AudioBuffer& buffer) { delivered.add(buffer); });
+        manager.setLevelHandler([&](float level) { levels << level; });
+
+        std::optional<std::optional<QString>> outcome;
+        manager.startRecording([&](std::optional<QString> error) { outcome = error; });
+        QTRY_VERIFY(outcome.has_value());
+        QCOMPARE(*outcome, std::nullopt);
+        QVERIFY(manager.isRecording());
+
+        // The speaker plays nothing but digital silence: the level is exactly zero.
+        QTRY_VERIFY(delivered.count() >= 10);
+        QCOMPARE(delivered.sampleRate, 16000);
+        QCOMPARE(delivered.channels, 1);
+        QVERIFY(!delivered.threads.contains(QThread::currentThread()));
+        QTRY_VERIFY(levels.size() >= 10);
+        for (float level : std::as_const(levels))
+            QCOMPARE(level, 0.0f);
+        {
+            QMutexLocker locker(&delivered.mutex);
+            // A short first buffer gets the audio going; whole buffers of 1024 frames follow.
+            QVERIFY(delivered.frameCounts.first() >= 128 && delivered.frameCounts.first() <= 1024);
+            for (qsizetype frames : delivered.frameCounts.mid(1))
+                QCOMPARE(frames, 1024);
+        }
+
+        // Speech played into the speaker comes back through the microphone.
+        levels.clear();
+        QProcess player;
+        player.start(QStringLiteral("paplay"), {recording});
+        QVERIFY(player.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(player.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(player.exitCode(), 0);
+        // The recording has pauses, and the speaker is silent again afterwards.
+        QTRY_COMPARE(levels.last(), 0.0f);
+        const float loudest = *std::max_element(levels.cbegin(), levels.cend());
+        qInfo() << "loudest level during speech" << loudest << "over" << levels.size() << "buffers";
+        QVERIFY(loudest > 0.1f);
+
+        manager.stopRecording();
+        QVERIFY(!manager.isRecording());
+        QCOMPARE(manager.audioLevel(), 0.0f);
+        const qsizetype afterStop = delivered.count();
+        QTest::qWait(200);
+        QCOMPARE(delivered.count(), afterStop);
+    }
+
+    void microphoneAuthorization()
+    {
+        QtAudioInput input;
+        LinuxMicrophoneAuthorization authorization(input);
+        QVERIFY(authorization.isAuthorized());
+        std::optional<bool> granted;
+        authorization.requestAccess([&](bool value) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [&, value] { granted = value; });
+        });
+        QTRY_VERIFY(granted.has_value());
+        QVERIFY(*granted);
+    }
+
+    // Last: it takes the session's microphone away.
+    void noInputDevice()
+    {
+        QVERIFY(runPactl({QStringLiteral("unload-module"), QStringLiteral("module-remap-source")}));
+        // Qt hides the monitor of the speaker, so no input device is left.
+        QTRY_VERIFY(QMediaDevices::defaultAudioInput().isNull());
+
+        QtScheduler queue;
+        QtAudioInput input;
+        AudioCaptureManager manager(input, queue);
+        std::optional<std::optional<QString>> outcome;
+        manager.startRecording([&](std::optional<QString> error) { outcome = error; });
+        QTRY_VERIFY(outcome.has_value());
+        QCOMPARE(*outcome, std::optional<QString>(QStringLiteral("No audio input device available")));
+        QVERIFY(!manager.isRecording());
+
+        LinuxMicrophoneAuthorization authorization(input);
+        QVERIFY(!authorization.isAuthorized());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioCapture)
+#include "tst_audiocapture.moc"
