@@ -10,8 +10,15 @@ bash "$root/scripts/check-format.sh"
 jobs=$(nproc)
 echo "[test] sanitizer build"
 BUILD_TYPE=Debug bash "$root/scripts/build.sh" "$root/build-asan" -DQUENDA_SANITIZE=ON
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs" | tail -n 4
+# The full output goes to a log; only its summary is shown unless something failed.
+asan_log="$root/build-asan/ctest.log"
+if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs" >"$asan_log" 2>&1; then
+  cat "$asan_log"
+  echo "[test] the sanitizer build failed" >&2
+  exit 1
+fi
+grep -E 'tests passed' "$asan_log"
 
 echo "[test] fuzz targets (clang, libFuzzer), ${FUZZ_SECONDS:-30} s each on top of fuzz/corpus"
 CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" \
