@@ -88,7 +88,7 @@ void typing(Desktop& desktop, FixtureProcess& fixture, const char* label, const 
         "%d unanswered)\n",
         label, qlonglong(count), count * 1000.0 / std::max<qint64>(typedMsec, 1),
         count * 1000.0 / std::max<qint64>(visibleMsec, 1), qlonglong(visibleMsec),
-        desktop.keyboard.lastRoundTrips, desktop.keyboard.lastUnansweredPings);
+        desktop.keyboard.lastRoundTrips, desktop.keyboard.lastUnconfirmedReloads);
 }
 
 } // namespace

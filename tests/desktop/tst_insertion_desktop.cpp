@@ -298,6 +298,7 @@ private Q_SLOTS:
             return lines;
         };
 
+        QVERIFY(desktop.bringForward(qt));
         const auto qtApp = desktop.workspace->runningApplication(qt.pid());
         QVERIFY(qtApp && qtApp->bundleIdentifier);
         const QString qtKey = *qtApp->bundleIdentifier;
@@ -328,6 +329,31 @@ private Q_SLOTS:
         QCOMPARE(insertInto(qt, "multi", QStringLiteral("four")).value(1),
                  QStringLiteral("Inserted into %1 via Accessibility API.").arg(qtKey));
         QCOMPARE(qt.get("multi"), QStringLiteral("four"));
+    }
+
+    void activationNoticesFollowTheFrontApplication()
+    {
+        Desktop desktop;
+        FixtureProcess qt, gtk;
+        QVERIFY(startQt(qt));
+        QVERIFY(startGtk(gtk));
+        AccessibilityInserter inserter(desktop.platform()); // installs the workspace's activation handler
+        QVERIFY(desktop.bringForward(qt));
+        QTRY_COMPARE_WITH_TIMEOUT(inserter.lastExternalApplication()
+                                      .value_or(AccessibilityInserter::ExternalApplication{})
+                                      .processIdentifier,
+                                  qt.pid(), 5000);
+        QVERIFY(desktop.bringForward(gtk));
+        QTRY_COMPARE_WITH_TIMEOUT(inserter.lastExternalApplication()
+                                      .value_or(AccessibilityInserter::ExternalApplication{})
+                                      .processIdentifier,
+                                  gtk.pid(), 5000);
+        // Activation by process id brings the other application back.
+        QVERIFY(desktop.workspace->activate(qt.pid()));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            desktop.workspace->frontmostApplication().value_or(RunningApplication{}).processIdentifier,
+            qt.pid(), 5000);
+        QVERIFY(!desktop.workspace->activate(999999));
     }
 
     void commandsInsertAndReadBack()

@@ -18,10 +18,7 @@ std::unique_ptr<X11Workspace> X11Workspace::create()
 
 X11Workspace::X11Workspace(std::unique_ptr<X11Connection> connection)
     : m_x(std::move(connection))
-{
-    XSelectInput(m_x->display(), m_x->root(), PropertyChangeMask);
-    XFlush(m_x->display());
-}
+{}
 
 X11Workspace::~X11Workspace() = default;
 
@@ -155,11 +152,17 @@ void X11Workspace::setActivationHandler(ActivationHandler handler)
     m_handler = std::move(handler);
     if (!m_handler) {
         m_notifier.reset();
+        m_watch.reset();
         return;
     }
     if (!m_notifier && QCoreApplication::instance()) {
+        m_watch = X11Connection::open();
+        if (!m_watch)
+            return;
+        XSelectInput(m_watch->display(), m_watch->root(), PropertyChangeMask);
+        XFlush(m_watch->display());
         m_notifier =
-            std::make_unique<QSocketNotifier>(ConnectionNumber(m_x->display()), QSocketNotifier::Read);
+            std::make_unique<QSocketNotifier>(ConnectionNumber(m_watch->display()), QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                          [this] { drainEvents(); });
     }
@@ -169,8 +172,8 @@ void X11Workspace::setActivationHandler(ActivationHandler handler)
 
 void X11Workspace::drainEvents()
 {
-    Display* display = m_x->display();
-    const Atom activeAtom = m_x->atom("_NET_ACTIVE_WINDOW");
+    Display* display = m_watch->display();
+    const Atom activeAtom = m_watch->atom("_NET_ACTIVE_WINDOW");
     bool activeChanged = false;
     while (XPending(display) > 0) {
         XEvent event;

@@ -36,6 +36,9 @@ private:
     void drainEvents();
 
     std::unique_ptr<X11Connection> m_x;
+    // A connection that only listens: its socket carries nothing but the notices, so the notifier sees
+    // every one of them (requests on m_x would pull events into Xlib's queue unseen).
+    std::unique_ptr<X11Connection> m_watch;
     std::unique_ptr<QSocketNotifier> m_notifier;
     ActivationHandler m_handler;
     std::optional<qint64> m_lastActivePid;

@@ -216,7 +216,7 @@ void XTestKeyTyper::waitForTarget(int keysSent)
 {
     ++lastRoundTrips;
     if (!m_watcher || !m_watcher->waitForReload(reloadTimeoutSeconds)) {
-        ++lastUnansweredPings;
+        ++lastUnconfirmedReloads;
         XSync(m_x->display(), False);
     }
     // The fetch shows the target handling the mapping notices; the keys between them take it about a
@@ -264,7 +264,7 @@ KeyboardSynthesizer::Outcome XTestKeyTyper::typeCharacters(const QString& text)
     if (m_restoreTimer)
         m_restoreTimer->stop();
     lastRoundTrips = 0;
-    lastUnansweredPings = 0;
+    lastUnconfirmedReloads = 0;
     Display* display = m_x->display();
     loadKeyboard();
     releaseHeldModifiers();

@@ -38,7 +38,7 @@ public:
     // Round trips to the front window made by the last typing; for the benchmarks.
     int lastRoundTrips = 0;
     // Of those, the ones where the target did not fetch the mapping in time.
-    int lastUnansweredPings = 0;
+    int lastUnconfirmedReloads = 0;
     // How long remapped keycodes keep their keysyms after the last typing.
     double restoreDelaySeconds = 3.0;
     // Spare keycodes found on the last load of the keyboard.
