@@ -117,6 +117,15 @@ AtspiAccessible* findDescendant(AtspiAccessible* object, const std::function<boo
     return nullptr;
 }
 
+// Focus, states and children change all the time; the cache follows them only as fast as change events
+// arrive, so a field focused a moment ago could be missed. Ask the application itself for those.
+void askLive(AtspiAccessible* application)
+{
+    atspi_accessible_set_cache_mask(
+        application,
+        static_cast<AtspiCache>(ATSPI_CACHE_DEFAULT & ~(ATSPI_CACHE_STATES | ATSPI_CACHE_CHILDREN)));
+}
+
 GRef<AtspiAccessible> applicationOf(qint64 processIdentifier)
 {
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
@@ -255,6 +264,7 @@ ElementRef AtspiAccessibility::systemFocusedElement()
         Err pidError;
         if (!app || atspi_accessible_get_process_id(app.p, &pidError) == ownPid)
             continue;
+        askLive(app.p);
         if (AtspiAccessible* hit = focusedIn(app.p, true))
             return wrap(hit, toolkitCountsUtf16(app.p));
     }
