@@ -43,6 +43,7 @@ public:
     }
 
     qint64 pid() const { return m_process.processId(); }
+    QByteArray errors() { return m_process.readAllStandardError(); }
 
     QByteArray command(const QByteArray& line)
     {

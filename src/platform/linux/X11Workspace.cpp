@@ -92,7 +92,25 @@ QList<unsigned long> X11Workspace::clientWindows() const
 {
     if (auto stacking = m_x->cardinals(m_x->root(), "_NET_CLIENT_LIST_STACKING", "WINDOW"))
         return *stacking;
-    return m_x->cardinals(m_x->root(), "_NET_CLIENT_LIST", "WINDOW").value_or(QList<unsigned long>());
+    if (auto clients = m_x->cardinals(m_x->root(), "_NET_CLIENT_LIST", "WINDOW"))
+        return *clients;
+    // No window manager keeps a list: the viewable top-level windows, bottom to top, are the clients.
+    Display* display = m_x->display();
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    QList<unsigned long> windows;
+    if (!XQueryTree(display, m_x->root(), &root, &parent, &children, &count))
+        return windows;
+    for (unsigned int i = 0; i < count; ++i) {
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
+            !attributes.override_redirect && m_x->cardinals(children[i], "_NET_WM_PID", "CARDINAL"))
+            windows << children[i];
+    }
+    if (children)
+        XFree(children);
+    return windows;
 }
 
 std::optional<RunningApplication> X11Workspace::runningApplication(qint64 processIdentifier) const
@@ -117,16 +135,13 @@ bool X11Workspace::activate(qint64 processIdentifier)
         if (pid && !pid->isEmpty() && static_cast<qint64>(pid->first()) == processIdentifier)
             windows << window;
     }
-    if (windows.isEmpty()) {
-        if (hasWindowManager())
-            return false;
-        // No window manager: raise and focus the application's focus window when it is in front already.
-        const unsigned long window = activeWindow();
-        const auto application = applicationOf(window);
-        if (!application || application->processIdentifier != processIdentifier)
-            return false;
-        XMapRaised(display, window);
-        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    if (windows.isEmpty())
+        return false;
+    if (!hasWindowManager()) {
+        // Nobody to ask: raise the windows and give the topmost the focus directly.
+        for (unsigned long window : std::as_const(windows))
+            XMapRaised(display, window);
+        XSetInputFocus(display, windows.last(), RevertToParent, CurrentTime);
         XFlush(display);
         return true;
     }

@@ -25,14 +25,15 @@ public:
     void setActivationHandler(ActivationHandler handler) override;
     std::optional<QString> ownBundleIdentifier() const override;
 
-    // The client window an application shows in front, for the keyboard's round trips.
+    // The client window an application shows in front.
     unsigned long activeWindow() const;
+    // Activation notices need a window manager: without one nothing announces a change of the front window.
+    bool hasWindowManager() const;
 
 private:
     explicit X11Workspace(std::unique_ptr<X11Connection> connection);
     std::optional<RunningApplication> applicationOf(unsigned long window) const;
     QList<unsigned long> clientWindows() const;
-    bool hasWindowManager() const;
     void drainEvents();
 
     std::unique_ptr<X11Connection> m_x;
