@@ -85,7 +85,7 @@ void typing(Desktop& desktop, FixtureProcess& fixture, const char* label, const 
     }
     std::printf(
         "typing %-9s %5lld chars: %7.0f chars/s sent, %7.0f chars/s visible (%lld ms; %d round trips, "
-        "%d unanswered)\n",
+        "%d unconfirmed)\n",
         label, qlonglong(count), count * 1000.0 / std::max<qint64>(typedMsec, 1),
         count * 1000.0 / std::max<qint64>(visibleMsec, 1), qlonglong(visibleMsec),
         desktop.keyboard.lastRoundTrips, desktop.keyboard.lastUnconfirmedReloads);
