@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #ifdef QUENDA_LINUX_DESKTOP
 #include "app/CaptureCommands.h"
+#include "app/InsertCommands.h"
 #endif
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
@@ -19,7 +20,11 @@
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+#ifdef QUENDA_LINUX_DESKTOP
+    const std::unique_ptr<QCoreApplication> app = quenda::createApplicationFor(argc, argv);
+#else
+    const auto app = std::make_unique<QCoreApplication>(argc, argv);
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("Quenda"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENDA_VERSION));
 
@@ -37,6 +42,7 @@ int main(int argc, char** argv)
     quenda::addCleanCommand(commandLine, mainQueue);
 #ifdef QUENDA_LINUX_DESKTOP
     quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
+    quenda::addInsertCommands(commandLine, mainQueue);
 #endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

@@ -25,6 +25,14 @@ public:
     virtual ~Workspace() = default;
 
     virtual std::optional<RunningApplication> frontmostApplication() const = 0;
+    // The running application of a process; nothing when it has no window on the desktop.
+    virtual std::optional<RunningApplication> runningApplication(qint64 processIdentifier) const
+    {
+        auto front = frontmostApplication();
+        if (front && front->processIdentifier == processIdentifier)
+            return front;
+        return std::nullopt;
+    }
     // Unhides the application's windows and brings them all forward. False when no such application runs.
     virtual bool activate(qint64 processIdentifier) = 0;
     // Called on the main queue whenever another application becomes active.

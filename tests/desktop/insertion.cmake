@@ -1,1 +1,11 @@
-# quenda_add_desktop_test(...) registrations for the insertion adapters
+# Desktop tests of the insertion adapters, against fixture editors the tests start themselves.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
+add_executable(quenda_fixture_editor ${CMAKE_CURRENT_LIST_DIR}/fixtures/FixtureEditor.cpp)
+target_link_libraries(quenda_fixture_editor PRIVATE Qt6::Widgets)
+
+quenda_add_desktop_test(tst_insertion_desktop ${CMAKE_CURRENT_LIST_DIR}/tst_insertion_desktop.cpp)
+add_dependencies(tst_insertion_desktop quenda_fixture_editor quenda)
+target_compile_definitions(tst_insertion_desktop PRIVATE
+  QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
+  QUENDA_GTK_FIXTURE="${CMAKE_CURRENT_LIST_DIR}/fixtures/gtk_editor.py"
+  QUENDA_BINARY="$<TARGET_FILE:quenda>")

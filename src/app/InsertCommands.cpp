@@ -1,0 +1,175 @@
+#include "app/InsertCommands.h"
+
+#include "app/CommandLine.h"
+#include "base/UserDefaults.h"
+#include "insert/TextInserter.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/QtClipboard.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyTyper.h"
+#include "platform/linux/XdotoolAutomationHelper.h"
+
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <cstring>
+
+namespace quenda {
+
+namespace {
+
+bool isDesktopCommand(const char* name)
+{
+    return name && (std::strcmp(name, "insert") == 0 || std::strcmp(name, "read-focused") == 0);
+}
+
+// The Linux desktop behind the inserters, for one command.
+struct Desktop {
+    std::unique_ptr<X11Workspace> workspace;
+    AtspiAccessibility accessibility;
+    XTestKeyTyper keyboard;
+    QtClipboard clipboard;
+    XdotoolAutomationHelper automation;
+
+    InsertionPlatform platform(Scheduler& mainQueue)
+    {
+        InsertionPlatform p;
+        p.mainQueue = &mainQueue;
+        p.workspace = workspace.get();
+        p.accessibility = &accessibility;
+        p.keyboard = &keyboard;
+        p.clipboard = &clipboard;
+        p.automation = &automation;
+        p.defaults = &UserDefaults::standard();
+        p.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
+        return p;
+    }
+};
+
+std::optional<QString> desktopProblem(Desktop& desktop)
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || !desktop.workspace)
+        return QStringLiteral("this command needs an X11 display (DISPLAY is not set or cannot be opened).");
+    return std::nullopt;
+}
+
+void waitSeconds(double seconds)
+{
+    if (seconds <= 0)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int runInsert(CommandLine& commandLine, Scheduler& mainQueue, const QStringList& args)
+{
+    QString text;
+    double after = 0;
+    bool haveText = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--after")) {
+            bool ok = false;
+            after = i + 1 < args.size() ? args[i + 1].toDouble(&ok) : 0;
+            if (!ok || after < 0 || after > 3600)
+                return commandLine.usageError(
+                    QStringLiteral("--after needs a number of seconds (0 to 3600)."));
+            ++i;
+        } else if (!haveText) {
+            text = args[i];
+            haveText = true;
+        } else {
+            return commandLine.usageError(QStringLiteral("insert takes one TEXT (quote it)."));
+        }
+    }
+    if (!haveText || text.isEmpty())
+        return commandLine.usageError(QStringLiteral("insert needs a non-empty TEXT."));
+
+    Desktop desktop;
+    desktop.workspace = X11Workspace::create();
+    if (auto problem = desktopProblem(desktop))
+        return commandLine.failure(*problem);
+    TextInserter inserter(desktop.platform(mainQueue));
+    // Like a dictation: the target is whatever is in front when the delay is over.
+    waitSeconds(after);
+    const std::optional<InsertionTarget> target = inserter.captureInsertionTarget();
+
+    QEventLoop loop;
+    int status = -1;
+    inserter.setOnStatusChange([&](const QString& line) {
+        commandLine.out() << line << "\n";
+        commandLine.out().flush();
+        if (line.startsWith(QLatin1String("Trying to insert")))
+            return;
+        status = line.startsWith(QLatin1String("Quenda could not insert")) ? 1 : 0;
+    });
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        // Done once the outcome is known and the user's clipboard is back.
+        if (status >= 0 && !inserter.clipboardInserter().isRestorePending())
+            loop.quit();
+    });
+    poll.start();
+    QTimer::singleShot(30000, &loop, [&] {
+        commandLine.err() << "quenda: insertion did not finish within 30 s.\n";
+        status = 1;
+        loop.quit();
+    });
+    inserter.insertText(text, target);
+    loop.exec();
+    return status;
+}
+
+int runReadFocused(CommandLine& commandLine, Scheduler& mainQueue, const QStringList& args)
+{
+    if (!args.isEmpty())
+        return commandLine.usageError(QStringLiteral("read-focused takes no arguments."));
+    Desktop desktop;
+    desktop.workspace = X11Workspace::create();
+    if (auto problem = desktopProblem(desktop))
+        return commandLine.failure(*problem);
+    InsertionPlatform platform = desktop.platform(mainQueue);
+    AccessibilityInserter reader(platform);
+    const auto value = reader.readFocusedValue(reader.captureInsertionTarget());
+    if (!value)
+        return commandLine.failure(QStringLiteral("the focused element exposes no readable text."));
+    commandLine.out() << *value << "\n";
+    commandLine.out().flush();
+    return 0;
+}
+
+} // namespace
+
+std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv)
+{
+    if (argc > 1 && isDesktopCommand(argv[1]) && qEnvironmentVariableIsSet("DISPLAY")) {
+        // The clipboard and the display connection belong to the X11 platform, whatever the caller set.
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+void addInsertCommands(CommandLine& commandLine, Scheduler& mainQueue)
+{
+    commandLine.addCommand(
+        QStringLiteral("insert"),
+        QStringLiteral(
+            "  insert TEXT [--after SECONDS]       insert TEXT into the front application's focused "
+            "field\n"
+            "                                      (after SECONDS), printing each status line\n"),
+        [&commandLine, &mainQueue](const QStringList& args) {
+            return runInsert(commandLine, mainQueue, args);
+        });
+    commandLine.addCommand(
+        QStringLiteral("read-focused"),
+        QStringLiteral("  read-focused                        print the whole text of the focused field\n"),
+        [&commandLine, &mainQueue](const QStringList& args) {
+            return runReadFocused(commandLine, mainQueue, args);
+        });
+}
+
+} // namespace quenda

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "insert/FocusedValueReader.h"
+#include "insert/InsertionPlatform.h"
+#include "insert/InsertionTarget.h"
+#include "platform/AccessibilityService.h"
+#include "platform/Workspace.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace quenda {
+
+// Writes text straight into the focused element of the target application, replacing its selection.
+// Also follows which other application was last active, so a dictation started from one of Quenda's own
+// windows still goes to the user's application, and reads a field back for the correction capture.
+class AccessibilityInserter final : public FocusedValueReader {
+public:
+    struct ExternalApplication {
+        QString bundleID;
+        qint64 processIdentifier = 0;
+    };
+
+    explicit AccessibilityInserter(const InsertionPlatform& platform);
+    ~AccessibilityInserter() override;
+    AccessibilityInserter(const AccessibilityInserter&) = delete;
+    AccessibilityInserter& operator=(const AccessibilityInserter&) = delete;
+
+    std::optional<InsertionTarget> captureInsertionTarget();
+    bool insertText(const QString& text, const std::optional<InsertionTarget>& target);
+    std::optional<QString> readFocusedValue(const std::optional<InsertionTarget>& target) override;
+
+    const std::optional<QString>& lastFailureReason() const { return m_lastFailureReason; }
+    const std::optional<ExternalApplication>& lastExternalApplication() const
+    {
+        return m_lastExternalApplication;
+    }
+
+    static QString describeAXError(int code);
+
+    struct Splice {
+        QString value;
+        qint64 caretLocation = 0;
+    };
+    // Replaces the UTF-16 range of the value with the insertion; nothing when either end of the (clamped)
+    // range falls inside a character.
+    static std::optional<Splice> spliceAtUTF16Range(const QString& value, qint64 location, qint64 length,
+                                                    const QString& insertion);
+
+private:
+    void rememberExternalApplication(const RunningApplication& application);
+    ElementRef resolveFocusedElement(const std::optional<InsertionTarget>& target);
+    bool replaceSelectionInValue(const AccessibleElement& element, const QString& text);
+
+    InsertionPlatform m_platform;
+    std::optional<QString> m_lastFailureReason;
+    std::optional<QString> m_ownBundleIdentifier;
+    std::optional<ExternalApplication> m_lastExternalApplication;
+};
+
+} // namespace quenda

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QString>
+
+// A fixture editor started by a desktop test and driven over its stdin. While waiting for an answer the
+// test's own event loop keeps running: the fixture may be asking the test for the clipboard it owns.
+class FixtureProcess {
+public:
+    static QString python()
+    {
+        // The system interpreter has the GTK bindings; a user-installed one on PATH may not.
+        return QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                     : QStringLiteral("python3");
+    }
+
+    bool start(const QString& program, const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("GTK_A11Y"), QStringLiteral("atspi"));
+        environment.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("0"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(program, arguments);
+        return m_process.waitForStarted(10000) && readLine(20000) == "ready";
+    }
+    ~FixtureProcess() { stop(); }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    qint64 pid() const { return m_process.processId(); }
+    QByteArray errors() { return m_process.readAllStandardError(); }
+
+    QByteArray command(const QByteArray& line)
+    {
+        m_process.write(line + '\n');
+        m_process.waitForBytesWritten(1000);
+        return readLine(10000);
+    }
+    bool ok(const QByteArray& line) { return command(line) == "ok"; }
+
+    bool set(const QByteArray& field, const QString& text)
+    {
+        return ok("set " + field + ' ' + text.toUtf8().toBase64());
+    }
+    bool select(const QByteArray& field, int start, int length)
+    {
+        return ok("select " + field + ' ' + QByteArray::number(start) + ' ' + QByteArray::number(length));
+    }
+    QString get(const QByteArray& field)
+    {
+        const QByteArray answer = command("get " + field);
+        return answer.startsWith("text") ? QString::fromUtf8(QByteArray::fromBase64(answer.mid(5)))
+                                         : QStringLiteral("<no answer: %1>").arg(QString::fromUtf8(answer));
+    }
+
+    QByteArray readLine(int timeoutMsec)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_process.canReadLine() && timer.elapsed() < timeoutMsec &&
+               m_process.state() == QProcess::Running) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            m_process.waitForReadyRead(5);
+        }
+        return m_process.canReadLine() ? m_process.readLine().trimmed() : QByteArray();
+    }
+
+private:
+    QProcess m_process;
+};

@@ -1,0 +1,412 @@
+// The real insertion adapters (X11 workspace, AT-SPI, XTest, the clipboard, xdotool) and the whole
+// insertion chain, against Qt and GTK fixture editors in the private headless session.
+#include "FixtureProcess.h"
+#include "base/QtScheduler.h"
+#include "base/UserDefaults.h"
+#include "insert/TextInserter.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/QtClipboard.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyTyper.h"
+#include "platform/linux/XdotoolAutomationHelper.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace quenda;
+
+namespace {
+
+const QString kTyped = QString::fromUtf8("héllo wörld – ✓ 😀 Ελληνικά");
+
+// The real desktop services, as Quenda wires them.
+struct Desktop {
+    QTemporaryDir dir;
+    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
+    QtScheduler mainQueue;
+    std::unique_ptr<X11Workspace> workspace = X11Workspace::create();
+    AtspiAccessibility accessibility;
+    XTestKeyTyper keyboard;
+    QtClipboard clipboard;
+    XdotoolAutomationHelper automation;
+
+    explicit Desktop(const QString& helper = QStringLiteral("xdotool"))
+        : automation(helper)
+    {}
+
+    InsertionPlatform platform()
+    {
+        InsertionPlatform p;
+        p.mainQueue = &mainQueue;
+        p.workspace = workspace.get();
+        p.accessibility = &accessibility;
+        p.keyboard = &keyboard;
+        p.clipboard = &clipboard;
+        p.automation = &automation;
+        p.defaults = &defaults;
+        p.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
+        return p;
+    }
+
+    // Waits until the window manager reports the process in front.
+    bool bringForward(FixtureProcess& fixture)
+    {
+        const QByteArray answer = fixture.command("activate");
+        for (int i = 0; i < 200; ++i) {
+            auto front = workspace->frontmostApplication();
+            if (front && front->processIdentifier == fixture.pid())
+                return true;
+            workspace->activate(fixture.pid());
+            QTest::qWait(20);
+        }
+        const auto front = workspace->frontmostApplication();
+        qWarning(
+            "fixture %lld (answer %s, stderr %s) never came to the front; in front: %lld (%s), known: %s",
+            fixture.pid(), answer.constData(), fixture.errors().right(3000).constData(),
+            front ? front->processIdentifier : -1LL,
+            front ? qPrintable(front->bundleIdentifier.value_or(QString())) : "none",
+            workspace->runningApplication(fixture.pid()) ? "yes" : "no");
+        return false;
+    }
+};
+
+bool startQt(FixtureProcess& fixture, const QStringList& arguments = {})
+{
+    return fixture.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), arguments);
+}
+
+bool startGtk(FixtureProcess& fixture)
+{
+    return fixture.start(FixtureProcess::python(), {QStringLiteral(QUENDA_GTK_FIXTURE)});
+}
+
+bool startFixture(FixtureProcess& fixture, const QString& toolkit)
+{
+    return toolkit == QLatin1String("gtk") ? startGtk(fixture) : startQt(fixture);
+}
+
+} // namespace
+
+class TestInsertionDesktop : public QObject {
+    Q_OBJECT
+
+    QStringList readClipboardFormats()
+    {
+        QProcess dumper;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        dumper.setProcessEnvironment(environment);
+        dumper.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {QStringLiteral("--dump-clipboard")});
+        QStringList lines;
+        QByteArray buffer;
+        QElapsedTimer timer;
+        timer.start();
+        // Keep serving the clipboard (the test may own it) while the other process reads it.
+        while (!buffer.contains("end\n") && timer.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            dumper.waitForReadyRead(5);
+            buffer += dumper.readAllStandardOutput();
+        }
+        dumper.waitForFinished(3000);
+        for (const QByteArray& line : buffer.split('\n'))
+            if (!line.isEmpty() && line != "end")
+                lines << QString::fromUtf8(line);
+        return lines;
+    }
+
+private Q_SLOTS:
+    void accessibilityReplacesTheSelectionOrInsertsAtTheCaret_data()
+    {
+        QTest::addColumn<QString>("toolkit");
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("insertion");
+        QTest::addColumn<QString>("after");
+        for (const QString& toolkit : {QStringLiteral("qt"), QStringLiteral("gtk")}) {
+            for (const QByteArray& field : {QByteArray("line"), QByteArray("multi")}) {
+                const QByteArray row = toolkit.toUtf8() + ' ' + field;
+                QTest::newRow(row + " selection")
+                    << toolkit << field << "hello world" << 6 << 5 << QString::fromUtf8("thére ✓ 😀")
+                    << QString::fromUtf8("hello thére ✓ 😀");
+                QTest::newRow(row + " caret") << toolkit << field << "ab" << 1 << 0 << "X"
+                                              << "aXb";
+                QTest::newRow(row + " after emoji") << toolkit << field << QString::fromUtf8("😀 end") << 1
+                                                    << 0 << "!" << QString::fromUtf8("😀! end");
+            }
+        }
+    }
+    void accessibilityReplacesTheSelectionOrInsertsAtTheCaret()
+    {
+        QFETCH(QString, toolkit);
+        QFETCH(QByteArray, field);
+        QFETCH(QString, before);
+        QFETCH(int, start);
+        QFETCH(int, length);
+        QFETCH(QString, insertion);
+        QFETCH(QString, after);
+        // Offsets given to the fixture are in its own units: a Qt field counts the emoji as two.
+        if (toolkit == QLatin1String("qt") && before.startsWith(QString::fromUtf8("😀")))
+            start += 1;
+
+        Desktop desktop;
+        FixtureProcess fixture;
+        QVERIFY(startFixture(fixture, toolkit));
+        QVERIFY(desktop.bringForward(fixture));
+        QVERIFY(fixture.ok("focus " + field));
+        QVERIFY(fixture.set(field, before));
+        QVERIFY(fixture.select(field, start, length));
+
+        AccessibilityInserter inserter(desktop.platform());
+        const auto target = inserter.captureInsertionTarget();
+        QVERIFY(target);
+        QCOMPARE(target->processIdentifier, fixture.pid());
+        QVERIFY2(inserter.insertText(insertion, target),
+                 qPrintable(inserter.lastFailureReason().value_or(QString())));
+        QCOMPARE(fixture.get(field), after);
+        QCOMPARE(inserter.readFocusedValue(target), std::optional(after));
+    }
+
+    void spliceFallbackOnAFieldThatIgnoresInsertion()
+    {
+        Desktop desktop;
+        FixtureProcess fixture;
+        QVERIFY(startQt(fixture));
+        QVERIFY(desktop.bringForward(fixture));
+        QVERIFY(fixture.ok("focus refusing"));
+        QVERIFY(fixture.set("refusing", QStringLiteral("hello world")));
+        QVERIFY(fixture.select("refusing", 6, 5));
+        AccessibilityInserter inserter(desktop.platform());
+        const auto target = inserter.captureInsertionTarget();
+        QVERIFY(inserter.insertText(QStringLiteral("there"), target));
+        QCOMPARE(fixture.get("refusing"), QStringLiteral("hello there"));
+
+        // A selection edge inside the emoji's surrogate pair: nothing is written.
+        const QString emoji = QString::fromUtf8("a😀b");
+        QVERIFY(fixture.set("refusing", emoji));
+        QVERIFY(fixture.select("refusing", 2, 0));
+        QVERIFY(!inserter.insertText(QStringLiteral("x"), target));
+        QCOMPARE(inserter.lastFailureReason(),
+                 std::optional(
+                     QStringLiteral("Quenda could not map the current selection back into the text value.")));
+        QCOMPARE(fixture.get("refusing"), emoji);
+    }
+
+    void typesEveryCharacterOnAnyLayout_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("toolkit");
+        QTest::addColumn<QString>("text");
+        const QString shifted = QString::fromUtf8(" Grüße, Straße 12 € @home {x} ~ÄÖ ẞ!");
+        QTest::newRow("us qt") << "us"
+                               << "qt" << kTyped + shifted;
+        QTest::newRow("de qt") << "de"
+                               << "qt" << kTyped + shifted;
+        QTest::newRow("de gtk") << "de"
+                                << "gtk" << kTyped;
+        QTest::newRow("us gtk") << "us"
+                                << "gtk" << kTyped;
+    }
+    void typesEveryCharacterOnAnyLayout()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, toolkit);
+        QFETCH(QString, text);
+        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
+        Desktop desktop;
+        FixtureProcess fixture;
+        QVERIFY(startFixture(fixture, toolkit));
+        QVERIFY(desktop.bringForward(fixture));
+        QVERIFY(fixture.ok("focus line"));
+        QCOMPARE(desktop.keyboard.typeCharacters(text), KeyboardSynthesizer::Outcome::typed);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), text, 5000);
+        // The spare keycodes are empty again afterwards, and the layout's own keys untouched.
+        QCOMPARE(desktop.keyboard.typeCharacters(QStringLiteral("az")), KeyboardSynthesizer::Outcome::typed);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), text + QStringLiteral("az"), 5000);
+        QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
+    }
+
+    void pastesAndPutsTheClipboardBack_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("userClipboard");
+        QTest::addColumn<QString>("reason"); // left by the ways tried before the one that worked
+        QTest::newRow("menu") << "menu" << true << QString();
+        QTest::newRow("helper")
+            << "helper" << true
+            << "The target app does not expose an accessible menu bar for paste fallback.";
+        QTest::newRow("ctrl+v")
+            << "ctrl+v" << true
+            << "Automation paste fallback failed for quenda_fixture_editor: the automation "
+               "helper quenda-missing-helper is not installed.";
+        QTest::newRow("menu, empty clipboard") << "menu" << false << QString();
+    }
+    void pastesAndPutsTheClipboardBack()
+    {
+        QFETCH(QString, way);
+        QFETCH(bool, userClipboard);
+        QFETCH(QString, reason);
+        Desktop desktop(way == QLatin1String("ctrl+v") ? QStringLiteral("quenda-missing-helper")
+                                                       : QStringLiteral("xdotool"));
+        QGuiApplication::clipboard()->clear(); // an earlier case's restored content is still the test's
+        FixtureProcess owner;
+        if (userClipboard)
+            QVERIFY(owner.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {QStringLiteral("--own-clipboard")}));
+        const QStringList before = readClipboardFormats();
+        if (userClipboard) {
+            const QString formats = before.join(QLatin1Char('\n'));
+            for (const char* format : {"image/png ", "text/html ", "text/plain "})
+                QVERIFY2(formats.contains(QLatin1String(format)), qPrintable(formats));
+        } else {
+            QVERIFY(before.isEmpty());
+        }
+
+        FixtureProcess fixture;
+        QVERIFY(startQt(fixture, way == QLatin1String("menu") ? QStringList()
+                                                              : QStringList{QStringLiteral("--no-menu")}));
+        QVERIFY(desktop.bringForward(fixture));
+        QVERIFY(fixture.ok("focus line"));
+        QVERIFY(fixture.set("line", QStringLiteral("say: ")));
+        QVERIFY(fixture.select("line", 5, 0));
+
+        ClipboardInserter inserter(desktop.platform(), {QStringLiteral("edit")},
+                                   {QStringLiteral("paste"), QStringLiteral("paste and match style")});
+        const QString dictated = QString::fromUtf8("pasted ✓ 😀");
+        QVERIFY(inserter.pasteText(dictated, fixture.pid()));
+        QCOMPARE(inserter.lastFailureReason().value_or(QString()), reason);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), QStringLiteral("say: ") + dictated, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!inserter.isRestorePending(), 5000);
+        QCOMPARE(readClipboardFormats(), before);
+    }
+
+    void chainWithMethodCacheAndStatusLines()
+    {
+        Desktop desktop;
+        FixtureProcess qt, gtk, plain;
+        QVERIFY(startQt(qt));
+        QVERIFY(startGtk(gtk));
+        QVERIFY(startQt(plain, {QStringLiteral("--no-text")}));
+        TextInserter inserter(desktop.platform());
+        QStringList lines;
+        inserter.setOnStatusChange([&](const QString& line) { lines << line; });
+
+        auto insertInto = [&](FixtureProcess& fixture, const QByteArray& field, const QString& text) {
+            lines.clear();
+            if (!desktop.bringForward(fixture) || !fixture.ok("focus " + field))
+                return QStringList{QStringLiteral("fixture not ready")};
+            const auto target = inserter.captureInsertionTarget();
+            inserter.insertText(text, target);
+            if (!QTest::qWaitFor([&] { return lines.size() >= 2; }, 10000))
+                lines << QStringLiteral("no outcome within 10 s");
+            return lines;
+        };
+
+        QVERIFY(desktop.bringForward(qt));
+        const auto qtApp = desktop.workspace->runningApplication(qt.pid());
+        QVERIFY(qtApp && qtApp->bundleIdentifier);
+        const QString qtKey = *qtApp->bundleIdentifier;
+        QCOMPARE(insertInto(qt, "line", QStringLiteral("one")),
+                 (QStringList{QStringLiteral("Trying to insert into %1.").arg(qtKey),
+                              QStringLiteral("Inserted into %1 via Accessibility API.").arg(qtKey)}));
+        QCOMPARE(qt.get("line"), QStringLiteral("one"));
+        QCOMPARE(inserter.cachedMethod(qtKey), InsertionMethod::accessibility);
+
+        const auto gtkApp = desktop.workspace->runningApplication(gtk.pid());
+        QVERIFY(gtkApp && gtkApp->bundleIdentifier);
+        const QString gtkKey = *gtkApp->bundleIdentifier;
+        QCOMPARE(insertInto(gtk, "multi", QString::fromUtf8("twö 😀")).value(1),
+                 QStringLiteral("Inserted into %1 via Accessibility API.").arg(gtkKey));
+        QCOMPARE(gtk.get("multi"), QString::fromUtf8("twö 😀"));
+
+        // Nothing editable: accessibility says why, typing takes over and is remembered for that app.
+        const QStringList plainLines = insertInto(plain, "button", QStringLiteral("three"));
+        QVERIFY2(plainLines.value(1).endsWith(QLatin1String(" via Simulated Typing.")),
+                 qPrintable(plainLines.join(u'|')));
+        QCOMPARE(inserter.accessibilityInserter().lastFailureReason(),
+                 std::optional(QStringLiteral("The focused element does not expose a writable text value.")));
+        const auto plainApp = desktop.workspace->runningApplication(plain.pid());
+        QVERIFY(plainApp && plainApp->bundleIdentifier && *plainApp->bundleIdentifier != qtKey);
+        QCOMPARE(inserter.cachedMethod(*plainApp->bundleIdentifier), InsertionMethod::simulatedTyping);
+
+        // The Qt editor's cached method serves the next insertion, into the other field.
+        QCOMPARE(insertInto(qt, "multi", QStringLiteral("four")).value(1),
+                 QStringLiteral("Inserted into %1 via Accessibility API.").arg(qtKey));
+        QCOMPARE(qt.get("multi"), QStringLiteral("four"));
+    }
+
+    void activationNoticesFollowTheFrontApplication()
+    {
+        Desktop desktop;
+        FixtureProcess qt, gtk;
+        QVERIFY(startQt(qt));
+        QVERIFY(startGtk(gtk));
+        AccessibilityInserter inserter(desktop.platform()); // installs the workspace's activation handler
+        auto lastExternal = [&] {
+            return inserter.lastExternalApplication().value_or(AccessibilityInserter::ExternalApplication{});
+        };
+        const bool notices = desktop.workspace->hasWindowManager();
+        for (FixtureProcess* fixture : {&qt, &gtk, &qt}) {
+            // Requests are repeated while waiting, as the text inserter does: a window manager may drop one.
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    const auto front = desktop.workspace->frontmostApplication();
+                    if (front && front->processIdentifier == fixture->pid())
+                        return true;
+                    desktop.workspace->activate(fixture->pid());
+                    return false;
+                },
+                5000));
+            if (notices)
+                QTRY_COMPARE_WITH_TIMEOUT(lastExternal().processIdentifier, fixture->pid(), 5000);
+        }
+        QVERIFY(!desktop.workspace->activate(999999));
+    }
+
+    void commandsInsertAndReadBack()
+    {
+        Desktop desktop;
+        FixtureProcess fixture;
+        QVERIFY(startQt(fixture));
+        QVERIFY(desktop.bringForward(fixture));
+        QVERIFY(fixture.ok("focus multi"));
+        QVERIFY(fixture.set("multi", QString::fromUtf8("first line\nsecond ✓")));
+        QVERIFY(fixture.select("multi", 0, 0));
+
+        QProcess quenda;
+        quenda.start(QStringLiteral(QUENDA_BINARY), {QStringLiteral("insert"), QStringLiteral("Start: "),
+                                                     QStringLiteral("--after"), QStringLiteral("0.1")});
+        QVERIFY(quenda.waitForFinished(20000));
+        const QString output = QString::fromUtf8(quenda.readAllStandardOutput());
+        QCOMPARE(quenda.exitCode(), 0);
+        QVERIFY2(output.contains(QLatin1String("via Accessibility API.")), qPrintable(output));
+        const QString expected = QString::fromUtf8("Start: first line\nsecond ✓");
+        QCOMPARE(fixture.get("multi"), expected);
+
+        quenda.start(QStringLiteral(QUENDA_BINARY), {QStringLiteral("read-focused")});
+        QVERIFY(quenda.waitForFinished(20000));
+        QCOMPARE(quenda.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(quenda.readAllStandardOutput()), expected + QLatin1Char('\n'));
+
+        quenda.start(QStringLiteral(QUENDA_BINARY), {QStringLiteral("insert"), QStringLiteral("x"),
+                                                     QStringLiteral("--after"), QStringLiteral("soon")});
+        QVERIFY(quenda.waitForFinished(20000));
+        QCOMPARE(quenda.exitCode(), 2);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The adapters talk to the session's X server; the test's own windows (none) do not matter.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // The test is not a target: keep it off the accessibility bus so only fixtures are found there.
+    qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    QGuiApplication app(argc, argv);
+    TestInsertionDesktop test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_insertion_desktop.moc"

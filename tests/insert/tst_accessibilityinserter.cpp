@@ -1,0 +1,227 @@
+#include "insert/AccessibilityInserter.h"
+#include "insert/InsertionRig.h"
+
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+class TestAccessibilityInserter : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void capturesTheFrontApplicationOrTheLastOtherOne()
+    {
+        InsertionRig rig;
+        auto field = rig.focusField(QStringLiteral("abc"), 0, 0);
+        AccessibilityInserter inserter(rig.platform());
+
+        auto target = inserter.captureInsertionTarget();
+        QVERIFY(target);
+        QCOMPARE(target->bundleID, QStringLiteral("org.example.editor"));
+        QCOMPARE(target->processIdentifier, InsertionRig::editorPid);
+        QCOMPARE(target->focusedElement, ElementRef(field));
+
+        // Quenda's own window comes forward: activations of itself are ignored, the target stays the editor.
+        const RunningApplication own{QStringLiteral("quenda"), 77, QStringLiteral("Quenda")};
+        rig.workspace.onActivation(own);
+        rig.workspace.front = own;
+        target = inserter.captureInsertionTarget();
+        QVERIFY(target);
+        QCOMPARE(target->processIdentifier, InsertionRig::editorPid);
+
+        // An application without an identifier is "unknown"; it becomes the last external one.
+        rig.workspace.onActivation(RunningApplication{std::nullopt, 99, QStringLiteral("xterm")});
+        target = inserter.captureInsertionTarget();
+        QCOMPARE(target->bundleID, QStringLiteral("unknown"));
+        QCOMPARE(target->processIdentifier, 99);
+        QVERIFY(!target->focusedElement);
+    }
+
+    void noTargetWithoutAnyOtherApplication()
+    {
+        InsertionRig rig;
+        rig.workspace.front.reset();
+        AccessibilityInserter inserter(rig.platform());
+        QVERIFY(!inserter.captureInsertionTarget());
+        QVERIFY(!inserter.lastExternalApplication());
+    }
+
+    void insertsThroughTheSelectionWithoutTouchingTheValue()
+    {
+        InsertionRig rig;
+        auto field = rig.focusField(QStringLiteral("hello world"), 6, 5);
+        AccessibilityInserter inserter(rig.platform());
+        QVERIFY(inserter.insertText(QStringLiteral("there"),
+                                    InsertionTarget{QStringLiteral("x"), 4242, nullptr}));
+        QCOMPARE(*field->text, QStringLiteral("hello there"));
+        QVERIFY(!rig.accessibility.calls.contains(QStringLiteral("setValue field")));
+        QCOMPARE(rig.workspace.activations, QList<qint64>{4242});
+        QVERIFY(!inserter.lastFailureReason());
+    }
+
+    void fallsBackToTheStoredElementThenTheDesktopFocus()
+    {
+        InsertionRig rig;
+        auto stored = makeElement(QStringLiteral("stored"));
+        stored->text = QString();
+        AccessibilityInserter inserter(rig.platform());
+        QVERIFY(inserter.insertText(QStringLiteral("a"), InsertionTarget{QStringLiteral("x"), 1, stored}));
+        QCOMPARE(*stored->text, QStringLiteral("a"));
+
+        auto desktop = makeElement(QStringLiteral("desktop"));
+        desktop->text = QString();
+        rig.accessibility.systemFocused = desktop;
+        QVERIFY(inserter.insertText(QStringLiteral("b"), std::nullopt));
+        QCOMPARE(*desktop->text, QStringLiteral("b"));
+    }
+
+    void reportsAMissingElement_data()
+    {
+        QTest::addColumn<bool>("withTarget");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("target") << true
+                                << QStringLiteral("No focused text element was found in org.example.editor.");
+        QTest::newRow("none") << false
+                              << QStringLiteral("No focused text element was found in the frontmost app.");
+    }
+    void reportsAMissingElement()
+    {
+        QFETCH(bool, withTarget);
+        QFETCH(QString, reason);
+        InsertionRig rig;
+        AccessibilityInserter inserter(rig.platform());
+        const auto target =
+            withTarget ? std::optional(InsertionTarget{QStringLiteral("org.example.editor"), 5, nullptr})
+                       : std::nullopt;
+        QVERIFY(!inserter.insertText(QStringLiteral("x"), target));
+        QCOMPARE(inserter.lastFailureReason().value_or(QString()), reason);
+        // An empty text clears the reason and sets none.
+        QVERIFY(!inserter.insertText(QString(), target));
+        QVERIFY(!inserter.lastFailureReason());
+    }
+
+    void splicesIntoTheValueWhenTheSelectionIsRefused_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<qint64>("location");
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<qint64>("caret");
+        QTest::newRow("replace") << "hello world" << qint64(6) << qint64(5) << "hello there" << qint64(11);
+        QTest::newRow("past the end") << "hello " << qint64(40) << qint64(3) << "hello there" << qint64(11);
+        QTest::newRow("negative length")
+            << "hello world" << qint64(6) << qint64(-4) << "hello thereworld" << qint64(11);
+        QTest::newRow("after emoji") << QString::fromUtf8("\xF0\x9F\x98\x80 x") << qint64(2) << qint64(0)
+                                     << QString::fromUtf8("\xF0\x9F\x98\x80there x") << qint64(7);
+    }
+    void splicesIntoTheValueWhenTheSelectionIsRefused()
+    {
+        QFETCH(QString, value);
+        QFETCH(qint64, location);
+        QFETCH(qint64, length);
+        QFETCH(QString, expected);
+        QFETCH(qint64, caret);
+        InsertionRig rig;
+        auto field = rig.focusField(value, location, length);
+        field->selectedTextResult = ax::cannotComplete;
+        AccessibilityInserter inserter(rig.platform());
+        rig.accessibility.systemFocused = field;
+        QVERIFY(inserter.insertText(QStringLiteral("there"), std::nullopt));
+        QCOMPARE(*field->text, expected);
+        QCOMPARE(field->caretSet, std::optional(TextRange{caret, 0}));
+    }
+
+    void spliceRefusesBoundariesInsideACharacter()
+    {
+        // A family emoji (several code points joined) and a flag: no cut may fall inside either.
+        const QString family = QString::fromUtf8("a\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9"
+                                                 "b");
+        for (qint64 i = 2; i < family.size() - 1; ++i)
+            QVERIFY2(!AccessibilityInserter::spliceAtUTF16Range(family, i, 0, QStringLiteral("x")),
+                     qPrintable(QString::number(i)));
+        QVERIFY(AccessibilityInserter::spliceAtUTF16Range(family, 1, family.size() - 2, QStringLiteral("x")));
+        QVERIFY(!AccessibilityInserter::spliceAtUTF16Range(family, 0, 2, QStringLiteral("x")));
+    }
+
+    void fallbackFailuresNameTheStep_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no value") << 0 << "The focused element does not expose a writable text value.";
+        QTest::newRow("no range") << 1 << "The focused element does not expose a selected text range.";
+        QTest::newRow("not a range") << 2 << "The selected text range could not be decoded.";
+        QTest::newRow("invalid") << 3 << "The selected text range value was invalid.";
+        QTest::newRow("inside emoji")
+            << 4 << "Quenda could not map the current selection back into the text value.";
+        QTest::newRow("write refused") << 5 << "Replacing the text value failed with not implemented.";
+    }
+    void fallbackFailuresNameTheStep()
+    {
+        QFETCH(int, step);
+        QFETCH(QString, reason);
+        InsertionRig rig;
+        const QString original = QString::fromUtf8("ok \xF0\x9F\x98\x80");
+        auto field = rig.focusField(original, 3, 0);
+        field->selectedTextResult = ax::attributeUnsupported;
+        switch (step) {
+        case 0:
+            field->text.reset();
+            break;
+        case 1:
+            field->selection.problem = SelectedRangeRead::Problem::unavailable;
+            break;
+        case 2:
+            field->selection.problem = SelectedRangeRead::Problem::notARange;
+            break;
+        case 3:
+            field->selection.problem = SelectedRangeRead::Problem::invalid;
+            break;
+        case 4:
+            field->selection.range = TextRange{4, 0};
+            break;
+        case 5:
+            field->setValueResult = ax::notImplemented;
+            break;
+        }
+        AccessibilityInserter inserter(rig.platform());
+        QVERIFY(
+            !inserter.insertText(QStringLiteral("new"), InsertionTarget{QStringLiteral("e"), 4242, nullptr}));
+        QCOMPARE(inserter.lastFailureReason().value_or(QString()), reason);
+        if (field->text)
+            QCOMPARE(*field->text, original);
+    }
+
+    void readsTheWholeValueAfterAPause()
+    {
+        InsertionRig rig;
+        rig.focusField(QStringLiteral("the whole text"), 3, 0);
+        AccessibilityInserter inserter(rig.platform());
+        QCOMPARE(inserter.readFocusedValue(InsertionTarget{QStringLiteral("e"), 4242, nullptr}),
+                 std::optional(QStringLiteral("the whole text")));
+        QCOMPARE(rig.sleeps, QList<double>{0.1});
+        rig.accessibility.focusedByPid.clear();
+        QVERIFY(!inserter.readFocusedValue(std::nullopt));
+    }
+
+    void describesErrors_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("success") << 0 << "success";
+        QTest::newRow("failure") << -25200 << "AX failure";
+        QTest::newRow("disabled") << -25211 << "Accessibility API disabled";
+        QTest::newRow("precision") << -25214 << "not enough precision";
+        QTest::newRow("other") << -25299 << "AX error -25299";
+        QTest::newRow("positive") << 7 << "AX error 7";
+    }
+    void describesErrors()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QCOMPARE(AccessibilityInserter::describeAXError(code), text);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAccessibilityInserter)
+#include "tst_accessibilityinserter.moc"

@@ -1,0 +1,276 @@
+#include "insert/ClipboardInserter.h"
+#include "insert/InsertionRig.h"
+
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+namespace {
+
+const ClipboardSnapshot kUserClipboard{{{QStringLiteral("text/plain"), QByteArray("mine")},
+                                        {QStringLiteral("text/html"), QByteArray("<b>mine</b>")},
+                                        {QStringLiteral("image/png"), QByteArray("\x89PNG\0\1", 6)}}};
+
+// The editor's menu bar: File, Edit > (Undo, Paste Special..., Paste).
+struct Menus {
+    std::shared_ptr<FakeElement> app = makeElement(QStringLiteral("app"));
+    std::shared_ptr<FakeElement> bar = makeElement(QStringLiteral("bar"));
+    std::shared_ptr<FakeElement> edit = makeElement(QStringLiteral("edit"));
+    std::shared_ptr<FakeElement> paste = makeElement(QStringLiteral("paste"));
+
+    explicit Menus(FakeAccessibility& accessibility, const QString& pasteTitle = QStringLiteral(" Paste "))
+    {
+        auto file = makeElement(QStringLiteral("file"));
+        file->title = QStringLiteral("File");
+        edit->title = QStringLiteral("&Edit").mid(1);
+        auto special = makeElement(QStringLiteral("special"));
+        special->title = QStringLiteral("Paste Special…");
+        auto undo = makeElement(QStringLiteral("undo"));
+        undo->title = QStringLiteral("Undo");
+        paste->title = pasteTitle;
+        edit->children = QList<ElementRef>{undo, special, paste};
+        bar->children = QList<ElementRef>{file, edit};
+        accessibility.applications.insert(InsertionRig::editorPid, app);
+        accessibility.menuBars.insert(QStringLiteral("app"), bar);
+    }
+};
+
+} // namespace
+
+class TestClipboardInserter : public QObject {
+    Q_OBJECT
+
+    static std::unique_ptr<ClipboardInserter> make(InsertionRig& rig)
+    {
+        return std::make_unique<ClipboardInserter>(
+            rig.platform(), QStringList{QStringLiteral("edit")},
+            QStringList{QStringLiteral("paste"), QStringLiteral("paste and match style")});
+    }
+
+private Q_SLOTS:
+    void typesOrSaysWhyNot_data()
+    {
+        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("typed") << true << int(KeyboardSynthesizer::Outcome::typed) << QString();
+        QTest::newRow("not allowed")
+            << false << int(KeyboardSynthesizer::Outcome::typed)
+            << "Quenda does not currently have event-synthesizing access for simulated typing.";
+        QTest::newRow("no source") << true << int(KeyboardSynthesizer::Outcome::noEventSource)
+                                   << "Quenda could not create a keyboard event source for simulated typing.";
+        QTest::newRow("no event") << true << int(KeyboardSynthesizer::Outcome::eventFailed)
+                                  << "Quenda could not create a keyboard event for simulated typing.";
+    }
+    void typesOrSaysWhyNot()
+    {
+        QFETCH(bool, allowed);
+        QFETCH(int, outcome);
+        QFETCH(QString, reason);
+        InsertionRig rig;
+        rig.keyboard.allowed = allowed;
+        rig.keyboard.outcome = KeyboardSynthesizer::Outcome(outcome);
+        auto inserter = make(rig);
+        QCOMPARE(inserter->typeText(QStringLiteral("héllo"), 4242), reason.isEmpty());
+        QCOMPARE(inserter->lastFailureReason().value_or(QString()), reason);
+        QCOMPARE(rig.keyboard.typed, reason.isEmpty() ? QStringLiteral("héllo") : QString());
+    }
+
+    void emptyTextTouchesNothing()
+    {
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        auto inserter = make(rig);
+        QVERIFY(!inserter->typeText(QString(), 4242));
+        QVERIFY(!inserter->pasteText(QString(), 4242));
+        QVERIFY(!inserter->lastFailureReason());
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
+        QVERIFY(rig.workspace.activations.isEmpty());
+    }
+
+    void pastesThroughTheMenuAndRestoresOneSecondLater()
+    {
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        Menus menus(rig.accessibility);
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("dictated"), 4242));
+        QCOMPARE(menus.paste->presses, 1);
+        QCOMPARE(rig.clipboard.content.formats.value(0).second, QByteArray("dictated"));
+        QVERIFY(rig.automation.sent.isEmpty());
+        rig.clock.advance(0.99);
+        QCOMPARE(rig.clipboard.restores, 0);
+        rig.clock.advance(0.02);
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
+    }
+
+    void emptyClipboardIsEmptyAgain()
+    {
+        InsertionRig rig;
+        Menus menus(rig.accessibility);
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("dictated"), 4242));
+        rig.clock.advance(1.0);
+        QVERIFY(rig.clipboard.content.isEmpty());
+    }
+
+    void findsItemsBuiltOnlyWhenTheMenuOpens()
+    {
+        InsertionRig rig;
+        Menus menus(rig.accessibility, QStringLiteral("PASTE"));
+        menus.edit->revealedOnPress = *menus.edit->children;
+        menus.edit->children.reset();
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("x"), 4242));
+        QCOMPARE(menus.edit->presses, 1);
+        QCOMPARE(menus.paste->presses, 1);
+    }
+
+    void firstMatchInDepthFirstOrderWins()
+    {
+        InsertionRig rig;
+        Menus menus(rig.accessibility);
+        auto matchStyle = makeElement(QStringLiteral("match"));
+        matchStyle->title = QStringLiteral("Paste and Match Style");
+        auto submenu = makeElement(QStringLiteral("submenu"));
+        submenu->visibleChildren = QList<ElementRef>{matchStyle};
+        menus.edit->children->prepend(submenu);
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("x"), 4242));
+        QCOMPARE(matchStyle->presses, 1);
+        QCOMPARE(menus.paste->presses, 0);
+    }
+
+    void menuFailuresFallThroughToTheHelperThenTheShortcut_data()
+    {
+        QTest::addColumn<int>("breakage");
+        QTest::addColumn<QString>("menuReason");
+        QTest::newRow("no app") << 0 << "Quenda could not resolve the target app for menu paste fallback.";
+        QTest::newRow("no bar")
+            << 1 << "The target app does not expose an accessible menu bar for paste fallback.";
+        QTest::newRow("no edit")
+            << 2 << "The target app does not expose an accessible Edit menu for paste fallback.";
+        QTest::newRow("no paste") << 3 << "The target app does not expose an accessible Paste command.";
+        QTest::newRow("disabled") << 4 << "The target app's Paste command is currently disabled.";
+        QTest::newRow("press fails") << 5
+                                     << "Triggering the app's Paste command failed with unsupported action.";
+    }
+    void menuFailuresFallThroughToTheHelperThenTheShortcut()
+    {
+        QFETCH(int, breakage);
+        QFETCH(QString, menuReason);
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        Menus menus(rig.accessibility);
+        switch (breakage) {
+        case 0:
+            rig.accessibility.applications.clear();
+            break;
+        case 1:
+            rig.accessibility.menuBars.clear();
+            break;
+        case 2:
+            menus.edit->title = QStringLiteral("Edit stuff");
+            break;
+        case 3:
+            menus.paste->title = QStringLiteral("Paste Special…");
+            break;
+        case 4:
+            menus.paste->enabled = false;
+            break;
+        case 5:
+            menus.paste->pressResult = ax::actionUnsupported;
+            break;
+        }
+        rig.automation.error.reset();
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("x"), 4242));
+        QCOMPARE(menus.paste->presses, breakage == 5 ? 1 : 0);
+        QCOMPARE(rig.automation.sent, QStringList{QStringLiteral("ctrl+v")});
+        QCOMPARE(rig.sleeps, QList<double>{0.22});
+        QVERIFY(rig.defaults.boolForKey(QStringLiteral("permissions.granted.automation.systemEvents")));
+
+        // The helper failing as well: the reason is the helper's, the shortcut is scheduled after 0.22 s.
+        rig.automation.error = QStringLiteral("xdotool is not installed");
+        QVERIFY(inserter->pasteText(QStringLiteral("y"), 4242));
+        QCOMPARE(inserter->lastFailureReason().value_or(QString()),
+                 QStringLiteral("Automation paste fallback failed for Editor: xdotool is not installed"));
+        QCOMPARE(rig.defaults.boolValue(QStringLiteral("permissions.granted.automation.systemEvents")),
+                 std::optional(false));
+        rig.clock.advance(0.21);
+        QVERIFY(rig.keyboard.shortcuts.isEmpty());
+        rig.clock.advance(0.02);
+        QCOMPARE(rig.keyboard.shortcuts, QStringList{QStringLiteral("ctrl+v")});
+        // Restores pending: the first paste's at 1.0 s, the shortcut's 1.0 s after the shortcut.
+        rig.clock.advance(1.0);
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
+    }
+
+    void withoutEventAccessTheClipboardComesBackAtOnce()
+    {
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        rig.keyboard.allowed = false;
+        rig.workspace.front.reset(); // no application to resolve: neither way can start
+        auto inserter = make(rig);
+        QVERIFY(!inserter->pasteText(QStringLiteral("x"), std::nullopt));
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
+        QCOMPARE(inserter->lastFailureReason().value_or(QString()),
+                 QStringLiteral("Quenda could not resolve the target app for automation paste fallback."));
+
+        rig.keyboard.allowed = true;
+        rig.keyboard.shortcutsPossible = false;
+        QVERIFY(!inserter->pasteText(QStringLiteral("x"), std::nullopt));
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
+        QCOMPARE(inserter->lastFailureReason().value_or(QString()),
+                 QStringLiteral("Quenda could not create the keyboard events needed for paste fallback."));
+    }
+
+    void shortcutWithoutTargetComesSoonerAndNothingRunsOnceGone()
+    {
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        rig.workspace.front =
+            RunningApplication{QStringLiteral("org.gnome.Terminal"), 9, QStringLiteral("Terminal")};
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("ls"), std::nullopt));
+        QCOMPARE(rig.automation.sent, QStringList{QStringLiteral("ctrl+shift+v")});
+        rig.clock.advance(0.08);
+        QCOMPARE(rig.keyboard.shortcuts, QStringList{QStringLiteral("ctrl+shift+v")});
+        inserter.reset();
+        rig.clock.advance(2);
+        QCOMPARE(rig.clipboard.restores, 0);
+    }
+
+    void terminalsPasteWithShift_data()
+    {
+        QTest::addColumn<QString>("appId");
+        QTest::addColumn<QString>("shortcut");
+        QTest::newRow("gnome") << "org.gnome.Terminal"
+                               << "ctrl+shift+v";
+        QTest::newRow("konsole") << "konsole"
+                                 << "ctrl+shift+v";
+        QTest::newRow("kitty") << "kitty"
+                               << "ctrl+shift+v";
+        QTest::newRow("alacritty") << "Alacritty"
+                                   << "ctrl+shift+v";
+        QTest::newRow("wezterm") << "org.wezfurlong.wezterm"
+                                 << "ctrl+shift+v";
+        QTest::newRow("xterm") << "XTerm"
+                               << "ctrl+shift+v";
+        QTest::newRow("editor") << "org.gnome.TextEditor"
+                                << "ctrl+v";
+        QTest::newRow("browser") << "firefox"
+                                 << "ctrl+v";
+    }
+    void terminalsPasteWithShift()
+    {
+        QFETCH(QString, appId);
+        QFETCH(QString, shortcut);
+        QCOMPARE(ClipboardInserter::pasteShortcut(appId), shortcut);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClipboardInserter)
+#include "tst_clipboardinserter.moc"
