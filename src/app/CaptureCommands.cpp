@@ -1,6 +1,7 @@
 #include "app/CaptureCommands.h"
 
 #include "app/CommandLine.h"
+#include "app/InterruptWatcher.h"
 #include "base/Scheduler.h"
 #include "base/UserDefaults.h"
 #include "capture/AudioCaptureManager.h"
@@ -14,20 +15,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace quenda {
 
 namespace {
-
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
-}
 
 // Runs one recognition and prints what it hears; the event loop ends with the final result or an error.
 class TranscriptPrinter {
@@ -149,12 +141,11 @@ int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueu
     });
 
     // Enter, Ctrl+C or the time limit ends the recording.
-    if (::pipe(interruptPipe) != 0)
-        return commandLine.failure(QStringLiteral("cannot watch for Ctrl+C"));
-    auto previous = std::signal(SIGINT, onInterrupt);
     {
-        QSocketNotifier interrupt(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(&interrupt, &QSocketNotifier::activated, &printer.loop(), &QEventLoop::quit);
+        InterruptWatcher interrupt;
+        if (!interrupt.isWatching())
+            return commandLine.failure(QStringLiteral("cannot watch for Ctrl+C"));
+        QObject::connect(&interrupt, &InterruptWatcher::interrupted, &printer.loop(), &QEventLoop::quit);
         QSocketNotifier enter(STDIN_FILENO, QSocketNotifier::Read);
         QObject::connect(&enter, &QSocketNotifier::activated, &printer.loop(), [&] {
             char buffer[256];
@@ -169,9 +160,6 @@ int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueu
         commandLine.err().flush();
         printer.loop().exec();
     }
-    std::signal(SIGINT, previous);
-    ::close(interruptPipe[0]);
-    ::close(interruptPipe[1]);
 
     audio.stopRecording();
     if (startError)

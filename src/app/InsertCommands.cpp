@@ -22,7 +22,8 @@ namespace {
 
 bool isDesktopCommand(const char* name)
 {
-    return name && (std::strcmp(name, "insert") == 0 || std::strcmp(name, "read-focused") == 0);
+    return name && (std::strcmp(name, "insert") == 0 || std::strcmp(name, "read-focused") == 0 ||
+                    std::strcmp(name, "run") == 0);
 }
 
 // The Linux desktop behind the inserters, for one command.

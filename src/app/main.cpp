@@ -3,6 +3,7 @@
 #ifdef QUENDA_LINUX_DESKTOP
 #include "app/CaptureCommands.h"
 #include "app/InsertCommands.h"
+#include "app/RunCommand.h"
 #endif
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
 #ifdef QUENDA_LINUX_DESKTOP
     quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
     quenda::addInsertCommands(commandLine, mainQueue);
+    quenda::addRunCommand(commandLine, mainQueue, quenda::UserDefaults::standard());
 #endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }
