@@ -18,8 +18,6 @@
 #include "text/TextEnhancer.h"
 #include "training/TrainingDataLogger.h"
 
-#include <QThread>
-
 namespace quenda {
 
 namespace {
@@ -64,19 +62,19 @@ private:
 std::unique_ptr<DesktopPipeline> DesktopPipeline::create(Scheduler& mainQueue, UserDefaults& defaults,
                                                          PillFactory makePill)
 {
-    std::unique_ptr<X11Workspace> workspace = X11Workspace::create();
-    if (!workspace)
+    std::unique_ptr<LinuxInsertionServices> insertion = LinuxInsertionServices::create();
+    if (!insertion)
         return nullptr;
-    std::unique_ptr<DesktopPipeline> pipeline(new DesktopPipeline(mainQueue, defaults, std::move(workspace)));
+    std::unique_ptr<DesktopPipeline> pipeline(new DesktopPipeline(mainQueue, defaults, std::move(insertion)));
     pipeline->build(std::move(makePill));
     return pipeline;
 }
 
 DesktopPipeline::DesktopPipeline(Scheduler& mainQueue, UserDefaults& defaults,
-                                 std::unique_ptr<X11Workspace> workspace)
+                                 std::unique_ptr<LinuxInsertionServices> insertion)
     : m_mainQueue(mainQueue)
     , m_defaults(defaults)
-    , m_workspace(std::move(workspace))
+    , m_insertion(std::move(insertion))
     , m_engines(
           defaults, mainQueue, [] { return std::make_shared<PocketSphinxEngine>(); },
           [] { return KeychainStore::shared().read(KeychainStore::groqAccount); })
@@ -89,15 +87,7 @@ DesktopPipeline::~DesktopPipeline()
 
 void DesktopPipeline::build(PillFactory makePill)
 {
-    InsertionPlatform platform;
-    platform.mainQueue = &m_mainQueue;
-    platform.workspace = m_workspace.get();
-    platform.accessibility = &m_accessibility;
-    platform.keyboard = &m_keyboard;
-    platform.clipboard = &m_clipboard;
-    platform.automation = &m_automation;
-    platform.defaults = &m_defaults;
-    platform.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
+    const InsertionPlatform platform = m_insertion->platform(m_mainQueue, m_defaults);
     m_readBack = std::make_unique<AccessibilityInserter>(platform);
 
     auto hotkey = std::make_unique<HotkeyManager>(m_hotkeySource, m_mainQueue, m_defaults);
@@ -118,10 +108,10 @@ void DesktopPipeline::build(PillFactory makePill)
                                        m_defaults, PersonalDictionary::shared());
     c.postPasteCapture = std::make_unique<PostPasteCorrector>(*m_readBack, TrainingDataLogger::shared(),
                                                               PersonalDictionary::shared(), m_mainQueue);
-    c.workspace = std::make_unique<SharedWorkspace>(*m_workspace);
-    c.keyTyper = std::make_unique<SharedKeyTyper>(m_keyboard);
+    c.workspace = std::make_unique<SharedWorkspace>(m_insertion->workspace());
+    c.keyTyper = std::make_unique<SharedKeyTyper>(m_insertion->keyboard());
     c.microphone = std::make_unique<LinuxMicrophoneAuthorization>(m_audioInput);
-    c.permissions = std::make_unique<LinuxPermissionServices>(m_automation);
+    c.permissions = std::make_unique<LinuxPermissionServices>(m_insertion->automation());
     c.makePill = std::move(makePill);
     m_orchestrator = std::make_unique<DictationOrchestrator>(std::move(c));
 }

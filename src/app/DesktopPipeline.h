@@ -2,13 +2,9 @@
 
 #include "capture/SpeechEngineSelector.h"
 #include "insert/AccessibilityInserter.h"
-#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/LinuxInsertionServices.h"
 #include "platform/linux/QtAudioInput.h"
-#include "platform/linux/QtClipboard.h"
 #include "platform/linux/X11HotkeySource.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyTyper.h"
-#include "platform/linux/XdotoolAutomationHelper.h"
 
 #include <functional>
 #include <memory>
@@ -37,16 +33,13 @@ public:
     HotkeyManager& hotkeyManager() { return *m_hotkeyManager; }
 
 private:
-    DesktopPipeline(Scheduler& mainQueue, UserDefaults& defaults, std::unique_ptr<X11Workspace> workspace);
+    DesktopPipeline(Scheduler& mainQueue, UserDefaults& defaults,
+                    std::unique_ptr<LinuxInsertionServices> insertion);
     void build(PillFactory makePill);
 
     Scheduler& m_mainQueue;
     UserDefaults& m_defaults;
-    std::unique_ptr<X11Workspace> m_workspace;
-    AtspiAccessibility m_accessibility;
-    XTestKeyTyper m_keyboard;
-    QtClipboard m_clipboard;
-    XdotoolAutomationHelper m_automation;
+    std::unique_ptr<LinuxInsertionServices> m_insertion;
     X11HotkeySource m_hotkeySource;
     QtAudioInput m_audioInput;
     SpeechEngineSelector m_engines;

@@ -3,15 +3,10 @@
 #include "app/CommandLine.h"
 #include "base/UserDefaults.h"
 #include "insert/TextInserter.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/QtClipboard.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyTyper.h"
-#include "platform/linux/XdotoolAutomationHelper.h"
+#include "platform/linux/LinuxInsertionServices.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QThread>
 #include <QTimer>
 
 #include <cstring>
@@ -26,34 +21,18 @@ bool isDesktopCommand(const char* name)
                     std::strcmp(name, "run") == 0);
 }
 
-// The Linux desktop behind the inserters, for one command.
-struct Desktop {
-    std::unique_ptr<X11Workspace> workspace;
-    AtspiAccessibility accessibility;
-    XTestKeyTyper keyboard;
-    QtClipboard clipboard;
-    XdotoolAutomationHelper automation;
-
-    InsertionPlatform platform(Scheduler& mainQueue)
-    {
-        InsertionPlatform p;
-        p.mainQueue = &mainQueue;
-        p.workspace = workspace.get();
-        p.accessibility = &accessibility;
-        p.keyboard = &keyboard;
-        p.clipboard = &clipboard;
-        p.automation = &automation;
-        p.defaults = &UserDefaults::standard();
-        p.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
-        return p;
-    }
-};
-
-std::optional<QString> desktopProblem(Desktop& desktop)
+// The desktop services for one command, or nothing when there is no X11 display to work on.
+std::unique_ptr<LinuxInsertionServices> openDesktop()
 {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || !desktop.workspace)
-        return QStringLiteral("this command needs an X11 display (DISPLAY is not set or cannot be opened).");
-    return std::nullopt;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return nullptr;
+    return LinuxInsertionServices::create();
+}
+
+int noDesktop(CommandLine& commandLine)
+{
+    return commandLine.failure(
+        QStringLiteral("this command needs an X11 display (DISPLAY is not set or cannot be opened)."));
 }
 
 void waitSeconds(double seconds)
@@ -88,11 +67,10 @@ int runInsert(CommandLine& commandLine, Scheduler& mainQueue, const QStringList&
     if (!haveText || text.isEmpty())
         return commandLine.usageError(QStringLiteral("insert needs a non-empty TEXT."));
 
-    Desktop desktop;
-    desktop.workspace = X11Workspace::create();
-    if (auto problem = desktopProblem(desktop))
-        return commandLine.failure(*problem);
-    TextInserter inserter(desktop.platform(mainQueue));
+    const std::unique_ptr<LinuxInsertionServices> desktop = openDesktop();
+    if (!desktop)
+        return noDesktop(commandLine);
+    TextInserter inserter(desktop->platform(mainQueue, UserDefaults::standard()));
     // Like a dictation: the target is whatever is in front when the delay is over.
     waitSeconds(after);
     const std::optional<InsertionTarget> target = inserter.captureInsertionTarget();
@@ -128,11 +106,10 @@ int runReadFocused(CommandLine& commandLine, Scheduler& mainQueue, const QString
 {
     if (!args.isEmpty())
         return commandLine.usageError(QStringLiteral("read-focused takes no arguments."));
-    Desktop desktop;
-    desktop.workspace = X11Workspace::create();
-    if (auto problem = desktopProblem(desktop))
-        return commandLine.failure(*problem);
-    InsertionPlatform platform = desktop.platform(mainQueue);
+    const std::unique_ptr<LinuxInsertionServices> desktop = openDesktop();
+    if (!desktop)
+        return noDesktop(commandLine);
+    InsertionPlatform platform = desktop->platform(mainQueue, UserDefaults::standard());
     AccessibilityInserter reader(platform);
     const auto value = reader.readFocusedValue(reader.captureInsertionTarget());
     if (!value)

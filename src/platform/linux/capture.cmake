@@ -17,7 +17,6 @@ target_include_directories(quenda_platform SYSTEM PRIVATE ${POCKETSPHINX_INCLUDE
                                                           ${SPHINXBASE_INCLUDE_DIR}/sphinxbase)
 target_link_libraries(quenda_platform PRIVATE ${POCKETSPHINX_LIBRARY} ${SPHINXBASE_LIBRARY})
 target_sources(quenda_platform PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/X11Connection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/X11HotkeySource.cpp
   ${CMAKE_CURRENT_LIST_DIR}/X11KeyCodes.cpp
 )

@@ -1,0 +1,33 @@
+#include "platform/linux/LinuxInsertionServices.h"
+
+#include <QThread>
+
+namespace quenda {
+
+std::unique_ptr<LinuxInsertionServices> LinuxInsertionServices::create()
+{
+    std::unique_ptr<X11Workspace> workspace = X11Workspace::create();
+    if (!workspace)
+        return nullptr;
+    return std::unique_ptr<LinuxInsertionServices>(new LinuxInsertionServices(std::move(workspace)));
+}
+
+LinuxInsertionServices::LinuxInsertionServices(std::unique_ptr<X11Workspace> workspace)
+    : m_workspace(std::move(workspace))
+{}
+
+InsertionPlatform LinuxInsertionServices::platform(Scheduler& mainQueue, UserDefaults& defaults)
+{
+    InsertionPlatform p;
+    p.mainQueue = &mainQueue;
+    p.workspace = m_workspace.get();
+    p.accessibility = &m_accessibility;
+    p.keyboard = &m_keyboard;
+    p.clipboard = &m_clipboard;
+    p.automation = &m_automation;
+    p.defaults = &defaults;
+    p.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
+    return p;
+}
+
+} // namespace quenda

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "insert/InsertionPlatform.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/QtClipboard.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyTyper.h"
+#include "platform/linux/XdotoolAutomationHelper.h"
+
+#include <memory>
+
+namespace quenda {
+
+// The Linux desktop behind the inserters: the X11 workspace, AT-SPI, XTest, the clipboard and the
+// automation helper, owned together so they outlive the inserters that use them.
+class LinuxInsertionServices {
+public:
+    // Null when no X display can be opened.
+    static std::unique_ptr<LinuxInsertionServices> create();
+
+    // The services as the inserters take them; the real pause sleeps the calling thread.
+    InsertionPlatform platform(Scheduler& mainQueue, UserDefaults& defaults);
+
+    X11Workspace& workspace() { return *m_workspace; }
+    XTestKeyTyper& keyboard() { return m_keyboard; }
+    XdotoolAutomationHelper& automation() { return m_automation; }
+
+private:
+    explicit LinuxInsertionServices(std::unique_ptr<X11Workspace> workspace);
+
+    std::unique_ptr<X11Workspace> m_workspace;
+    AtspiAccessibility m_accessibility;
+    XTestKeyTyper m_keyboard;
+    QtClipboard m_clipboard;
+    XdotoolAutomationHelper m_automation;
+};
+
+} // namespace quenda
