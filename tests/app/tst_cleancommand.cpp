@@ -39,6 +39,12 @@ struct Home {
         return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
                    QString::fromUtf8(process.readAllStandardError())};
     }
+    void useGroq(const FakeHttpServer& server, const QString& key)
+    {
+        defaults.setString(QStringLiteral("groq_api_key"), key);
+        defaults.setString(QStringLiteral("chatCompletionsURL"),
+                           server.url(QStringLiteral("/v1/chat/completions")).toString());
+    }
 };
 
 } // namespace
@@ -47,25 +53,20 @@ class TestCleanCommand : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void badArguments();
-    void withoutARouteNothingIsSent();
+    void badArgumentsAndNoRoute();
     void groqRouteStreamsThePieces();
     void backendRouteWithTheStoredToken();
     void failureFallsBackToTheRawText();
 };
 
-void TestCleanCommand::badArguments()
+void TestCleanCommand::badArgumentsAndNoRoute()
 {
     Home home;
     QCOMPARE(home.quenda({QStringLiteral("clean")}).status, 2);
     QCOMPARE(home.quenda({QStringLiteral("clean"), QStringLiteral("a"), QStringLiteral("b")}).status, 2);
     QCOMPARE(home.quenda({QStringLiteral("clean"), QStringLiteral("a"), QStringLiteral("--app")}).status, 2);
     QVERIFY(home.quenda({QStringLiteral("help")}).out.contains(QStringLiteral("clean TEXT [--app ID]")));
-}
-
-void TestCleanCommand::withoutARouteNothingIsSent()
-{
-    Home home;
+    // Without a route nothing is sent.
     const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello")});
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(QStringLiteral("no clean-up route")), qPrintable(run.err));
@@ -77,9 +78,7 @@ void TestCleanCommand::groqRouteStreamsThePieces()
     server.enqueue(
         wire::groqStream({QStringLiteral("Hello"), QStringLiteral(" there."), QStringLiteral("\n")}, 20, 20));
     Home home;
-    home.defaults.setString(QStringLiteral("groq_api_key"), QStringLiteral("gsk-cli"));
-    home.defaults.setString(QStringLiteral("chatCompletionsURL"),
-                            server.url(QStringLiteral("/v1/chat/completions")).toString());
+    home.useGroq(server, QStringLiteral("gsk-cli"));
     const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello there"),
                                  QStringLiteral("--app"), QStringLiteral("com.apple.mail")});
     QCOMPARE(run.status, 0);
@@ -87,16 +86,11 @@ void TestCleanCommand::groqRouteStreamsThePieces()
     QVERIFY2(run.err.contains(QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")),
              qPrintable(run.err));
     const RecordedRequest request = server.requests().first();
-    QCOMPARE(request.path, QByteArray("/v1/chat/completions"));
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-cli"));
     const QJsonArray messages = request.json().value(QLatin1String("messages")).toArray();
-    QVERIFY(messages[0]
-                .toObject()
-                .value(QLatin1String("content"))
-                .toString()
-                .contains(QStringLiteral("Context: email.")));
-    QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(),
-             QStringLiteral("um hello there"));
+    auto content = [&](int i) { return messages[i].toObject().value(QLatin1String("content")).toString(); };
+    QVERIFY(content(0).contains(QStringLiteral("Context: email.")));
+    QCOMPARE(content(7), QStringLiteral("um hello there"));
 }
 
 void TestCleanCommand::backendRouteWithTheStoredToken()
@@ -122,9 +116,7 @@ void TestCleanCommand::failureFallsBackToTheRawText()
     FakeHttpServer server;
     server.enqueue(FakeReply::json(401, QByteArray(R"({"error":"bad key"})")));
     Home home;
-    home.defaults.setString(QStringLiteral("groq_api_key"), QStringLiteral("gsk-wrong"));
-    home.defaults.setString(QStringLiteral("chatCompletionsURL"),
-                            server.url(QStringLiteral("/v1/chat/completions")).toString());
+    home.useGroq(server, QStringLiteral("gsk-wrong"));
     const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("raw words")});
     QCOMPARE(run.status, 1);
     QCOMPARE(run.out, QStringLiteral("raw words\n"));

@@ -54,10 +54,10 @@ private Q_SLOTS:
     void similarity_data();
     void similarity();
     void regionFinding();
-    void unreadableFieldIsSkipped();
     void unchangedTextIsNoEdit();
-    void replacedTextHasNoRegion();
-    void similarityMustBeAboveThreeTenths();
+    void unusableReadBacksAreSkipped_data();
+    void unusableReadBacksAreSkipped();
+    void similarityAboveThreeTenthsCounts();
     void moderateEditIsLoggedAndLearned();
 };
 
@@ -67,9 +67,7 @@ void TestPostPasteCorrector::similarity_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<double>("expected");
     QTest::newRow("equal") << QStringLiteral("same text") << QStringLiteral("same text") << 1.0;
-    QTest::newRow("empty") << QStringLiteral("text") << QString() << 0.0;
     QTest::newRow("both empty") << QString() << QString() << 1.0;
-    QTest::newRow("2 vs 8") << QStringLiteral("ab") << QStringLiteral("abcdefgh") << 0.0;
     QTest::newRow("abcd abxd") << QStringLiteral("abcd") << QStringLiteral("abxd") << 0.5;
     QTest::newRow("xabc abc") << QStringLiteral("xabc") << QStringLiteral("abc") << 0.0;
     QTest::newRow("case matters") << QStringLiteral("Abc") << QStringLiteral("abc") << 0.0;
@@ -110,55 +108,58 @@ void TestPostPasteCorrector::regionFinding()
     QVERIFY(!PostPasteCorrector::findInsertedRegion(QStringLiteral("abcdefghijklmnopqrstuvwxyz"), unrelated));
 }
 
-void TestPostPasteCorrector::unreadableFieldIsSkipped()
-{
-    Rig rig;
-    QCOMPARE(rig.capture(QStringLiteral("x"), std::nullopt),
-             (QStringList{kAttempt, QString::fromUtf8(
-                                        "[PostPaste] Read-back failed \u2014 app doesn't support AX value "
-                                        "reading (target: org.gnome.TextEditor). Skipping for this app.")}));
-    QCOMPARE(rig.reader.targets.last()->processIdentifier, 77);
-    QCOMPARE(rig.capture(QStringLiteral("x"), std::nullopt, false).last(),
-             QString::fromUtf8(
-                 "[PostPaste] Read-back failed \u2014 app doesn't support AX value reading (target: nil). "
-                 "Skipping for this app."));
-    QVERIFY(rig.training.entries.isEmpty());
-}
-
 void TestPostPasteCorrector::unchangedTextIsNoEdit()
 {
     Rig rig;
-    const QString inserted = QStringLiteral("Hello there.");
-    const QString field =
-        QStringLiteral("Some long text before it. Hello there. And a lot more after it, too.");
-    QCOMPARE(rig.capture(inserted, field),
-             (QStringList{kAttempt,
-                          QStringLiteral("[PostPaste] Read back: \"") + field.left(80) +
-                              QStringLiteral("...\" (%1 chars)").arg(field.size()),
-                          QStringLiteral("[PostPaste] No edits detected")}));
-    const QString shortField = QStringLiteral("Hi");
-    QCOMPARE(rig.capture(QStringLiteral("x"), shortField).value(1),
-             QStringLiteral("[PostPaste] Read back: \"Hi...\" (2 chars)")); // the dots are always written
+    QCOMPARE(
+        rig.capture(QStringLiteral("Hello there."),
+                    QStringLiteral("Some long text before it. Hello there. And a lot more after it, too."))
+            .last(),
+        QStringLiteral("[PostPaste] No edits detected"));
+    QVERIFY(rig.training.entries.isEmpty());
 }
 
-void TestPostPasteCorrector::replacedTextHasNoRegion()
+void TestPostPasteCorrector::unusableReadBacksAreSkipped_data()
 {
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<QString>("field"); // null: unreadable
+    QTest::addColumn<bool>("withTarget");
+    QTest::addColumn<QString>("lastLine");
+    const QString unreadable = QString::fromUtf8(
+        "[PostPaste] Read-back failed \u2014 app doesn't support AX value reading (target: %1). Skipping for "
+        "this app.");
+    QTest::newRow("unreadable") << QStringLiteral("x") << QString() << true
+                                << unreadable.arg(QStringLiteral("org.gnome.TextEditor"));
+    QTest::newRow("unreadable, no target")
+        << QStringLiteral("x") << QString() << false << unreadable.arg(QStringLiteral("nil"));
+    QTest::newRow("replaced entirely")
+        << QStringLiteral("abcdefghijklmnopqrstuvwxyz")
+        << QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789") << true
+        << QString::fromUtf8("[PostPaste] Could not find inserted text region in field \u2014 user may have "
+                             "cleared/replaced entirely");
+    QTest::newRow("similarity 30%")
+        << QStringLiteral("abcdefghij") << QStringLiteral("abcxxxxxxx") << true
+        << QString::fromUtf8("[PostPaste] Region found but similarity too low (30%) \u2014 skipping");
+}
+
+void TestPostPasteCorrector::unusableReadBacksAreSkipped()
+{
+    QFETCH(QString, inserted);
+    QFETCH(QString, field);
+    QFETCH(bool, withTarget);
     Rig rig;
     const QStringList lines =
-        rig.capture(QStringLiteral("abcdefghijklmnopqrstuvwxyz"),
-                    QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789"));
-    QCOMPARE(lines.last(),
-             QString::fromUtf8("[PostPaste] Could not find inserted text region in field \u2014 user may "
-                               "have cleared/replaced entirely"));
+        rig.capture(inserted, field.isNull() ? std::nullopt : std::optional<QString>(field), withTarget);
+    QCOMPARE(lines.first(), kAttempt);
+    QTEST(lines.last(), "lastLine");
     QVERIFY(rig.training.entries.isEmpty());
+    if (withTarget)
+        QCOMPARE(rig.reader.targets.last()->processIdentifier, 77);
 }
 
-void TestPostPasteCorrector::similarityMustBeAboveThreeTenths()
+void TestPostPasteCorrector::similarityAboveThreeTenthsCounts()
 {
     Rig rig;
-    QCOMPARE(rig.capture(QStringLiteral("abcdefghij"), QStringLiteral("abcxxxxxxx")).last(),
-             QString::fromUtf8("[PostPaste] Region found but similarity too low (30%) \u2014 skipping"));
-    QVERIFY(rig.training.entries.isEmpty());
     const QString inserted = QString(31, QLatin1Char('a')) + QString(69, QLatin1Char('b'));
     const QString field = QString(31, QLatin1Char('a')) + QString(69, QLatin1Char('c'));
     QVERIFY(rig.capture(inserted, field)
@@ -172,20 +173,15 @@ void TestPostPasteCorrector::moderateEditIsLoggedAndLearned()
     const QString inserted = QStringLiteral("I think teh answer is yes");
     const QString field = QStringLiteral("I think the answer is yes");
     const QStringList lines = rig.capture(inserted, field);
-    QCOMPARE(lines.mid(2),
-             (QStringList{QStringLiteral("[PostPaste] User correction detected (similarity: 40%)"),
-                          QStringLiteral("[PostPaste] Inserted: \"I think teh answer is yes\""),
-                          QStringLiteral("[PostPaste] After edit: \"I think the answer is yes\""),
-                          QStringLiteral("[TrainingData] Auto-captured post-paste correction")}));
+    QVERIFY(lines.contains(QStringLiteral("[PostPaste] User correction detected (similarity: 40%)")));
     QCOMPARE(rig.training.entries.size(), 1);
     const TrainingEntry& entry = rig.training.entries.first();
     QCOMPARE(entry.raw, QStringLiteral("the raw words"));
     QCOMPARE(entry.enhanced, inserted);
+    QCOMPARE(entry.correction, field);
     QCOMPARE(entry.app, QStringLiteral("org.gnome.TextEditor"));
     QCOMPARE(entry.timestamp, iso8601(rig.clock.now()));
     QCOMPARE(entry.feedback, QStringLiteral("auto-corrected"));
-    QCOMPARE(entry.correction, field);
-    QCOMPARE(entry.context, QStringLiteral("auto-captured post-paste edit"));
     QCOMPARE(rig.training.syncs, QList<bool>{false});
     QCOMPARE(rig.dictionary.correctionCounts().value(QStringLiteral("teh|the")), 1);
 
@@ -193,7 +189,6 @@ void TestPostPasteCorrector::moderateEditIsLoggedAndLearned()
     rig.capture(inserted, field);
     rig.clock.runUntilIdle();
     QCOMPARE(rig.dictionary.entries().size(), 1);
-    QCOMPARE(rig.dictionary.entries().first().misheard, QStringLiteral("teh"));
     QCOMPARE(rig.dictionary.entries().first().correct, QStringLiteral("the"));
 }
 

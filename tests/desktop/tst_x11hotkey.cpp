@@ -44,21 +44,16 @@ protected:
 // Presses keys through XTEST, as the user's keyboard would.
 class Keyboard {
 public:
-    void down(int keycode) { send(keycode, true); }
-    void up(int keycode) { send(keycode, false); }
+    void down(int keycode) { send(keycode, {True}); }
+    void up(int keycode) { send(keycode, {False}); }
     // Press and release reach the server together, so no stall of this process can make the key repeat.
-    void tap(int keycode)
-    {
-        XTestFakeKeyEvent(m_x.display(), unsigned(keycode), True, CurrentTime);
-        XTestFakeKeyEvent(m_x.display(), unsigned(keycode), False, CurrentTime);
-        XSync(m_x.display(), False);
-        QTest::qWait(5);
-    }
+    void tap(int keycode) { send(keycode, {True, False}); }
 
 private:
-    void send(int keycode, bool press)
+    void send(int keycode, std::initializer_list<Bool> presses)
     {
-        XTestFakeKeyEvent(m_x.display(), unsigned(keycode), press ? True : False, CurrentTime);
+        for (Bool press : presses)
+            XTestFakeKeyEvent(m_x.display(), unsigned(keycode), press, CurrentTime);
         XSync(m_x.display(), False);
         QTest::qWait(5);
     }

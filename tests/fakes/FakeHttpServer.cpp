@@ -5,13 +5,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace quenda::fakes {
 
@@ -49,32 +49,6 @@ FakeReply FakeReply::events(const QList<QByteArray>& chunks, int firstDelayMsec,
     return reply;
 }
 
-namespace {
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 429:
-        return "Too Many Requests";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
-}
-} // namespace
-
 // One accepted connection, on the server thread: reads one request, writes one reply.
 class ServerConnection : public QObject {
 public:
@@ -94,12 +68,9 @@ public:
 
     void release()
     {
-        if (m_waitingForRelease) {
-            m_waitingForRelease = false;
+        if (std::exchange(m_waitingForRelease, false))
             startReply();
-        }
     }
-    bool isHeld() const { return m_waitingForRelease; }
 
 private:
     void readRequest()
@@ -126,7 +97,6 @@ private:
             return; // the body is still coming
         request.body = m_buffer.mid(headEnd + 4, length);
         m_haveRequest = true;
-        m_server.record(request);
         m_reply = m_server.replyFor(request);
         if (m_reply.held) {
             m_waitingForRelease = true;
@@ -144,14 +114,8 @@ private:
 
     void writeHead()
     {
-        if (m_reply.raw) {
-            m_socket->write(*m_reply.raw);
-            m_socket->flush();
-            m_socket->disconnectFromHost();
-            return;
-        }
-        QByteArray head =
-            "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonPhrase(m_reply.status) + "\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_reply.status) +
+                          (m_reply.status == 200 ? " OK\r\n" : " Status\r\n");
         // A reply that breaks off mid-body promised a persistent connection, as streaming servers do, so the
         // client cannot take the closing for the end of the body.
         if (m_reply.ending != FakeReply::Ending::Disconnect)
@@ -177,10 +141,8 @@ private:
 
     void writeChunk(int index)
     {
-        if (index >= m_reply.body.size()) {
-            end();
-            return;
-        }
+        if (index >= m_reply.body.size())
+            return end();
         const FakeReply::Chunk& chunk = m_reply.body[index];
         QTimer::singleShot(chunk.delayMsec, Qt::PreciseTimer, this, [this, index] {
             const QByteArray& bytes = m_reply.body[index].bytes;
@@ -199,30 +161,21 @@ private:
 
     void end()
     {
-        switch (m_reply.ending) {
-        case FakeReply::Ending::Complete:
-            if (m_reply.framing == FakeReply::Framing::Chunked)
-                m_socket->write("0\r\n\r\n");
-            m_socket->flush();
-            m_socket->disconnectFromHost();
-            break;
-        case FakeReply::Ending::Disconnect:
-            m_socket->disconnectFromHost(); // mid-body: no terminating chunk, fewer bytes than announced
-            break;
-        case FakeReply::Ending::Stall:
-            break;
-        }
+        if (m_reply.ending == FakeReply::Ending::Stall)
+            return;
+        // A reply broken off mid-body gets no terminating chunk, and fewer bytes than it announced.
+        if (m_reply.ending == FakeReply::Ending::Complete && m_reply.framing == FakeReply::Framing::Chunked)
+            m_socket->write("0\r\n\r\n");
+        m_socket->flush();
+        m_socket->disconnectFromHost();
     }
 
     void closed()
     {
-        if (m_closed)
+        if (std::exchange(m_closed, true))
             return;
-        m_closed = true;
-        {
-            QMutexLocker locker(&m_server.m_mutex);
-            --m_server.m_openConnections;
-        }
+        QMutexLocker locker(&m_server.m_mutex);
+        --m_server.m_openConnections;
         deleteLater();
     }
 
@@ -234,17 +187,6 @@ private:
     bool m_closed = false;
     FakeReply m_reply;
 };
-
-namespace {
-QList<ServerConnection*> connections(QObject* context)
-{
-    QList<ServerConnection*> list;
-    for (QObject* child : context->children())
-        if (child->objectName() == QLatin1String("connection"))
-            list << static_cast<ServerConnection*>(child);
-    return list;
-}
-} // namespace
 
 FakeHttpServer::FakeHttpServer()
 {
@@ -278,16 +220,6 @@ FakeHttpServer::~FakeHttpServer()
     delete m_thread;
 }
 
-QUrl FakeHttpServer::url(const QString& path) const
-{
-    return QUrl(origin() + path);
-}
-
-QString FakeHttpServer::origin() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
 void FakeHttpServer::setHandler(Handler handler)
 {
     QMutexLocker locker(&m_mutex);
@@ -305,6 +237,7 @@ FakeReply FakeHttpServer::replyFor(const RecordedRequest& request)
     Handler handler;
     {
         QMutexLocker locker(&m_mutex);
+        m_requests.append(request);
         if (!m_queue.isEmpty())
             return m_queue.takeFirst();
         handler = m_handler;
@@ -312,12 +245,6 @@ FakeReply FakeHttpServer::replyFor(const RecordedRequest& request)
     if (handler)
         return handler(request);
     return FakeReply::text(404, "no reply configured");
-}
-
-void FakeHttpServer::record(const RecordedRequest& request)
-{
-    QMutexLocker locker(&m_mutex);
-    m_requests.append(request);
 }
 
 QList<RecordedRequest> FakeHttpServer::requests() const
@@ -328,8 +255,7 @@ QList<RecordedRequest> FakeHttpServer::requests() const
 
 int FakeHttpServer::requestCount() const
 {
-    QMutexLocker locker(&m_mutex);
-    return int(m_requests.size());
+    return int(requests().size());
 }
 
 bool FakeHttpServer::waitForRequests(int count, int timeoutMsec) const
@@ -349,23 +275,11 @@ void FakeHttpServer::releaseHeld()
     QMetaObject::invokeMethod(
         m_context,
         [this] {
-            for (ServerConnection* connection : connections(m_context))
-                connection->release();
+            for (QObject* child :
+                 m_context->findChildren<QObject*>(QStringLiteral("connection"), Qt::FindDirectChildrenOnly))
+                static_cast<ServerConnection*>(child)->release();
         },
         Qt::BlockingQueuedConnection);
-}
-
-int FakeHttpServer::heldCount() const
-{
-    int held = 0;
-    QMetaObject::invokeMethod(
-        m_context,
-        [this, &held] {
-            for (ServerConnection* connection : connections(m_context))
-                held += connection->isHeld() ? 1 : 0;
-        },
-        Qt::BlockingQueuedConnection);
-    return held;
 }
 
 int FakeHttpServer::openConnections() const
@@ -376,14 +290,21 @@ int FakeHttpServer::openConnections() const
 
 namespace wire {
 
+namespace {
+QByteArray dataLine(const QJsonObject& object)
+{
+    return "data: " + QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+QJsonObject choices(const QString& member, const QJsonObject& value)
+{
+    return {
+        {QStringLiteral("choices"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {member, value}}}}};
+}
+} // namespace
+
 QByteArray groqDelta(const QString& content)
 {
-    const QJsonObject delta{{QStringLiteral("content"), content}};
-    const QJsonObject choice{{QStringLiteral("index"), 0}, {QStringLiteral("delta"), delta}};
-    const QJsonObject event{{QStringLiteral("id"), QStringLiteral("chatcmpl-fake")},
-                            {QStringLiteral("object"), QStringLiteral("chat.completion.chunk")},
-                            {QStringLiteral("choices"), QJsonArray{choice}}};
-    return "data: " + QJsonDocument(event).toJson(QJsonDocument::Compact);
+    return dataLine(choices(QStringLiteral("delta"), {{QStringLiteral("content"), content}}));
 }
 
 QByteArray groqDone()
@@ -393,44 +314,45 @@ QByteArray groqDone()
 
 QJsonObject groqCompletion(const QString& content)
 {
-    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
-                              {QStringLiteral("content"), content}};
-    const QJsonObject choice{{QStringLiteral("index"), 0},
-                             {QStringLiteral("message"), message},
-                             {QStringLiteral("finish_reason"), QStringLiteral("stop")}};
-    return QJsonObject{{QStringLiteral("id"), QStringLiteral("chatcmpl-fake")},
-                       {QStringLiteral("object"), QStringLiteral("chat.completion")},
-                       {QStringLiteral("choices"), QJsonArray{choice}}};
+    return choices(QStringLiteral("message"), {{QStringLiteral("role"), QStringLiteral("assistant")},
+                                               {QStringLiteral("content"), content}});
 }
 
 QByteArray backendToken(const QString& token)
 {
-    return "data: " +
-           QJsonDocument(QJsonObject{{QStringLiteral("token"), token}}).toJson(QJsonDocument::Compact);
+    return dataLine({{QStringLiteral("token"), token}});
 }
 
 QByteArray backendDone()
 {
-    return "data: " +
-           QJsonDocument(QJsonObject{{QStringLiteral("done"), true}}).toJson(QJsonDocument::Compact);
+    return dataLine({{QStringLiteral("done"), true}});
 }
+
+namespace {
+FakeReply stream(const QList<QByteArray>& lines, QByteArray last, int firstDelayMsec, int perDelayMsec)
+{
+    QList<QByteArray> events;
+    for (const QByteArray& line : lines)
+        events << line + "\n\n";
+    events << last + "\n\n";
+    return FakeReply::events(events, firstDelayMsec, perDelayMsec);
+}
+} // namespace
 
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)
 {
-    QList<QByteArray> events;
+    QList<QByteArray> lines;
     for (const QString& piece : pieces)
-        events << groqDelta(piece) + "\n\n";
-    events << groqDone() + "\n\n";
-    return FakeReply::events(events, firstDelayMsec, perPieceDelayMsec);
+        lines << groqDelta(piece);
+    return stream(lines, groqDone(), firstDelayMsec, perPieceDelayMsec);
 }
 
 FakeReply backendStream(const QStringList& tokens, int firstDelayMsec, int perTokenDelayMsec)
 {
-    QList<QByteArray> events;
+    QList<QByteArray> lines;
     for (const QString& token : tokens)
-        events << backendToken(token) + "\n\n";
-    events << backendDone() + "\n\n";
-    return FakeReply::events(events, firstDelayMsec, perTokenDelayMsec);
+        lines << backendToken(token);
+    return stream(lines, backendDone(), firstDelayMsec, perTokenDelayMsec);
 }
 
 } // namespace wire

@@ -53,9 +53,8 @@ struct FakeReply {
     QList<Chunk> body;
     Framing framing = Framing::ContentLength;
     Ending ending = Ending::Complete;
-    bool stallBeforeHead = false;  // accept the request and never answer
-    bool held = false;             // wait for releaseHeld() before the head
-    std::optional<QByteArray> raw; // written verbatim instead of an HTTP reply, then the connection closes
+    bool stallBeforeHead = false; // accept the request and never answer
+    bool held = false;            // wait for releaseHeld() before the head
     // Called on the server thread right after each body chunk has been written.
     std::function<void(int chunk, std::chrono::steady_clock::time_point)> onChunkWritten;
 
@@ -81,8 +80,8 @@ public:
 
     quint16 port() const { return m_port; }
     // http://127.0.0.1:<port><path>
-    QUrl url(const QString& path = QStringLiteral("/")) const;
-    QString origin() const;
+    QUrl url(const QString& path = QStringLiteral("/")) const { return QUrl(origin() + path); }
+    QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
     void setHandler(Handler handler);
     void enqueue(FakeReply reply);
@@ -93,14 +92,12 @@ public:
     bool waitForRequests(int count, int timeoutMsec = 5000) const;
     // Sends every held reply.
     void releaseHeld();
-    int heldCount() const;
     // Connections the server has not closed (stalled ones included).
     int openConnections() const;
 
 private:
     friend class ServerConnection;
-    FakeReply replyFor(const RecordedRequest& request);
-    void record(const RecordedRequest& request);
+    FakeReply replyFor(const RecordedRequest& request); // records the request, then picks its reply
 
     mutable QMutex m_mutex;
     QList<RecordedRequest> m_requests;

@@ -6,6 +6,16 @@
 using namespace quenda;
 using namespace quenda::fakes;
 
+using Breakage = std::function<void(FakeElement&)>;
+Q_DECLARE_METATYPE(Breakage)
+
+namespace {
+Breakage problem(SelectedRangeRead::Problem p)
+{
+    return [p](FakeElement& f) { f.selection.problem = p; };
+}
+} // namespace
+
 class TestAccessibilityInserter : public QObject {
     Q_OBJECT
 
@@ -36,15 +46,12 @@ private Q_SLOTS:
         QCOMPARE(target->bundleID, QStringLiteral("unknown"));
         QCOMPARE(target->processIdentifier, 99);
         QVERIFY(!target->focusedElement);
-    }
 
-    void noTargetWithoutAnyOtherApplication()
-    {
-        InsertionRig rig;
-        rig.workspace.front.reset();
-        AccessibilityInserter inserter(rig.platform());
-        QVERIFY(!inserter.captureInsertionTarget());
-        QVERIFY(!inserter.lastExternalApplication());
+        InsertionRig alone;
+        alone.workspace.front.reset();
+        AccessibilityInserter lonely(alone.platform());
+        QVERIFY(!lonely.captureInsertionTarget());
+        QVERIFY(!lonely.lastExternalApplication());
     }
 
     void insertsThroughTheSelectionWithoutTouchingTheValue()
@@ -76,29 +83,22 @@ private Q_SLOTS:
         QCOMPARE(*desktop->text, QStringLiteral("b"));
     }
 
-    void reportsAMissingElement_data()
-    {
-        QTest::addColumn<bool>("withTarget");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("target") << true
-                                << QStringLiteral("No focused text element was found in org.example.editor.");
-        QTest::newRow("none") << false
-                              << QStringLiteral("No focused text element was found in the frontmost app.");
-    }
     void reportsAMissingElement()
     {
-        QFETCH(bool, withTarget);
-        QFETCH(QString, reason);
         InsertionRig rig;
         AccessibilityInserter inserter(rig.platform());
-        const auto target =
-            withTarget ? std::optional(InsertionTarget{QStringLiteral("org.example.editor"), 5, nullptr})
-                       : std::nullopt;
-        QVERIFY(!inserter.insertText(QStringLiteral("x"), target));
-        QCOMPARE(inserter.lastFailureReason().value_or(QString()), reason);
-        // An empty text clears the reason and sets none.
-        QVERIFY(!inserter.insertText(QString(), target));
-        QVERIFY(!inserter.lastFailureReason());
+        for (const auto& target :
+             {std::optional(InsertionTarget{QStringLiteral("org.example.editor"), 5, nullptr}),
+              std::optional<InsertionTarget>()}) {
+            QVERIFY(!inserter.insertText(QStringLiteral("x"), target));
+            QCOMPARE(inserter.lastFailureReason().value_or(QString()),
+                     QStringLiteral("No focused text element was found in %1.")
+                         .arg(target ? QStringLiteral("org.example.editor")
+                                     : QStringLiteral("the frontmost app")));
+            // An empty text clears the reason and sets none.
+            QVERIFY(!inserter.insertText(QString(), target));
+            QVERIFY(!inserter.lastFailureReason());
+        }
     }
 
     void splicesIntoTheValueWhenTheSelectionIsRefused_data()
@@ -146,44 +146,32 @@ private Q_SLOTS:
 
     void fallbackFailuresNameTheStep_data()
     {
-        QTest::addColumn<int>("step");
+        QTest::addColumn<Breakage>("breakage");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no value") << 0 << "The focused element does not expose a writable text value.";
-        QTest::newRow("no range") << 1 << "The focused element does not expose a selected text range.";
-        QTest::newRow("not a range") << 2 << "The selected text range could not be decoded.";
-        QTest::newRow("invalid") << 3 << "The selected text range value was invalid.";
-        QTest::newRow("inside emoji")
-            << 4 << "Quenda could not map the current selection back into the text value.";
-        QTest::newRow("write refused") << 5 << "Replacing the text value failed with not implemented.";
+        QTest::newRow("no value") << Breakage([](FakeElement& f) { f.text.reset(); })
+                                  << "The focused element does not expose a writable text value.";
+        QTest::newRow("no range") << problem(SelectedRangeRead::Problem::unavailable)
+                                  << "The focused element does not expose a selected text range.";
+        QTest::newRow("not a range") << problem(SelectedRangeRead::Problem::notARange)
+                                     << "The selected text range could not be decoded.";
+        QTest::newRow("invalid") << problem(SelectedRangeRead::Problem::invalid)
+                                 << "The selected text range value was invalid.";
+        QTest::newRow("inside emoji") << Breakage([](FakeElement& f) {
+            f.selection.range = TextRange{4, 0};
+        }) << "Quenda could not map the current selection back into the text value.";
+        QTest::newRow("write refused")
+            << Breakage([](FakeElement& f) { f.setValueResult = ax::notImplemented; })
+            << "Replacing the text value failed with not implemented.";
     }
     void fallbackFailuresNameTheStep()
     {
-        QFETCH(int, step);
+        QFETCH(Breakage, breakage);
         QFETCH(QString, reason);
         InsertionRig rig;
         const QString original = QString::fromUtf8("ok \xF0\x9F\x98\x80");
         auto field = rig.focusField(original, 3, 0);
         field->selectedTextResult = ax::attributeUnsupported;
-        switch (step) {
-        case 0:
-            field->text.reset();
-            break;
-        case 1:
-            field->selection.problem = SelectedRangeRead::Problem::unavailable;
-            break;
-        case 2:
-            field->selection.problem = SelectedRangeRead::Problem::notARange;
-            break;
-        case 3:
-            field->selection.problem = SelectedRangeRead::Problem::invalid;
-            break;
-        case 4:
-            field->selection.range = TextRange{4, 0};
-            break;
-        case 5:
-            field->setValueResult = ax::notImplemented;
-            break;
-        }
+        breakage(*field);
         AccessibilityInserter inserter(rig.platform());
         QVERIFY(
             !inserter.insertText(QStringLiteral("new"), InsertionTarget{QStringLiteral("e"), 4242, nullptr}));
@@ -204,22 +192,12 @@ private Q_SLOTS:
         QVERIFY(!inserter.readFocusedValue(std::nullopt));
     }
 
-    void describesErrors_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("success") << 0 << "success";
-        QTest::newRow("failure") << -25200 << "AX failure";
-        QTest::newRow("disabled") << -25211 << "Accessibility API disabled";
-        QTest::newRow("precision") << -25214 << "not enough precision";
-        QTest::newRow("other") << -25299 << "AX error -25299";
-        QTest::newRow("positive") << 7 << "AX error 7";
-    }
     void describesErrors()
     {
-        QFETCH(int, code);
-        QFETCH(QString, text);
-        QCOMPARE(AccessibilityInserter::describeAXError(code), text);
+        QCOMPARE(AccessibilityInserter::describeAXError(-25211),
+                 QStringLiteral("Accessibility API disabled"));
+        QCOMPARE(AccessibilityInserter::describeAXError(-25299), QStringLiteral("AX error -25299"));
+        QCOMPARE(AccessibilityInserter::describeAXError(7), QStringLiteral("AX error 7"));
     }
 };
 

@@ -13,12 +13,8 @@ using namespace quenda::fakes;
 namespace {
 
 const QString kPath = QStringLiteral("/openai/v1/chat/completions");
-
-QList<ChatMessage> someMessages()
-{
-    return {{QStringLiteral("system"), QStringLiteral("be brief")},
-            {QStringLiteral("user"), QStringLiteral("hi")}};
-}
+const QList<ChatMessage> kMessages{{QStringLiteral("system"), QStringLiteral("be brief")},
+                                   {QStringLiteral("user"), QStringLiteral("hi")}};
 
 // A client of the fake server, with short limits so that stalls are found quickly.
 std::unique_ptr<GroqClient> clientFor(const FakeHttpServer& server, int idleMsec = 5000,
@@ -33,8 +29,7 @@ std::unique_ptr<GroqClient> clientFor(const FakeHttpServer& server, int idleMsec
 Result<QString> complete(const GroqClient& client)
 {
     Captured<Result<QString>> result;
-    client.chatCompletion(someMessages(), QStringLiteral("llama-3.3-70b-versatile"), 512, 0.3,
-                          result.setter());
+    client.chatCompletion(kMessages, QStringLiteral("llama-3.3-70b-versatile"), 512, 0.3, result.setter());
     if (!result.wait())
         return ServiceError::transport(QStringLiteral("test: no completion"));
     return result.value();
@@ -49,13 +44,17 @@ Streamed stream(const GroqClient& client)
 {
     CapturedPieces pieces;
     Captured<Result<QString>> result;
-    client.streamChatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, pieces.handler(),
-                                result.setter());
+    client.streamChatCompletion(kMessages, QStringLiteral("m"), 512, 0.3, pieces.handler(), result.setter());
     Streamed streamed;
     if (result.wait())
         streamed.result = result.value();
     streamed.pieces = pieces.pieces();
     return streamed;
+}
+
+QByteArray sse(const QString& piece, const QByteArray& end = "\n\n")
+{
+    return wire::groqDelta(piece) + end;
 }
 
 } // namespace
@@ -67,19 +66,15 @@ private Q_SLOTS:
     void requestCarriesKeyModelAndMessages();
     void plainRepliesAndTheirErrors_data();
     void plainRepliesAndTheirErrors();
-    void streamHandsOnEachPiece();
     void streamSkipsWhatIsNotADelta();
     void streamSurvivesAnyCuttingOfItsBytes();
     void streamWithoutDoneReturnsWhatArrived();
-    void streamStatusErrorsReadNoBody_data();
     void streamStatusErrorsReadNoBody();
     void piecesArriveWhileTheStreamIsStillOpen();
     void midStreamDisconnectIsATransportError_data();
     void midStreamDisconnectIsATransportError();
-    void stalledServerTimesOut();
-    void slowTrickleHitsTheWholeExchangeLimit();
+    void timeLimits();
     void cancelledRequestReportsCancellation();
-    void veryLongPieceArrivesWhole();
     void urlComesFromTheDefaultsWhenUsable();
 };
 
@@ -94,59 +89,44 @@ void TestGroqClient::requestCarriesKeyModelAndMessages()
 
     const QList<RecordedRequest> requests = server.requests();
     QCOMPARE(requests.size(), 2);
-    for (int i = 0; i < 2; ++i) {
-        const RecordedRequest& request = requests[i];
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.path, kPath.toUtf8());
+    for (const RecordedRequest& request : requests) {
+        QCOMPARE(request.method + ' ' + request.path, "POST " + kPath.toUtf8());
         QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-test"));
         QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
-        const QJsonObject body = request.json();
-        QCOMPARE(body.size(), 5);
-        QCOMPARE(body.value(QLatin1String("stream")).toBool(), i == 1);
-        QCOMPARE(body.value(QLatin1String("max_tokens")).toInt(), i == 0 ? 512 : 512);
-        QCOMPARE(body.value(QLatin1String("temperature")).toDouble(), 0.3);
-        const QJsonArray messages = body.value(QLatin1String("messages")).toArray();
-        QCOMPARE(messages.size(), 2);
-        QCOMPARE(messages[0].toObject(),
-                 (QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
-                              {QStringLiteral("content"), QStringLiteral("be brief")}}));
     }
-    QCOMPARE(requests[0].json().value(QLatin1String("model")).toString(),
-             QStringLiteral("llama-3.3-70b-versatile"));
+    QCOMPARE(requests[1].json().value(QLatin1String("stream")), QJsonValue(true));
+    const QJsonObject body = requests[0].json();
+    QCOMPARE(body.size(), 5);
+    QCOMPARE(body.value(QLatin1String("stream")), QJsonValue(false));
+    QCOMPARE(body.value(QLatin1String("max_tokens")).toInt(), 512);
+    QCOMPARE(body.value(QLatin1String("temperature")).toDouble(), 0.3);
+    const QJsonArray messages = body.value(QLatin1String("messages")).toArray();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].toObject(), (QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
+                                                  {QStringLiteral("content"), QStringLiteral("be brief")}}));
+    QCOMPARE(body.value(QLatin1String("model")).toString(), QStringLiteral("llama-3.3-70b-versatile"));
 }
 
 void TestGroqClient::plainRepliesAndTheirErrors_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("text"); // the content, or the error's description
-    QTest::addColumn<int>("kind");
-
-    const QByteArray choice =
-        R"({"choices":[{"message":{"role":"assistant","content":"  Hello there.\n"}}]})";
-    QTest::newRow("content is trimmed") << 200 << choice << true << QStringLiteral("Hello there.") << 0;
-    const QByteArray unauthorized = R"({"error":{"message":"Invalid API Key"}})";
+    QTest::addColumn<QString>("text"); // the content, or the error's description (empty: the parser's own)
+    QTest::addColumn<int>("kind");     // -1: success
+    const QString unparsed = QStringLiteral("Could not parse Groq API response");
+    const int api = int(ServiceError::Kind::GroqApiError), parse = int(ServiceError::Kind::GroqParseError);
+    QTest::newRow("content is trimmed")
+        << 200 << QByteArray(R"({"choices":[{"message":{"role":"assistant","content":"  Hello there.\n"}}]})")
+        << QStringLiteral("Hello there.") << -1;
     QTest::newRow("401 carries the body")
-        << 401 << unauthorized << false
-        << QStringLiteral("Groq API error (401): ") + QString::fromUtf8(unauthorized)
-        << int(ServiceError::Kind::GroqApiError);
-    QTest::newRow("429") << 429 << QByteArray("slow down") << false
-                         << QStringLiteral("Groq API error (429): slow down")
-                         << int(ServiceError::Kind::GroqApiError);
-    QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd") << false
-                                   << QStringLiteral("Groq API error (500): Unknown error")
-                                   << int(ServiceError::Kind::GroqApiError);
-    QTest::newRow("no choices") << 200 << QByteArray(R"({"choices":[]})") << false
-                                << QStringLiteral("Could not parse Groq API response")
-                                << int(ServiceError::Kind::GroqParseError);
+        << 401 << QByteArray(R"({"error":"Invalid API Key"})")
+        << QStringLiteral(R"(Groq API error (401): {"error":"Invalid API Key"})") << api;
+    QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd")
+                                   << QStringLiteral("Groq API error (500): Unknown error") << api;
+    QTest::newRow("no choices") << 200 << QByteArray(R"({"choices":[]})") << unparsed << parse;
     QTest::newRow("content not a string")
-        << 200 << QByteArray(R"({"choices":[{"message":{"content":7}}]})") << false
-        << QStringLiteral("Could not parse Groq API response") << int(ServiceError::Kind::GroqParseError);
-    QTest::newRow("top level array") << 200 << QByteArray("[1]") << false
-                                     << QStringLiteral("Could not parse Groq API response")
-                                     << int(ServiceError::Kind::GroqParseError);
-    QTest::newRow("not JSON") << 200 << QByteArray("<html>bad gateway</html>") << false << QString()
+        << 200 << QByteArray(R"({"choices":[{"message":{"content":7}}]})") << unparsed << parse;
+    QTest::newRow("not JSON") << 200 << QByteArray("<html>bad gateway</html>") << QString()
                               << int(ServiceError::Kind::Json);
 }
 
@@ -154,36 +134,21 @@ void TestGroqClient::plainRepliesAndTheirErrors()
 {
     QFETCH(int, status);
     QFETCH(QByteArray, body);
-    QFETCH(bool, ok);
     QFETCH(QString, text);
     QFETCH(int, kind);
     FakeHttpServer server;
     server.enqueue(FakeReply::json(status, body));
     const Result<QString> result = complete(*clientFor(server));
-    QCOMPARE(result.ok(), ok);
-    if (ok) {
-        QCOMPARE(result.value(), text);
-        return;
-    }
-    QCOMPARE(int(result.error().kind()), kind);
+    QCOMPARE(result.ok(), kind < 0);
+    const QString got = kind < 0 ? result.value() : result.error().description();
+    QVERIFY(!got.isEmpty());
     if (!text.isEmpty())
-        QCOMPARE(result.error().description(), text);
-    else
-        QVERIFY(!result.error().description().isEmpty()); // the parser's own words
+        QCOMPARE(got, text);
+    if (kind < 0)
+        return;
+    QCOMPARE(int(result.error().kind()), kind);
     if (kind == int(ServiceError::Kind::GroqApiError))
         QCOMPARE(result.error().statusCode(), status);
-}
-
-void TestGroqClient::streamHandsOnEachPiece()
-{
-    FakeHttpServer server;
-    server.enqueue(
-        FakeReply::events({wire::groqDelta(QStringLiteral("Hel")) + "\n", ": keep-alive\n",
-                           wire::groqDelta(QStringLiteral("lo")) + "\n", wire::groqDone() + "\n"}));
-    const Streamed streamed = stream(*clientFor(server));
-    QVERIFY(streamed.result.ok());
-    QCOMPARE(streamed.pieces, (QStringList{QStringLiteral("Hel"), QStringLiteral("lo")}));
-    QCOMPARE(streamed.result.value(), QStringLiteral("Hello"));
 }
 
 void TestGroqClient::streamSkipsWhatIsNotADelta()
@@ -191,6 +156,7 @@ void TestGroqClient::streamSkipsWhatIsNotADelta()
     FakeHttpServer server;
     server.enqueue(FakeReply::events({
         "event: message\nid: 1\nretry: 100\n\n",
+        ": keep-alive\n",
         "data: {not json\n\n",
         "data:" + wire::groqDelta(QStringLiteral("no space")).mid(6) + "\n\n",
         "DATA: " + wire::groqDelta(QStringLiteral("upper case")).mid(6) + "\n\n",
@@ -198,14 +164,13 @@ void TestGroqClient::streamSkipsWhatIsNotADelta()
         "data: {\"choices\":[{\"delta\":{\"role\":\"assistant\"}}]}\n\n",
         "data: [1,2]\n\n",
         "data: \xff\xfe\n\n",
-        wire::groqDelta(QStringLiteral("  Clean")) + "\r\n\r\n",
-        wire::groqDelta(QString()) + "\n\n",
-        wire::groqDelta(QStringLiteral(" text.\n")) + "\n\n",
+        sse(QStringLiteral("  Clean"), "\r\n\r\n"),
+        sse(QString()),
+        sse(QStringLiteral(" text.\n"), "\n"),
         wire::groqDone() + "\n\n",
-        wire::groqDelta(QStringLiteral("after done")) + "\n\n",
+        sse(QStringLiteral("after done")),
     }));
     const Streamed streamed = stream(*clientFor(server));
-    QVERIFY(streamed.result.ok());
     QCOMPARE(streamed.pieces,
              (QStringList{QStringLiteral("  Clean"), QString(), QStringLiteral(" text.\n")}));
     QCOMPARE(streamed.result.value(), QStringLiteral("Clean text."));
@@ -215,74 +180,59 @@ void TestGroqClient::streamSurvivesAnyCuttingOfItsBytes()
 {
     QByteArray body;
     for (const QString& piece : {QStringLiteral("Ünï"), QStringLiteral("cödé "), QStringLiteral("😀 ok")})
-        body += wire::groqDelta(piece) + "\r\n\r\n";
+        body += sse(piece, "\r\n\r\n");
     body += wire::groqDone() + "\r\n";
-    FakeHttpServer server;
     // Chunks of 7 bytes, so that lines, "\r\n" pairs and UTF-8 sequences are cut across reads.
     QList<QByteArray> chunks;
     for (qsizetype at = 0; at < body.size(); at += 7)
         chunks << body.mid(at, 7);
+    FakeHttpServer server;
     server.enqueue(FakeReply::events(chunks, 0, 1));
     const Streamed streamed = stream(*clientFor(server));
-    QVERIFY(streamed.result.ok());
-    QCOMPARE(streamed.pieces.join(QString()), QStringLiteral("Ünïcödé 😀 ok"));
     QCOMPARE(streamed.pieces.size(), 3);
+    QCOMPARE(streamed.result.value(), QStringLiteral("Ünïcödé 😀 ok"));
 }
 
 void TestGroqClient::streamWithoutDoneReturnsWhatArrived()
 {
     FakeHttpServer server;
-    FakeReply reply = FakeReply::events(
-        {wire::groqDelta(QStringLiteral("Half ")) + "\n\n", wire::groqDelta(QStringLiteral("way")) + "\n\n"});
+    FakeReply reply = FakeReply::events({sse(QStringLiteral("Half ")), sse(QStringLiteral("way"))});
     server.enqueue(reply);
     reply.framing = FakeReply::Framing::CloseDelimited;
     server.enqueue(reply);
     auto client = clientFor(server);
-    for (int i = 0; i < 2; ++i) {
-        const Streamed streamed = stream(*client);
-        QVERIFY(streamed.result.ok());
-        QCOMPARE(streamed.result.value(), QStringLiteral("Half way"));
-    }
-}
-
-void TestGroqClient::streamStatusErrorsReadNoBody_data()
-{
-    QTest::addColumn<int>("status");
-    for (int status : {401, 403, 429, 500})
-        QTest::addRow("%d", status) << status;
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(stream(*client).result.value(), QStringLiteral("Half way"));
 }
 
 void TestGroqClient::streamStatusErrorsReadNoBody()
 {
-    QFETCH(int, status);
-    FakeHttpServer server;
-    FakeReply reply = wire::groqStream({QStringLiteral("never")});
-    reply.status = status;
-    server.enqueue(reply);
-    const Streamed streamed = stream(*clientFor(server));
-    QVERIFY(!streamed.result.ok());
-    QCOMPARE(streamed.result.error(), ServiceError::groqApi(status, QStringLiteral("Stream failed")));
-    QCOMPARE(streamed.result.error().description(),
-             QStringLiteral("Groq API error (%1): Stream failed").arg(status));
-    QVERIFY(streamed.pieces.isEmpty());
+    for (int status : {401, 500}) {
+        FakeHttpServer server;
+        FakeReply reply = wire::groqStream({QStringLiteral("never")});
+        reply.status = status;
+        server.enqueue(reply);
+        const Streamed streamed = stream(*clientFor(server));
+        QCOMPARE(streamed.result.error(), ServiceError::groqApi(status, QStringLiteral("Stream failed")));
+        QCOMPARE(streamed.result.error().description(),
+                 QStringLiteral("Groq API error (%1): Stream failed").arg(status));
+        QVERIFY(streamed.pieces.isEmpty());
+    }
 }
 
 void TestGroqClient::piecesArriveWhileTheStreamIsStillOpen()
 {
     FakeHttpServer server;
-    FakeReply reply = FakeReply::events({wire::groqDelta(QStringLiteral("first")) + "\n\n"});
+    FakeReply reply = FakeReply::events({sse(QStringLiteral("first"))});
     reply.ending = FakeReply::Ending::Stall; // the rest of the reply never comes
     server.enqueue(reply);
     auto client = clientFor(server, 400, 5000);
     CapturedPieces pieces;
     Captured<Result<QString>> result;
-    client->streamChatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, pieces.handler(),
-                                 result.setter());
+    client->streamChatCompletion(kMessages, QStringLiteral("m"), 512, 0.3, pieces.handler(), result.setter());
     QVERIFY(waitUntil([&] { return !pieces.pieces().isEmpty(); }));
-    QCOMPARE(pieces.pieces(), QStringList{QStringLiteral("first")});
     // The piece was handed on although the reply is not over; the idle limit then ends it.
     QVERIFY(result.wait());
-    QVERIFY(!result.value().ok());
     QCOMPARE(result.value().error().kind(), ServiceError::Kind::TimedOut);
     QCOMPARE(pieces.pieces(), QStringList{QStringLiteral("first")});
 }
@@ -298,8 +248,7 @@ void TestGroqClient::midStreamDisconnectIsATransportError()
 {
     QFETCH(int, framing);
     FakeHttpServer server;
-    FakeReply reply =
-        FakeReply::events({wire::groqDelta(QStringLiteral("partial")) + "\n\n", "data: {\"cho"});
+    FakeReply reply = FakeReply::events({sse(QStringLiteral("partial")), "data: {\"cho"});
     reply.framing = FakeReply::Framing(framing);
     reply.ending = FakeReply::Ending::Disconnect;
     if (reply.framing == FakeReply::Framing::ContentLength) // announce more than is sent
@@ -314,13 +263,11 @@ void TestGroqClient::midStreamDisconnectIsATransportError()
         QCOMPARE(streamed.result.value(), QStringLiteral("partial"));
         return;
     }
-    QVERIFY(!streamed.result.ok());
     QCOMPARE(streamed.result.error().kind(), ServiceError::Kind::Transport);
     QVERIFY(!streamed.result.error().description().isEmpty());
-    QCOMPARE(streamed.pieces, QStringList{QStringLiteral("partial")}); // delivered pieces stay delivered
 }
 
-void TestGroqClient::stalledServerTimesOut()
+void TestGroqClient::timeLimits()
 {
     FakeHttpServer server;
     FakeReply silent;
@@ -329,26 +276,19 @@ void TestGroqClient::stalledServerTimesOut()
     server.enqueue(silent);
     auto client = clientFor(server, 200, 5000);
     const Result<QString> plain = complete(*client);
-    QVERIFY(!plain.ok());
     QCOMPARE(plain.error(), ServiceError::timedOut());
     QCOMPARE(plain.error().description(), QStringLiteral("The request timed out."));
-    const Streamed streamed = stream(*client);
-    QVERIFY(!streamed.result.ok());
-    QCOMPARE(streamed.result.error(), ServiceError::timedOut());
-}
+    QCOMPARE(stream(*client).result.error(), ServiceError::timedOut());
 
-void TestGroqClient::slowTrickleHitsTheWholeExchangeLimit()
-{
-    FakeHttpServer server;
+    // Data keeps coming, so the idle limit never fires; the limit on the whole exchange does.
     QList<QByteArray> events;
     for (int i = 0; i < 200; ++i)
-        events << wire::groqDelta(QStringLiteral("x")) + "\n\n";
-    server.enqueue(FakeReply::events(events, 0, 50)); // data keeps coming: the idle limit never fires
-    const Streamed streamed = stream(*clientFor(server, 1000, 600));
-    QVERIFY(!streamed.result.ok());
-    QCOMPARE(streamed.result.error(), ServiceError::timedOut());
-    QVERIFY(!streamed.pieces.isEmpty());
-    QVERIFY(streamed.pieces.size() < 200);
+        events << sse(QStringLiteral("x"));
+    server.enqueue(FakeReply::events(events, 0, 50));
+    const Streamed trickle = stream(*clientFor(server, 1000, 600));
+    QCOMPARE(trickle.result.error(), ServiceError::timedOut());
+    QVERIFY(!trickle.pieces.isEmpty());
+    QVERIFY(trickle.pieces.size() < 200);
 }
 
 void TestGroqClient::cancelledRequestReportsCancellation()
@@ -357,10 +297,9 @@ void TestGroqClient::cancelledRequestReportsCancellation()
     FakeReply held = FakeReply::json(200, wire::groqCompletion(QStringLiteral("late")));
     held.held = true;
     server.enqueue(held);
-    auto client = clientFor(server);
     Captured<Result<QString>> result;
-    RequestHandle handle =
-        client->chatCompletion(someMessages(), QStringLiteral("m"), 512, 0.3, result.setter());
+    auto client = clientFor(server);
+    RequestHandle handle = client->chatCompletion(kMessages, QStringLiteral("m"), 512, 0.3, result.setter());
     QVERIFY(server.waitForRequests(1));
     handle.cancel();
     QVERIFY(handle.isCancelled());
@@ -369,36 +308,19 @@ void TestGroqClient::cancelledRequestReportsCancellation()
     server.releaseHeld();
 }
 
-void TestGroqClient::veryLongPieceArrivesWhole()
-{
-    const QString big(300000, QLatin1Char('w'));
-    FakeHttpServer server;
-    server.enqueue(wire::groqStream({big, QStringLiteral("!")}));
-    server.enqueue(FakeReply::json(200, wire::groqCompletion(big)));
-    auto client = clientFor(server);
-    const Streamed streamed = stream(*client);
-    QVERIFY(streamed.result.ok());
-    QCOMPARE(streamed.pieces.size(), 2);
-    QCOMPARE(streamed.result.value(), big + QStringLiteral("!"));
-    QCOMPARE(complete(*client).value(), big);
-}
-
 void TestGroqClient::urlComesFromTheDefaultsWhenUsable()
 {
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("Quenda.conf")));
-    QCOMPARE(GroqClient::configFromDefaults(defaults).url, GroqClient::defaultURL());
-    QCOMPARE(GroqClient::defaultURL().toString(),
-             QStringLiteral("https://api.groq.com/openai/v1/chat/completions"));
-    defaults.setString(GroqClient::urlKey, QStringLiteral("http://127.0.0.1:8080/v1/chat/completions"));
     QCOMPARE(GroqClient::configFromDefaults(defaults).url.toString(),
-             QStringLiteral("http://127.0.0.1:8080/v1/chat/completions"));
+             QStringLiteral("https://api.groq.com/openai/v1/chat/completions"));
+    const QString local = QStringLiteral("http://127.0.0.1:8080/v1/chat/completions");
+    defaults.setString(GroqClient::urlKey, local);
+    QCOMPARE(GroqClient::configFromDefaults(defaults).url.toString(), local);
     for (const QString& unusable : {QStringLiteral("not a url"), QStringLiteral("ftp://host/x"), QString()}) {
         defaults.setString(GroqClient::urlKey, unusable);
         QCOMPARE(GroqClient::configFromDefaults(defaults).url, GroqClient::defaultURL());
     }
-    GroqClient client(QStringLiteral("k"));
-    QCOMPARE(client.baseURL(), GroqClient::defaultURL());
 }
 
 QTEST_GUILESS_MAIN(TestGroqClient)

@@ -24,27 +24,25 @@ class ScriptedSecretStore final : public SecretStore {
 public:
     ReadResult read(const QString& service, const QString& account) override
     {
-        ++calls;
-        if (!available)
+        if (!answer())
             return {Status::Unavailable, {}};
         const auto it = items.constFind(service + QLatin1Char('/') + account);
         return it == items.constEnd() ? ReadResult{Status::NotFound, {}} : ReadResult{Status::Ok, *it};
     }
     Status write(const QString& service, const QString& account, const QString& value) override
     {
-        ++calls;
-        if (!available)
+        if (!answer())
             return Status::Unavailable;
         items.insert(service + QLatin1Char('/') + account, value);
         return Status::Ok;
     }
     Status remove(const QString& service, const QString& account) override
     {
-        ++calls;
-        if (!available)
+        if (!answer())
             return Status::Unavailable;
         return items.remove(service + QLatin1Char('/') + account) ? Status::Ok : Status::NotFound;
     }
+    bool answer() { return ++calls, available; }
     bool available = true;
     QHash<QString, QString> items;
     int calls = 0;
@@ -69,7 +67,6 @@ void TestKeychainStore::systemStoreHoldsTheSecrets()
     QVERIFY(!store.read(KeychainStore::groqAccount));
     store.save(KeychainStore::groqAccount, QStringLiteral("gsk-1"));
     QCOMPARE(system.items.value(QStringLiteral("com.quenda.Quenda/groq_api_key")), QStringLiteral("gsk-1"));
-    QCOMPARE(store.read(KeychainStore::groqAccount), QStringLiteral("gsk-1"));
     store.save(KeychainStore::groqAccount, QStringLiteral("gsk-2"));
     QCOMPARE(store.read(KeychainStore::groqAccount), QStringLiteral("gsk-2"));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("secrets.json"))));
@@ -104,8 +101,6 @@ void TestKeychainStore::fallbackFileWhenNoStoreAnswers()
     QVERIFY(noSystem.isUsingFallback());
     noSystem.save(KeychainStore::groqAccount, QStringLiteral("k"));
     QCOMPARE(noSystem.read(KeychainStore::groqAccount), QStringLiteral("k"));
-    noSystem.remove(KeychainStore::groqAccount);
-    QVERIFY(!noSystem.read(KeychainStore::groqAccount));
 }
 
 void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
@@ -118,15 +113,14 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
     garbage.close();
     FileSecretStore file(path);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).status, SecretStore::Status::NotFound);
-    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("a"), QStringLiteral("v")),
-             SecretStore::Status::Ok);
-    QCOMPARE(file.write(QStringLiteral("s"), QStringLiteral("b"), QStringLiteral("w")),
-             SecretStore::Status::Ok);
-    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).value, QStringLiteral("v"));
+    for (const QString& account : {QStringLiteral("a"), QStringLiteral("b")})
+        QCOMPARE(file.write(QStringLiteral("s"), account, QStringLiteral("v") + account),
+                 SecretStore::Status::Ok);
+    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).value, QStringLiteral("va"));
     QCOMPARE(fileMode(path), 0600);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::Ok);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::NotFound);
-    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("b")).value, QStringLiteral("w"));
+    QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("b")).value, QStringLiteral("vb"));
 }
 
 QTEST_GUILESS_MAIN(TestKeychainStore)

@@ -75,6 +75,15 @@ struct Rig {
     {
         return waitUntil(condition, 10000, [this] { clock.runUntilIdle(); });
     }
+    // Runs one plain speculative clean-up of the input to completion, leaving its reply in the cache.
+    void primeCache(const QString& input, const QString& reply,
+                    const std::optional<QString>& app = std::nullopt)
+    {
+        server.enqueue(FakeReply::json(200, wire::groqCompletion(reply)));
+        enhancer->speculativeEnhance(input, app);
+        if (!settle([this] { return !enhancer->speculativeCache().isEmpty(); }))
+            qFatal("speculative clean-up never completed");
+    }
     QList<RecordedRequest> requestsTo(const QByteArray& path) const
     {
         QList<RecordedRequest> matching;
@@ -91,18 +100,16 @@ class TestTextEnhancer : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void constructionReadsTheStoredCredentials_data();
     void constructionReadsTheStoredCredentials();
-    void systemPromptIsTheFixedText();
-    void messagesAreTheEightOfThePrompt();
+    void messagesAreTheFewShotPromptPlusContext();
     void applicationContextTable_data();
     void applicationContextTable();
     void emptyTextReturnsAtOnce();
-    void withoutARouteTheTextComesBackUnchanged();
     void directRouteStreamsAndTrims();
     void directRoutePlainAndItsFailure();
     void backendRouteAndItsFallbackToGroq();
     void backendFailureWithoutGroqGivesTheRawText();
-    void modelCanBeChangedInTheDefaults();
 
     void partialsOfFewerThanFiveWordsStartNothing();
     void speculativeResultServesTheFinalTranscript();
@@ -110,75 +117,56 @@ private Q_SLOTS:
     void cacheLookupRules();
     void cancelledSpeculativeReplyStoresAndLogsNothing();
     void cancellationAbortsTheRequestInFlight();
-    void speculativeFailureIsLoggedAndLeavesTheCache();
-    void speculativeThroughTheBackendHasNoFallback();
+    void speculativeFailureKeepsTheCacheAndHasNoFallback();
 };
+
+void TestTextEnhancer::constructionReadsTheStoredCredentials_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("defaultsKey");
+    QTest::addColumn<QString>("keychainKey"); // null: none saved
+    QTest::addColumn<QString>("groqKey");     // empty: no direct client
+    QTest::newRow("nothing") << QString() << QString() << QString() << QString();
+    QTest::newRow("token only") << QStringLiteral("tok") << QString() << QString() << QString();
+    QTest::newRow("key in the defaults")
+        << QString() << QStringLiteral("from-defaults") << QString() << QStringLiteral("from-defaults");
+    QTest::newRow("keychain wins") << QString() << QStringLiteral("from-defaults")
+                                   << QStringLiteral("from-keychain") << QStringLiteral("from-keychain");
+    QTest::newRow("empty key saved") << QString() << QString() << QStringLiteral("") << QString();
+}
 
 void TestTextEnhancer::constructionReadsTheStoredCredentials()
 {
-    {
-        Rig rig;
-        rig.build();
-        QVERIFY(!rig.enhancer->groqClient());
-        QVERIFY(!rig.backend->authToken());
-        QVERIFY(!rig.enhancer->isCleanUpAvailable());
+    QFETCH(QString, token);
+    QFETCH(QString, defaultsKey);
+    QFETCH(QString, keychainKey);
+    QFETCH(QString, groqKey);
+    Rig rig;
+    if (!token.isEmpty())
+        rig.keychain.save(KeychainStore::authTokenAccount, token);
+    if (!defaultsKey.isEmpty())
+        rig.defaults.setString(TextEnhancer::groqKeyDefaultsKey, defaultsKey);
+    if (!keychainKey.isNull())
+        rig.keychain.save(KeychainStore::groqAccount, keychainKey);
+    rig.build();
+    QCOMPARE(rig.enhancer->groqClient() ? rig.enhancer->groqClient()->apiKey() : QString(), groqKey);
+    QCOMPARE(rig.enhancer->isCleanUpAvailable(), !token.isEmpty() || !groqKey.isEmpty());
+    if (!rig.enhancer->isCleanUpAvailable()) { // no route: the text comes back unchanged, nothing is sent
+        const Rig::Outcome outcome = rig.enhance(QStringLiteral("raw text"));
+        QVERIFY(outcome.result.text == QStringLiteral("raw text") && !outcome.result.wasEnhanced);
+        QCOMPARE(rig.server.requestCount(), 0);
     }
-    {
-        Rig rig;
-        rig.keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
-        rig.build();
-        QCOMPARE(rig.backend->authToken(), QStringLiteral("tok"));
-        QVERIFY(!rig.enhancer->groqClient());
-        QVERIFY(rig.enhancer->isCleanUpAvailable());
-        rig.backend->setAuthToken(std::nullopt); // signing out is seen at once
-        QVERIFY(!rig.enhancer->isCleanUpAvailable());
-    }
-    {
-        Rig rig;
-        rig.defaults.setString(TextEnhancer::groqKeyDefaultsKey, QStringLiteral("from-defaults"));
-        rig.build();
-        QCOMPARE(rig.enhancer->groqClient()->apiKey(), QStringLiteral("from-defaults"));
-        QVERIFY(rig.enhancer->isCleanUpAvailable());
-    }
-    {
-        Rig rig;
-        rig.defaults.setString(TextEnhancer::groqKeyDefaultsKey, QStringLiteral("from-defaults"));
-        rig.keychain.save(KeychainStore::groqAccount, QStringLiteral("from-keychain"));
-        rig.build();
-        QCOMPARE(rig.enhancer->groqClient()->apiKey(), QStringLiteral("from-keychain"));
-    }
-    {
-        Rig rig;
-        rig.keychain.save(KeychainStore::groqAccount, QString());
-        rig.build();
-        QVERIFY(!rig.enhancer->groqClient());
-    }
+    rig.backend->setAuthToken(std::nullopt); // signing out is seen at once
+    QCOMPARE(rig.enhancer->isCleanUpAvailable(), !groqKey.isEmpty());
 }
 
-void TestTextEnhancer::systemPromptIsTheFixedText()
-{
-    QCOMPARE(TextEnhancer::systemPrompt.toUtf8().size(), 458);
-    QCOMPARE(TextEnhancer::systemPrompt.split(QLatin1Char('\n')).size(), 6);
-    QVERIFY(TextEnhancer::systemPrompt.split(QLatin1Char('\n'))[1].isEmpty());
-    QVERIFY(TextEnhancer::systemPrompt.contains(QString::fromUtf8("\"mexico\" \u2192 \"Xcode\"")));
-    QVERIFY(TextEnhancer::systemPrompt.endsWith(QStringLiteral("No commentary.")));
-}
-
-void TestTextEnhancer::messagesAreTheEightOfThePrompt()
+void TestTextEnhancer::messagesAreTheFewShotPromptPlusContext()
 {
     Rig rig;
     rig.buildWithGroqKey();
     QList<ChatMessage> messages = rig.enhancer->buildMessages(QStringLiteral("the words"), std::nullopt);
     QCOMPARE(messages.size(), 8);
     QCOMPARE(messages[0], (ChatMessage{QStringLiteral("system"), TextEnhancer::systemPrompt}));
-    QCOMPARE(messages[1].content,
-             QStringLiteral("um so I want to I want to open mexico and like check the the build"));
-    QCOMPARE(messages[2], (ChatMessage{QStringLiteral("assistant"),
-                                       QStringLiteral("So I want to open Xcode and check the build.")}));
-    QCOMPARE(messages[3].content, QStringLiteral("hello hello hello"));
-    QCOMPARE(messages[4].content, QStringLiteral("Hello, hello, hello."));
-    QCOMPARE(messages[5].content, QStringLiteral("Continue please"));
-    QCOMPARE(messages[6].content, QStringLiteral("Continue, please."));
     QCOMPARE(messages[7], (ChatMessage{QStringLiteral("user"), QStringLiteral("the words")}));
 
     rig.dictionary.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
@@ -195,24 +183,11 @@ void TestTextEnhancer::applicationContextTable_data()
     QTest::addColumn<QString>("starts");
     QTest::newRow("slack") << QStringLiteral("com.tinyspeck.slackmacgap")
                            << QStringLiteral("\nContext: Slack message.");
-    QTest::newRow("mail") << QStringLiteral("com.apple.mail") << QStringLiteral("\nContext: email.");
     QTest::newRow("outlook") << QStringLiteral("com.microsoft.outlook")
                              << QStringLiteral("\nContext: email.");
-    QTest::newRow("messages") << QStringLiteral("com.apple.messages")
-                              << QStringLiteral("\nContext: chat/texting.");
-    QTest::newRow("telegram") << QStringLiteral("org.telegram.desktop")
-                              << QStringLiteral("\nContext: chat/texting.");
     QTest::newRow("Xcode is case-sensitive") << QStringLiteral("com.apple.dt.Xcode") << QString();
-    QTest::newRow("vscode") << QStringLiteral("com.microsoft.vscode")
-                            << QStringLiteral("\nContext: code editor.");
-    QTest::newRow("cursor") << QStringLiteral("cursor") << QStringLiteral("\nContext: code editor.");
-    QTest::newRow("terminal") << QStringLiteral("org.gnome.terminal")
-                              << QStringLiteral("\nContext: terminal.");
     QTest::newRow("warp") << QStringLiteral("dev.warp.Warp") << QStringLiteral("\nContext: terminal.");
-    QTest::newRow("obsidian") << QStringLiteral("md.obsidian") << QStringLiteral("\nContext: notes/docs.");
     QTest::newRow("mail before docs") << QStringLiteral("mail.docs") << QStringLiteral("\nContext: email.");
-    QTest::newRow("jira") << QStringLiteral("com.atlassian.jira")
-                          << QStringLiteral("\nContext: project management.");
     QTest::newRow("nothing") << QStringLiteral("org.kde.kate") << QString();
 }
 
@@ -225,7 +200,6 @@ void TestTextEnhancer::applicationContextTable()
         QCOMPARE(context, QString());
     else
         QVERIFY2(context.startsWith(starts), qPrintable(context));
-    QCOMPARE(TextEnhancer::appContext(std::nullopt), QString());
 }
 
 void TestTextEnhancer::emptyTextReturnsAtOnce()
@@ -237,30 +211,12 @@ void TestTextEnhancer::emptyTextReturnsAtOnce()
     rig.server.enqueue(held);
     rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
     QVERIFY(rig.server.waitForRequests(1));
-    bool called = false;
-    rig.enhancer->enhanceText(QString(), std::nullopt, {}, [&](const EnhancementResult& result) {
-        called = true;
-        QCOMPARE(result.text, QString());
-        QVERIFY(!result.wasEnhanced);
-        QVERIFY(!result.error);
-    });
-    QVERIFY(called);
+    std::optional<EnhancementResult> result;
+    rig.enhancer->enhanceText(QString(), std::nullopt, {}, [&](const EnhancementResult& r) { result = r; });
+    QVERIFY(result && result->text.isEmpty() && !result->wasEnhanced && !result->error);
     QVERIFY(rig.enhancer->hasSpeculativeTask()); // not cancelled by an empty transcript
     rig.server.releaseHeld();
     QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
-}
-
-void TestTextEnhancer::withoutARouteTheTextComesBackUnchanged()
-{
-    Rig rig;
-    rig.build();
-    const Rig::Outcome outcome = rig.enhance(QStringLiteral("raw text"));
-    QCOMPARE(outcome.result.text, QStringLiteral("raw text"));
-    QVERIFY(!outcome.result.wasEnhanced);
-    QVERIFY(!outcome.result.error);
-    QCOMPARE(rig.logs.lines(),
-             QStringList{QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: false")});
-    QCOMPARE(rig.server.requestCount(), 0);
 }
 
 void TestTextEnhancer::directRouteStreamsAndTrims()
@@ -273,43 +229,36 @@ void TestTextEnhancer::directRouteStreamsAndTrims()
     QCOMPARE(outcome.pieces,
              (QStringList{QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
     QCOMPARE(outcome.result.text, QStringLiteral("Send it."));
-    QVERIFY(outcome.result.wasEnhanced);
-    QVERIFY(!outcome.result.error);
-    QCOMPARE(rig.logs.lines(),
-             QStringList{QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")});
+    QVERIFY(outcome.result.wasEnhanced && !outcome.result.error);
 
     const RecordedRequest request = rig.requestsTo(kGroqPath).first();
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-key"));
     const QJsonObject body = request.json();
     QCOMPARE(body.value(QLatin1String("model")).toString(), QStringLiteral("llama-3.3-70b-versatile"));
-    QCOMPARE(body.value(QLatin1String("max_tokens")).toInt(), 512);
-    QCOMPARE(body.value(QLatin1String("temperature")).toDouble(), 0.3);
     QVERIFY(body.value(QLatin1String("stream")).toBool());
     const QJsonArray messages = body.value(QLatin1String("messages")).toArray();
-    QCOMPARE(messages.size(), 8);
-    QVERIFY(messages[0]
-                .toObject()
-                .value(QLatin1String("content"))
-                .toString()
-                .contains(QStringLiteral("Context: email.")));
+    QVERIFY(
+        messages[0].toObject().value(QLatin1String("content")).toString().contains(QStringLiteral("email")));
     QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(), QStringLiteral("um send it"));
 }
 
 void TestTextEnhancer::directRoutePlainAndItsFailure()
 {
     Rig rig;
+    rig.defaults.setString(TextEnhancer::modelKey, QStringLiteral("qwen2.5:7b"));
     rig.buildWithGroqKey();
     rig.server.enqueue(FakeReply::json(200, wire::groqCompletion(QString())));
     rig.server.enqueue(FakeReply::json(500, QByteArray("overloaded")));
     const Rig::Outcome empty = rig.enhance(QStringLiteral("words"), std::nullopt, false);
     QCOMPARE(empty.result.text, QString()); // an empty result comes back as it is
     QVERIFY(empty.result.wasEnhanced);
-    QVERIFY(!rig.requestsTo(kGroqPath).first().json().value(QLatin1String("stream")).toBool());
+    const QJsonObject body = rig.requestsTo(kGroqPath).first().json();
+    QVERIFY(!body.value(QLatin1String("stream")).toBool());
+    QCOMPARE(body.value(QLatin1String("model")).toString(), QStringLiteral("qwen2.5:7b"));
 
     rig.logs.clear();
     const Rig::Outcome failed = rig.enhance(QStringLiteral("words"));
     QCOMPARE(failed.result.text, QStringLiteral("words"));
-    QVERIFY(!failed.result.wasEnhanced);
     QCOMPARE(failed.result.error, QStringLiteral("Groq API error (500): Stream failed"));
     QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Enhancement failed: ")),
              QStringList{
@@ -326,14 +275,11 @@ void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
     QCOMPARE(viaBackend.pieces, (QStringList{QStringLiteral("Back"), QStringLiteral("end.")}));
     QCOMPARE(viaBackend.result.text, QStringLiteral("Backend."));
     QVERIFY(viaBackend.result.wasEnhanced);
-    QCOMPARE(rig.logs.lines(),
-             QStringList{QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true")});
     QCOMPARE(rig.requestsTo("/enhance").first().json().value(QLatin1String("appBundleId")).toString(),
              QStringLiteral("org.app"));
 
     rig.logs.clear();
-    FakeReply refused = FakeReply::json(500, QByteArray("{}"));
-    rig.server.enqueue(refused);
+    rig.server.enqueue(FakeReply::json(500, QByteArray("{}")));
     rig.server.enqueue(wire::groqStream({QStringLiteral("From Groq.")}));
     const Rig::Outcome fallback = rig.enhance(QStringLiteral("from groq"));
     QCOMPARE(fallback.result.text, QStringLiteral("From Groq."));
@@ -363,60 +309,33 @@ void TestTextEnhancer::backendFailureWithoutGroqGivesTheRawText()
     const Rig::Outcome outcome = rig.enhance(QStringLiteral("partial text"));
     QCOMPARE(outcome.pieces, QStringList{QStringLiteral("Par")}); // delivered before the failure, and kept
     QCOMPARE(outcome.result.text, QStringLiteral("partial text"));
-    QVERIFY(!outcome.result.wasEnhanced);
-    QVERIFY(!outcome.result.error);
+    QVERIFY(!outcome.result.wasEnhanced && !outcome.result.error);
     QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: ")).size(),
              1);
-}
-
-void TestTextEnhancer::modelCanBeChangedInTheDefaults()
-{
-    Rig rig;
-    rig.defaults.setString(TextEnhancer::modelKey, QStringLiteral("qwen2.5:7b"));
-    rig.buildWithGroqKey();
-    QCOMPARE(rig.enhancer->model(), QStringLiteral("qwen2.5:7b"));
-    rig.server.enqueue(wire::groqStream({QStringLiteral("ok")}));
-    rig.enhance(QStringLiteral("words"));
-    QCOMPARE(rig.requestsTo(kGroqPath).first().json().value(QLatin1String("model")).toString(),
-             QStringLiteral("qwen2.5:7b"));
 }
 
 void TestTextEnhancer::partialsOfFewerThanFiveWordsStartNothing()
 {
     Rig rig;
-    rig.build();
-    rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
-    QVERIFY(!rig.enhancer->hasSpeculativeTask()); // no route at all
-
-    Rig withKey;
-    withKey.buildWithGroqKey();
-    withKey.enhancer->speculativeEnhance(QStringLiteral("one  two three   four "), std::nullopt);
-    withKey.enhancer->speculativeEnhance(QString(), std::nullopt);
-    QVERIFY(!withKey.enhancer->hasSpeculativeTask());
-    QVERIFY(withKey.logs.lines().isEmpty());
-    withKey.server.enqueue(
+    rig.buildWithGroqKey();
+    rig.enhancer->speculativeEnhance(QStringLiteral("one  two three   four "), std::nullopt);
+    rig.enhancer->speculativeEnhance(QString(), std::nullopt);
+    QVERIFY(!rig.enhancer->hasSpeculativeTask());
+    rig.server.enqueue(
         FakeReply::json(200, wire::groqCompletion(QStringLiteral("One two three four five."))));
-    withKey.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
-    QVERIFY(withKey.enhancer->hasSpeculativeTask());
-    QCOMPARE(withKey.logs.lines().value(0),
-             QStringLiteral("[Speculative] Enhancing partial (5 words): \"one two three four five...\""));
+    rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
+    QVERIFY(rig.enhancer->hasSpeculativeTask());
 }
 
 void TestTextEnhancer::speculativeResultServesTheFinalTranscript()
 {
     Rig rig;
     rig.buildWithGroqKey();
-    rig.server.enqueue(
-        FakeReply::json(200, wire::groqCompletion(QStringLiteral("Send the report to Anna now."))));
-    rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"),
-                                     QStringLiteral("com.apple.mail"));
-    QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
+    rig.primeCache(QStringLiteral("send the report to anna now"),
+                   QStringLiteral("Send the report to Anna now."), QStringLiteral("com.apple.mail"));
     QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("send the report to anna now"));
-    QCOMPARE(rig.logs.lines().value(1),
-             QStringLiteral("[Speculative] Cached result: \"Send the report to Anna now....\""));
     const QJsonObject body = rig.requestsTo(kGroqPath).first().json();
     QVERIFY(!body.value(QLatin1String("stream")).toBool());
-    QCOMPARE(body.value(QLatin1String("messages")).toArray().size(), 8);
 
     // The same partial again starts nothing: it is the cached input.
     rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"), std::nullopt);
@@ -431,50 +350,35 @@ void TestTextEnhancer::speculativeResultServesTheFinalTranscript()
     QCOMPARE(rig.logs.lines(),
              QStringList{QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip")});
     QCOMPARE(rig.server.requestCount(), 1);
-    QVERIFY(rig.enhancer->speculativeCache().isEmpty());
-    QVERIFY(rig.enhancer->speculativeCacheInput().isEmpty());
+    QVERIFY(rig.enhancer->speculativeCache().isEmpty() && rig.enhancer->speculativeCacheInput().isEmpty());
 }
 
 void TestTextEnhancer::cacheLookupRules_data()
 {
     QTest::addColumn<QString>("finalText");
-    QTest::addColumn<QString>("expected"); // empty: none
-    QTest::addColumn<QString>("logLine");
+    QTest::addColumn<QString>("expected"); // empty: a miss
     const QString cached = QStringLiteral("Send the report to Anna now.");
-    QTest::newRow("case change only")
-        << QStringLiteral("  Send the report to Anna now\n") << cached << QString();
-    QTest::newRow("three more words")
-        << QStringLiteral("send the report to anna now by friday please")
-        << cached + QStringLiteral(" by friday please")
-        << QString::fromUtf8("[Speculative] Near match \u2014 stitching 3 word delta");
+    QTest::newRow("case change only") << QStringLiteral("  Send the report to Anna now\n") << cached;
+    QTest::newRow("three more words") << QStringLiteral("send the report to anna now by friday please")
+                                      << cached + QStringLiteral(" by friday please");
     QTest::newRow("a full stop") << QStringLiteral("send the report to anna now.")
-                                 << cached + QStringLiteral(" .")
-                                 << QString::fromUtf8(
-                                        "[Speculative] Near match \u2014 stitching 1 word delta");
-    const QString miss =
-        QString::fromUtf8("[Speculative] Cache MISS \u2014 final transcript differs from cached input");
+                                 << cached + QStringLiteral(" .");
     QTest::newRow("four more words") << QStringLiteral("send the report to anna now by friday please thanks")
-                                     << QString() << miss;
-    QTest::newRow("differs earlier") << QStringLiteral("send a report to anna now") << QString() << miss;
+                                     << QString();
+    QTest::newRow("differs earlier") << QStringLiteral("send a report to anna now") << QString();
 }
 
 void TestTextEnhancer::cacheLookupRules()
 {
     QFETCH(QString, finalText);
     QFETCH(QString, expected);
-    QFETCH(QString, logLine);
     Rig rig;
     rig.buildWithGroqKey();
-    QVERIFY(!rig.enhancer->cachedSpeculativeResult(finalText)); // empty cache: none, and no log line
-    QVERIFY(rig.logs.lines().isEmpty());
-    rig.server.enqueue(
-        FakeReply::json(200, wire::groqCompletion(QStringLiteral("Send the report to Anna now."))));
-    rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"), std::nullopt);
-    QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
-    rig.logs.clear();
+    QVERIFY(!rig.enhancer->cachedSpeculativeResult(finalText)); // empty cache: none
+    rig.primeCache(QStringLiteral("send the report to anna now"),
+                   QStringLiteral("Send the report to Anna now."));
     const std::optional<QString> result = rig.enhancer->cachedSpeculativeResult(finalText);
     QCOMPARE(result.value_or(QString()), expected);
-    QCOMPARE(rig.logs.lines(), logLine.isEmpty() ? QStringList() : QStringList{logLine});
 }
 
 void TestTextEnhancer::cancelledSpeculativeReplyStoresAndLogsNothing()
@@ -492,8 +396,7 @@ void TestTextEnhancer::cancelledSpeculativeReplyStoresAndLogsNothing()
     const Rig::Outcome final = rig.enhance(QStringLiteral("one two three four five six"));
     QCOMPARE(final.result.text, QStringLiteral("Final."));
     rig.clock.runUntilIdle();
-    QVERIFY(rig.enhancer->speculativeCache().isEmpty());
-    QVERIFY(rig.enhancer->speculativeCacheInput().isEmpty());
+    QVERIFY(rig.enhancer->speculativeCache().isEmpty() && rig.enhancer->speculativeCacheInput().isEmpty());
     QVERIFY(rig.logs.linesWith(QStringLiteral("[Speculative]")).isEmpty());
 }
 
@@ -517,24 +420,7 @@ void TestTextEnhancer::cancellationAbortsTheRequestInFlight()
     QVERIFY(rig.logs.lines().isEmpty()); // the cancellation error is not logged
 }
 
-void TestTextEnhancer::speculativeFailureIsLoggedAndLeavesTheCache()
-{
-    Rig rig;
-    rig.buildWithGroqKey();
-    rig.server.enqueue(FakeReply::json(200, wire::groqCompletion(QStringLiteral("First."))));
-    rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
-    QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
-    rig.server.enqueue(FakeReply::json(429, QByteArray("rate limited")));
-    rig.logs.clear();
-    rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five six"), std::nullopt);
-    const QString failure =
-        QStringLiteral("[Speculative] Failed (non-critical): Groq API error (429): rate limited");
-    QVERIFY(rig.settle([&] { return rig.logs.lines().contains(failure); }));
-    QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("First."));
-    QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("one two three four five"));
-}
-
-void TestTextEnhancer::speculativeThroughTheBackendHasNoFallback()
+void TestTextEnhancer::speculativeFailureKeepsTheCacheAndHasNoFallback()
 {
     Rig rig;
     rig.keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
@@ -550,8 +436,11 @@ void TestTextEnhancer::speculativeThroughTheBackendHasNoFallback()
 
     rig.server.enqueue(FakeReply::json(500, QByteArray("{}")));
     rig.enhancer->speculativeEnhance(QStringLiteral("via the backend five words again"), std::nullopt);
-    QVERIFY(
-        rig.settle([&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Failed")).isEmpty(); }));
+    QVERIFY(rig.settle([&] {
+        return !rig.logs.linesWith(QStringLiteral("[Speculative] Failed (non-critical): ")).isEmpty();
+    }));
+    QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("Via backend."));
+    QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("via the backend five words"));
     QVERIFY(rig.requestsTo(kGroqPath).isEmpty()); // no fallback to Groq
 }
 
