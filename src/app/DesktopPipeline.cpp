@@ -88,6 +88,9 @@ DesktopPipeline::~DesktopPipeline()
 void DesktopPipeline::build(PillFactory makePill)
 {
     const InsertionPlatform platform = m_insertion->platform(m_mainQueue, m_defaults);
+    // Made before the text inserter: the workspace keeps one activation handler, and it must be the text
+    // inserter's own accessibility inserter that follows the applications in front (the read-back keeps
+    // no state of its own).
     m_readBack = std::make_unique<AccessibilityInserter>(platform);
 
     auto hotkey = std::make_unique<HotkeyManager>(m_hotkeySource, m_mainQueue, m_defaults);
