@@ -49,8 +49,7 @@ start() {
   fi
   if has a11y; then
     spawn /usr/libexec/at-spi-bus-launcher --launch-immediately
-    waitfor 10 busctl --user --address="$DBUS_SESSION_BUS_ADDRESS" status org.a11y.Bus 2>/dev/null ||
-      waitfor 10 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress ||
+    waitfor 10 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress ||
       return 1
     # Toolkits read this when they start: it must be on before any application of the session starts.
     dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
