@@ -4,17 +4,12 @@
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "insert/TextInserter.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/QtClipboard.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyTyper.h"
-#include "platform/linux/XdotoolAutomationHelper.h"
+#include "platform/linux/LinuxInsertionServices.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 using namespace quenda;
 
@@ -27,39 +22,23 @@ struct Desktop {
     QTemporaryDir dir;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
     QtScheduler mainQueue;
-    std::unique_ptr<X11Workspace> workspace = X11Workspace::create();
-    AtspiAccessibility accessibility;
-    XTestKeyTyper keyboard;
-    QtClipboard clipboard;
-    XdotoolAutomationHelper automation;
+    std::unique_ptr<LinuxInsertionServices> services;
 
     explicit Desktop(const QString& helper = QStringLiteral("xdotool"))
-        : automation(helper)
+        : services(LinuxInsertionServices::create(helper))
     {}
 
-    InsertionPlatform platform()
-    {
-        InsertionPlatform p;
-        p.mainQueue = &mainQueue;
-        p.workspace = workspace.get();
-        p.accessibility = &accessibility;
-        p.keyboard = &keyboard;
-        p.clipboard = &clipboard;
-        p.automation = &automation;
-        p.defaults = &defaults;
-        p.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
-        return p;
-    }
+    InsertionPlatform platform() { return services->platform(mainQueue, defaults); }
 
     // Waits until the window manager reports the process in front.
     bool bringForward(FixtureProcess& fixture)
     {
         const QByteArray answer = fixture.command("activate");
         for (int i = 0; i < 200; ++i) {
-            auto front = workspace->frontmostApplication();
+            auto front = services->workspace().frontmostApplication();
             if (front && front->processIdentifier == fixture.pid())
                 return true;
-            workspace->activate(fixture.pid());
+            services->workspace().activate(fixture.pid());
             QTest::qWait(20);
         }
         qWarning("fixture %lld (answer %s, stderr %s) never came to the front", fixture.pid(),
@@ -212,10 +191,11 @@ private Q_SLOTS:
         QVERIFY(startFixture(fixture, toolkit));
         QVERIFY(desktop.bringForward(fixture));
         QVERIFY(fixture.ok("focus line"));
-        QCOMPARE(desktop.keyboard.typeCharacters(text), KeyboardSynthesizer::Outcome::typed);
+        QCOMPARE(desktop.services->keyboard().typeCharacters(text), KeyboardSynthesizer::Outcome::typed);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), text, 5000);
         // The spare keycodes are empty again afterwards, and the layout's own keys untouched.
-        QCOMPARE(desktop.keyboard.typeCharacters(QStringLiteral("az")), KeyboardSynthesizer::Outcome::typed);
+        QCOMPARE(desktop.services->keyboard().typeCharacters(QStringLiteral("az")),
+                 KeyboardSynthesizer::Outcome::typed);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), text + QStringLiteral("az"), 5000);
         QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
     }
@@ -296,7 +276,7 @@ private Q_SLOTS:
         };
 
         auto keyOf = [&](FixtureProcess& fixture) {
-            const auto app = desktop.workspace->runningApplication(fixture.pid());
+            const auto app = desktop.services->workspace().runningApplication(fixture.pid());
             return app ? app->bundleIdentifier.value_or(QString()) : QString();
         };
         QVERIFY(desktop.bringForward(qt));
@@ -337,22 +317,22 @@ private Q_SLOTS:
         auto lastExternal = [&] {
             return inserter.lastExternalApplication().value_or(AccessibilityInserter::ExternalApplication{});
         };
-        const bool notices = desktop.workspace->hasWindowManager();
+        const bool notices = desktop.services->workspace().hasWindowManager();
         for (FixtureProcess* fixture : {&qt, &gtk, &qt}) {
             // Requests are repeated while waiting, as the text inserter does: a window manager may drop one.
             QVERIFY(QTest::qWaitFor(
                 [&] {
-                    const auto front = desktop.workspace->frontmostApplication();
+                    const auto front = desktop.services->workspace().frontmostApplication();
                     if (front && front->processIdentifier == fixture->pid())
                         return true;
-                    desktop.workspace->activate(fixture->pid());
+                    desktop.services->workspace().activate(fixture->pid());
                     return false;
                 },
                 5000));
             if (notices)
                 QTRY_COMPARE_WITH_TIMEOUT(lastExternal().processIdentifier, fixture->pid(), 5000);
         }
-        QVERIFY(!desktop.workspace->activate(999999));
+        QVERIFY(!desktop.services->workspace().activate(999999));
     }
 
     void commandsInsertAndReadBack()

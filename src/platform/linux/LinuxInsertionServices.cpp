@@ -4,16 +4,19 @@
 
 namespace quenda {
 
-std::unique_ptr<LinuxInsertionServices> LinuxInsertionServices::create()
+std::unique_ptr<LinuxInsertionServices> LinuxInsertionServices::create(const QString& automationProgram)
 {
     std::unique_ptr<X11Workspace> workspace = X11Workspace::create();
     if (!workspace)
         return nullptr;
-    return std::unique_ptr<LinuxInsertionServices>(new LinuxInsertionServices(std::move(workspace)));
+    return std::unique_ptr<LinuxInsertionServices>(
+        new LinuxInsertionServices(std::move(workspace), automationProgram));
 }
 
-LinuxInsertionServices::LinuxInsertionServices(std::unique_ptr<X11Workspace> workspace)
+LinuxInsertionServices::LinuxInsertionServices(std::unique_ptr<X11Workspace> workspace,
+                                               const QString& automationProgram)
     : m_workspace(std::move(workspace))
+    , m_automation(automationProgram)
 {}
 
 InsertionPlatform LinuxInsertionServices::platform(Scheduler& mainQueue, UserDefaults& defaults)

@@ -15,8 +15,9 @@ namespace quenda {
 // automation helper, owned together so they outlive the inserters that use them.
 class LinuxInsertionServices {
 public:
-    // Null when no X display can be opened.
-    static std::unique_ptr<LinuxInsertionServices> create();
+    // Null when no X display can be opened. `automationProgram` is the helper the paste fallback runs.
+    static std::unique_ptr<LinuxInsertionServices>
+    create(const QString& automationProgram = QStringLiteral("xdotool"));
 
     // The services as the inserters take them; the real pause sleeps the calling thread.
     InsertionPlatform platform(Scheduler& mainQueue, UserDefaults& defaults);
@@ -26,7 +27,7 @@ public:
     XdotoolAutomationHelper& automation() { return m_automation; }
 
 private:
-    explicit LinuxInsertionServices(std::unique_ptr<X11Workspace> workspace);
+    LinuxInsertionServices(std::unique_ptr<X11Workspace> workspace, const QString& automationProgram);
 
     std::unique_ptr<X11Workspace> m_workspace;
     AtspiAccessibility m_accessibility;
