@@ -4,6 +4,7 @@
 #ifdef QUENDA_LINUX_DESKTOP
 #include "app/cli/CaptureCommands.h"
 #include "app/cli/InsertCommands.h"
+#include "app/cli/RemoteCommands.h"
 #include "app/cli/RunCommand.h"
 #endif
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     quenda::addCaptureCommands(commandLine);
     quenda::addInsertCommands(commandLine);
     quenda::addRunCommand(commandLine);
+    quenda::addRemoteCommands(commandLine);
 #endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }
