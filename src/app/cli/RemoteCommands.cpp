@@ -42,10 +42,9 @@ void addSimple(CommandLine& commandLine, const QString& name, const QString& met
 
 void addRemoteCommands(CommandLine& commandLine)
 {
-    addSimple(
-        commandLine, QStringLiteral("toggle"), QStringLiteral("Toggle"),
-        QStringLiteral("  toggle | start | stop               start or stop a dictation in the running "
-                       "Quenda\n"));
+    addSimple(commandLine, QStringLiteral("toggle"), QStringLiteral("Toggle"),
+              QStringLiteral("  toggle | start | stop               start or stop a dictation in the running "
+                             "Quenda\n"));
     addSimple(commandLine, QStringLiteral("start"), QStringLiteral("Start"), {});
     addSimple(commandLine, QStringLiteral("stop"), QStringLiteral("Stop"), {});
     addSimple(commandLine, QStringLiteral("quit"), QStringLiteral("Quit"),
