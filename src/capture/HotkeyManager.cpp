@@ -3,8 +3,8 @@
 #include "base/Log.h"
 #include "base/Scheduler.h"
 #include "base/UserDefaults.h"
+#include "base/Wording.h"
 
-#include <QHash>
 #include <QPointer>
 
 #include <cstdio>
@@ -15,26 +15,6 @@ namespace {
 
 const QString startFailedMessage = QStringLiteral(
     "Global hotkey couldn't start. Enable Quenda in Accessibility and Input Monitoring, then retry.");
-
-const QHash<quint16, QString>& fixedKeyNames()
-{
-    static const QHash<quint16, QString> names{
-        {36, QStringLiteral("Return")}, {48, QStringLiteral("Tab")},
-        {49, QStringLiteral("Space")},  {51, QStringLiteral("Delete")},
-        {53, QStringLiteral("Escape")}, {117, QStringLiteral("Forward Delete")},
-        {123, QStringLiteral("←")},     {124, QStringLiteral("→")},
-        {125, QStringLiteral("↓")},     {126, QStringLiteral("↑")},
-        {122, QStringLiteral("F1")},    {120, QStringLiteral("F2")},
-        {99, QStringLiteral("F3")},     {118, QStringLiteral("F4")},
-        {96, QStringLiteral("F5")},     {97, QStringLiteral("F6")},
-        {98, QStringLiteral("F7")},     {100, QStringLiteral("F8")},
-        {101, QStringLiteral("F9")},    {109, QStringLiteral("F10")},
-        {103, QStringLiteral("F11")},   {111, QStringLiteral("F12")},
-        {105, QStringLiteral("F13")},   {107, QStringLiteral("F14")},
-        {113, QStringLiteral("F15")},
-    };
-    return names;
-}
 
 } // namespace
 
@@ -172,16 +152,7 @@ void HotkeyManager::resetToDefault()
 
 QString HotkeyManager::displayString() const
 {
-    QString text;
-    if (m_modifierFlags & ModifierFlag::Control)
-        text += QStringLiteral("⌃");
-    if (m_modifierFlags & ModifierFlag::Option)
-        text += QStringLiteral("⌥");
-    if (m_modifierFlags & ModifierFlag::Shift)
-        text += QStringLiteral("⇧");
-    if (m_modifierFlags & ModifierFlag::Command)
-        text += QStringLiteral("⌘");
-    return text + keyName(m_keyCode);
+    return Wording::shortcut(m_modifierFlags, keyName(m_keyCode));
 }
 
 QString HotkeyManager::keyName(quint16 keyCode) const
@@ -189,8 +160,7 @@ QString HotkeyManager::keyName(quint16 keyCode) const
     // The Fn role is played by whatever key the adapter watches: name that key, not a key the user lacks.
     if (keyCode == functionKeyCode)
         return m_source.functionKeyName();
-    const auto fixed = fixedKeyNames().constFind(keyCode);
-    if (fixed != fixedKeyNames().constEnd())
+    if (const std::optional<QString> fixed = Wording::fixedKeyName(keyCode))
         return *fixed;
     const std::optional<QString> translated = m_source.layoutKeyName(keyCode);
     if (translated && !translated->isEmpty())

@@ -1,0 +1,151 @@
+#include "UiRig.h"
+#include "text/PersonalDictionary.h"
+#include "ui/editors/DictionaryEditorModel.h"
+#include "ui/editors/SnippetsEditorModel.h"
+#include "ui/feedback/FeedbackModel.h"
+#include "ui/report/ReportProblemModel.h"
+
+#include <QSignalSpy>
+#include <QSysInfo>
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+class TestFormModels : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void report_data();
+    void report();
+    void dictionaryEditor();
+    void snippetsEditor();
+    void feedback_data();
+    void feedback();
+};
+
+void TestFormModels::report_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("submitted");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("sent") << 200 << true << QString();
+    QTest::newRow("server error") << 500 << false << QStringLiteral("Failed to send \u2014 try again later");
+}
+
+void TestFormModels::report()
+{
+    QFETCH(int, status);
+    QFETCH(bool, submitted);
+    QFETCH(QString, error);
+    UiRig rig;
+    rig.server.enqueue(FakeReply::json(status, QByteArray("{}")));
+    ReportProblemModel report(*rig.backend, rig.clock);
+    QVERIFY(!report.canSend());
+    report.setMessage(QStringLiteral(" "));
+    QVERIFY(report.canSend());
+    report.setMessage(QStringLiteral("The pill froze."));
+    report.submit();
+    QVERIFY(report.isSubmitting() && !report.canSend());
+    QVERIFY(rig.settleUntil([&] { return !report.isSubmitting(); }));
+    QCOMPARE(report.submitted(), submitted);
+    QCOMPARE(report.error().value_or(QString()), error);
+    QCOMPARE(report.message(), QStringLiteral("The pill froze.")); // kept for another attempt
+    const QJsonObject body = rig.server.requests().value(0).json();
+    QCOMPARE(body.value(QLatin1String("name")).toString(), QStringLiteral("anonymous"));
+    QCOMPARE(body.value(QLatin1String("email")).toString(), QStringLiteral("anonymous"));
+    QVERIFY(body.value(QLatin1String("diagnostics"))
+                .toString()
+                .endsWith(QLatin1String(", Backend: disconnected")));
+    QCOMPARE(ReportProblemModel::diagnosticsPreview(),
+             QStringLiteral("v? (%1) \u00b7 %2")
+                 .arg(QStringLiteral(QUENDA_VERSION), QSysInfo::prettyProductName()));
+    report.reset();
+    QVERIFY(report.message().isEmpty() && !report.submitted() && !report.error());
+}
+
+void TestFormModels::dictionaryEditor()
+{
+    UiRig rig;
+    PersonalDictionary dictionary(rig.defaults, rig.clock);
+    DictionaryEditorModel editor(dictionary);
+    QSignalSpy listChanged(&editor, &DictionaryEditorModel::entriesChanged);
+    editor.setMisheard(QStringLiteral("Teh"));
+    QVERIFY(!editor.canAdd());
+    editor.setCorrect(QStringLiteral(" "));
+    QVERIFY(editor.canAdd());
+    editor.setCorrect(QStringLiteral("the"));
+    editor.add();
+    QVERIFY(editor.misheard().isEmpty() && editor.correct().isEmpty());
+    editor.setMisheard(QStringLiteral("teh"));
+    editor.setCorrect(QStringLiteral("the"));
+    editor.add();
+    QCOMPARE(editor.entries().size(), 2);
+    QCOMPARE(editor.entries().first().misheard, QStringLiteral("teh"));
+    editor.remove(editor.entries().last().id); // one of two identical entries: only that one goes
+    QCOMPARE(editor.entries().size(), 1);
+    // An entry learned in the background shows at once.
+    const int before = listChanged.size();
+    for (int time = 0; time < PersonalDictionary::autoAddThreshold; ++time)
+        dictionary.learnCorrections(QStringLiteral("send it to anna"), QStringLiteral("send it to Hannah"));
+    rig.clock.runUntilIdle();
+    QCOMPARE(editor.entries().size(), 2);
+    QVERIFY(listChanged.size() > before);
+}
+
+void TestFormModels::snippetsEditor()
+{
+    UiRig rig;
+    SnippetsEditorModel editor(rig.snippets);
+    QSignalSpy listChanged(&editor, &SnippetsEditorModel::snippetsChanged);
+    editor.setTrigger(QStringLiteral("My Address"));
+    editor.setExpansion(QStringLiteral("1 Long Road\nSpringfield"));
+    editor.add();
+    QCOMPARE(listChanged.size(), 1);
+    QCOMPARE(editor.snippets().value(0).trigger, QStringLiteral("my address"));
+    QCOMPARE(editor.snippets().value(0).expansion, QStringLiteral("1 Long Road\nSpringfield"));
+    editor.remove(editor.snippets().value(0).id);
+    QVERIFY(editor.snippets().isEmpty());
+}
+
+void TestFormModels::feedback_data()
+{
+    QTest::addColumn<QString>("edited"); // "-" leaves the editor as it came
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QString>("logged"); // correction | context in the log's line
+    QTest::newRow("untouched") << QStringLiteral("-") << QString() << QStringLiteral("Hi there. | -");
+    QTest::newRow("edited with a note") << QStringLiteral("Hi, there!") << QStringLiteral("punctuation")
+                                        << QStringLiteral("Hi, there! | punctuation");
+    QTest::newRow("emptied") << QString() << QString() << QStringLiteral("- | -");
+}
+
+void TestFormModels::feedback()
+{
+    QFETCH(QString, edited);
+    QFETCH(QString, note);
+    QFETCH(QString, logged);
+    UiRig rig;
+    rig.trainingLog.log(TrainingEntry{QStringLiteral("hi there"), QStringLiteral("Hi there."), std::nullopt,
+                                      QStringLiteral("2026-12-06T10:00:00Z"), std::nullopt, std::nullopt,
+                                      std::nullopt});
+    FeedbackModel feedback(*rig.orchestrator, rig.trainingLog);
+    QVERIFY(!feedback.dictation());
+    rig.orchestrator->setFlaggedDictation(
+        DictationResult{QStringLiteral("Hi there."), true, rig.clock.now(), QStringLiteral("hi there")});
+    QCOMPARE(feedback.correctedText(), QStringLiteral("Hi there."));
+    if (edited != QLatin1String("-"))
+        feedback.setCorrectedText(edited);
+    feedback.setContextNote(note);
+    feedback.submit();
+    QVERIFY(!rig.orchestrator->flaggedDictation());
+    QVERIFY(!feedback.dictation());
+    rig.trainingLog.waitForPendingWork();
+    const TrainingEntry entry = rig.trainingLog.allEntries().value(0);
+    QCOMPARE(entry.feedback, std::optional<QString>(QStringLiteral("bad")));
+    QCOMPARE(entry.correction.value_or(QStringLiteral("-")) + QStringLiteral(" | ") +
+                 entry.context.value_or(QStringLiteral("-")),
+             logged);
+}
+
+QTEST_GUILESS_MAIN(TestFormModels)
+#include "tst_formmodels.moc"
