@@ -62,6 +62,7 @@ private:
     bool m_fieldAltered = false;
     std::optional<QString> m_ownBundleIdentifier;
     std::optional<ExternalApplication> m_lastExternalApplication;
+    ActivationSubscription m_activations;
 };
 
 } // namespace quenda
