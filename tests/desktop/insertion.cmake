@@ -17,3 +17,14 @@ target_link_libraries(tst_dictation_e2e PRIVATE PkgConfig::XLIBS)
 target_compile_definitions(tst_dictation_e2e PRIVATE
   QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
   QUENDA_BINARY="$<TARGET_FILE:quenda>")
+
+# Applications nobody on this project wrote (LibreOffice Writer, mousepad, xterm, Firefox ESR, Chromium),
+# each started once; the browsers make this the slowest desktop test.
+quenda_add_desktop_test(tst_applications_desktop ${CMAKE_CURRENT_LIST_DIR}/tst_applications_desktop.cpp)
+add_dependencies(tst_applications_desktop quenda_fixture_editor quenda)
+set_tests_properties(tst_applications_desktop PROPERTIES TIMEOUT 600)
+target_compile_definitions(tst_applications_desktop PRIVATE
+  QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
+  QUENDA_GTK_FIXTURE="${CMAKE_CURRENT_LIST_DIR}/fixtures/gtk_editor.py"
+  QUENDA_FIELD_PAGE="${CMAKE_CURRENT_LIST_DIR}/fixtures/field.html"
+  QUENDA_BINARY="$<TARGET_FILE:quenda>")
