@@ -341,8 +341,12 @@ private Q_SLOTS:
             QVERIFY2(outcome.startsWith(QLatin1String("Inserted into")), qPrintable(outcome));
         }
         const QString method = outcome.section(QStringLiteral(" via "), 1).chopped(1);
-        if (!app->methods.contains(method))
-            app->methods << method;
+        const QString measured =
+            method +
+            QStringLiteral(" (accessibility: %1)")
+                .arg(m_inserter->accessibilityInserter().lastFailureReason().value_or(QStringLiteral("ok")));
+        if (!app->methods.contains(measured))
+            app->methods << measured;
         const QString expected = text + text;
         QString arrived;
         const bool exact = QTest::qWaitFor([&] { return (arrived = contents(*app)) == expected; }, 5000);
