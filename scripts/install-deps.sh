@@ -13,6 +13,8 @@ packages=(
   # the headless session the desktop tests run in (scripts/session.sh) and its tools
   xvfb openbox x11-utils x11-xkb-utils xdotool dbus dbus-x11 pulseaudio pulseaudio-utils gnome-keyring
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps
+  # real applications the typing and insertion tests drive
+  chromium firefox-esr xterm
   # fuzzing and sanitizer runtimes for clang
   clang libclang-rt-14-dev
 )
