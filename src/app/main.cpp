@@ -4,6 +4,7 @@
 #include "app/CaptureCommands.h"
 #include "app/InsertCommands.h"
 #include "app/RunCommand.h"
+#include "app/cli/RemoteCommands.h"
 #endif
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv)
     quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
     quenda::addInsertCommands(commandLine, mainQueue);
     quenda::addRunCommand(commandLine, mainQueue, quenda::UserDefaults::standard());
+    quenda::addRemoteCommands(commandLine);
 #endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }
