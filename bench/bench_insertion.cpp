@@ -1,6 +1,7 @@
 // Insertion speed on the real desktop: typing throughput for keyed and remapped characters, accessibility
 // insertion of 1,000 characters, and insertText until the text is visible in the fixture editor.
-// Run inside a session:  scripts/session.sh run build/bench/bench_insertion [qt|gtk]
+// Run inside a session:  scripts/session.sh run build/bench/bench_insertion [qt|gtk|chromium|firefox-esr]
+#include "BrowserPage.h"
 #include "FixtureProcess.h"
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
@@ -85,6 +86,45 @@ void typing(Desktop& desktop, FixtureProcess& fixture, const char* label, const 
         changes, confirmations, qPrintable(keyboard.lastConfirmationWay));
 }
 
+// A browser field: each text typed with Enter after it, until the page has posted the line back.
+int browserTyping(const QString& program)
+{
+    BrowserPage browser;
+    if (!browser.start(program)) {
+        std::fprintf(stderr, "bench_insertion: %s did not load the page\n", qPrintable(program));
+        return 1;
+    }
+    XTestKeyTyper keyboard;
+    const QList<std::pair<const char*, QString>> texts = {
+        {"accented", QString::fromUtf8("héllo wörld, ça va? ✓ ok.")},
+        {"russian", QString::fromUtf8("Съешь же ещё этих мягких французских булок, да выпей чаю.")},
+    };
+    for (const auto& [label, text] : texts) {
+        int exact = 0;
+        QList<qint64> msec;
+        for (int run = 0; run < 5; ++run) {
+            const qsizetype before = browser.bodies("/line").size();
+            QElapsedTimer timer;
+            timer.start();
+            keyboard.typeCharacters(text + QLatin1Char('\n'));
+            if (!QTest::qWaitFor([&] { return browser.bodies("/line").size() > before; }, 10000))
+                continue;
+            msec << timer.elapsed();
+            exact += browser.bodies("/line").value(before) == text ? 1 : 0;
+            if (!QTest::qWaitFor([&] { return !keyboard.hasRemappedKeys(); }, 5000))
+                std::printf("(the keyboard map was not put back within 5 s)\n");
+        }
+        std::sort(msec.begin(), msec.end());
+        std::printf(
+            "%s, %-8s %3lld chars: exact %d of 5; typed and posted back in %lld ms (median), %d keymap "
+            "changes, %d confirmations (%s)\n",
+            qPrintable(program), label, qlonglong(text.toUcs4().size()), exact,
+            qlonglong(msec.value(msec.size() / 2, -1)), keyboard.lastKeymapChanges,
+            keyboard.lastConfirmations, qPrintable(keyboard.lastConfirmationWay));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -92,6 +132,9 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "xcb");
     qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
     QGuiApplication app(argc, argv);
+    for (const QString& program : {QStringLiteral("chromium"), QStringLiteral("firefox-esr")})
+        if (app.arguments().contains(program))
+            return browserTyping(program);
     const bool gtk = app.arguments().contains(QStringLiteral("gtk"));
     Desktop desktop;
     FixtureProcess fixture;

@@ -2,6 +2,7 @@
 // keycodes hold, the number of keyboard-map changes it costs, and the repair of what a crashed run left.
 #include "FixtureProcess.h"
 #include "platform/linux/X11Connection.h"
+#include "platform/linux/X11Workspace.h"
 #include "platform/linux/XTestKeyTyper.h"
 
 #include <QFile>
@@ -78,8 +79,20 @@ public:
                         {QStringLiteral("-u8"), QStringLiteral("-e"), QStringLiteral("sh"),
                          QStringLiteral("-c"),
                          QStringLiteral("stty raw -echo; touch '%1.ready'; exec cat > '%1'").arg(file)});
-        return m_process.waitForStarted(10000) &&
-               QTest::qWaitFor([&] { return QFile::exists(file + QStringLiteral(".ready")); }, 20000);
+        if (!m_process.waitForStarted(10000) ||
+            !QTest::qWaitFor([&] { return QFile::exists(file + QStringLiteral(".ready")); }, 20000))
+            return false;
+        // Typed keys go to whoever has the focus: wait until the window manager has given it to xterm.
+        const auto workspace = X11Workspace::create();
+        return workspace && QTest::qWaitFor(
+                                [&] {
+                                    const auto front = workspace->frontmostApplication();
+                                    if (front && front->processIdentifier == m_process.processId())
+                                        return true;
+                                    workspace->activate(m_process.processId());
+                                    return false;
+                                },
+                                10000);
     }
     ~Terminal()
     {
