@@ -654,6 +654,8 @@ bool XTestKeyTyper::parseCombination(const QString& combination, QList<unsigned 
             keysym = XK_Super_L;
         else
             keysym = XStringToKeysym(name.toLatin1().constData());
+        if (keysym == NoSymbol) // key names such as "Insert" are case-sensitive
+            keysym = XStringToKeysym(part.trimmed().toLatin1().constData());
         const KeyCode code = keysym == NoSymbol ? 0 : XKeysymToKeycode(m_x->display(), keysym);
         if (!code)
             return false;
