@@ -64,28 +64,9 @@ bool startFixture(FixtureProcess& fixture, const QString& toolkit = QStringLiter
 class TestInsertionDesktop : public QObject {
     Q_OBJECT
 
-    QStringList readClipboardFormats()
+    static QStringList readClipboardFormats()
     {
-        QProcess dumper;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        dumper.setProcessEnvironment(environment);
-        dumper.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {QStringLiteral("--dump-clipboard")});
-        QStringList lines;
-        QByteArray buffer;
-        QElapsedTimer timer;
-        timer.start();
-        // Keep serving the clipboard (the test may own it) while the other process reads it.
-        while (!buffer.contains("end\n") && timer.elapsed() < 15000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            dumper.waitForReadyRead(5);
-            buffer += dumper.readAllStandardOutput();
-        }
-        dumper.waitForFinished(3000);
-        for (const QByteArray& line : buffer.split('\n'))
-            if (!line.isEmpty() && line != "end")
-                lines << QString::fromUtf8(line);
-        return lines;
+        return FixtureProcess::clipboardFormats(QStringLiteral(QUENDA_FIXTURE_EDITOR));
     }
 
 private Q_SLOTS:
@@ -165,6 +146,26 @@ private Q_SLOTS:
                  std::optional(
                      QStringLiteral("Quenda could not map the current selection back into the text value.")));
         QCOMPARE(fixture.get("refusing"), emoji);
+    }
+
+    void aFieldWithALengthLimitGetsTheTextOnce()
+    {
+        Desktop desktop;
+        FixtureProcess fixture;
+        QVERIFY(startFixture(fixture));
+        QVERIFY(desktop.bringForward(fixture));
+        QVERIFY(fixture.ok("focus short"));
+        QVERIFY(fixture.set("short", QStringLiteral("12")));
+        QVERIFY(fixture.select("short", 2, 0));
+        TextInserter inserter(desktop.platform());
+        QStringList lines;
+        inserter.setOnStatusChange([&](const QString& line) { lines << line; });
+        // Accessibility inserts what fits, sees the difference and takes it back; typing then gives what
+        // the field accepts from the keyboard, once.
+        inserter.insertText(QStringLiteral("abcdefghijklmnop"), inserter.captureInsertionTarget());
+        QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 2, 10000);
+        QVERIFY2(lines[1].endsWith(QLatin1String("via Simulated Typing.")), qPrintable(lines[1]));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("short"), QStringLiteral("12abcdefgh"), 5000);
     }
 
     void typesEveryCharacterOnAnyLayout_data()
