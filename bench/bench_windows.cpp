@@ -99,8 +99,21 @@ int main(int argc, char** argv)
                           QStringLiteral("stats"),    QStringLiteral("dictionary"),
                           QStringLiteral("snippets"), QStringLiteral("report-problem"),
                           QStringLiteral("feedback")};
+    // Qt's own cost of a first window (fonts, the style, the window system's buffers), apart from Quenda's.
+    const long bare = residentKiB();
+    router.setFactory(QStringLiteral("empty"), [] {
+        auto window = std::make_unique<QWidget>();
+        window->resize(420, 500);
+        return window;
+    });
+    const double emptyOpen = openAndWaitForFrame(router, QStringLiteral("empty"));
+    router.window(QStringLiteral("empty"))->hide();
+    settle(300);
     const long before = residentKiB();
-    std::printf("%-16s %12s %14s\n", "window", "first (ms)", "later (ms)");
+    std::printf("an empty window first: %.1f ms, +%.1f MiB (Qt's fonts, style and buffers)\n", emptyOpen,
+                (before - bare) / 1024.0);
+    std::printf("%-16s %12s %14s %16s\n", "window", "first (ms)", "later (ms)", "memory (+MiB)");
+    long previous = before;
     for (const QString& id : ids) {
         const double first = openAndWaitForFrame(router, id);
         QList<double> later;
@@ -110,7 +123,11 @@ int main(int argc, char** argv)
             later << openAndWaitForFrame(router, id);
         }
         std::sort(later.begin(), later.end());
-        std::printf("%-16s %12.1f %14.1f\n", qPrintable(id), first, later.at(later.size() / 2));
+        settle(200);
+        const long now = residentKiB();
+        std::printf("%-16s %12.1f %14.1f %16.1f\n", qPrintable(id), first, later.at(later.size() / 2),
+                    (now - previous) / 1024.0);
+        previous = now;
     }
     settle(500);
     const long after = residentKiB();

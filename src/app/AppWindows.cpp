@@ -3,11 +3,13 @@
 #include "app/AppServices.h"
 #include "app/LaunchAtLogin.h"
 #include "app/WindowRouter.h"
+#include "base/UserDefaults.h"
 #include "capture/SpeechEngineSelector.h"
 #include "core/DictationPipeline.h"
 #include "net/KeychainStore.h"
 #include "platform/DesktopServices.h"
 #include "platform/HotkeyEventSource.h"
+#include "platform/linux/PocketSphinxEngine.h"
 #include "training/TrainingDataLogger.h"
 #include "ui/editors/DictionaryEditorModel.h"
 #include "ui/editors/DictionaryWindow.h"
@@ -53,7 +55,14 @@ void AppWindows::install(AppServices& services, DictationPipeline& pipeline,
     DictationOrchestrator& orchestrator = pipeline.orchestrator();
     HotkeyManager& hotkey = pipeline.hotkeyManager();
     LaunchAtLogin* launchAtLogin = shell.launchAtLogin;
+    // The engine the settings choose is ready: its model installed, or its service named. PocketSphinx's
+    // model is looked for, not loaded (loading it takes some 90 MB before the first dictation needs it).
     auto speechReady = [&services] {
+        const QString choice = services.defaults()
+                                   .stringValue(SpeechEngineSelector::engineKey)
+                                   .value_or(QStringLiteral("pocketsphinx"));
+        if (choice == QLatin1String("pocketsphinx"))
+            return PocketSphinxEngine::isModelInstalled();
         const std::shared_ptr<SpeechEngine> engine = services.speechEngines().current();
         return engine && engine->isAvailable();
     };

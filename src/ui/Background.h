@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Scheduler.h"
-
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QThreadPool>
 
 #include <type_traits>
@@ -9,23 +9,25 @@
 
 namespace quenda {
 
-// Runs `work` on a pool thread and hands its result to `deliver` on the main queue: what a window needs
-// from a slow store (the keyring, a long training log) never holds up the main thread. `deliver` should
-// be guarded by its owner's Lifetime; the main queue outlives every window.
+// Runs `work` on a thread of the owner's pool and hands its result to `deliver` on the main thread: what a
+// window needs from a slow store (the keyring, a long training log) never holds up the main thread. The
+// owner keeps the pool as a member, so its jobs end before it does; the result travels through the
+// application object, and `deliver` must be guarded by the owner's Lifetime.
 template <class Work, class Deliver>
-void inBackground(Scheduler& mainQueue, Work work, Deliver deliver)
+void inBackground(QThreadPool& pool, Work work, Deliver deliver)
 {
-    QThreadPool::globalInstance()->start(
-        [&mainQueue, work = std::move(work), deliver = std::move(deliver)]() mutable {
-            if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
-                work();
-                mainQueue.post(std::move(deliver));
-            } else {
-                mainQueue.post([deliver = std::move(deliver), result = work()]() mutable {
-                    deliver(std::move(result));
-                });
-            }
-        });
+    pool.start([work = std::move(work), deliver = std::move(deliver)]() mutable {
+        QCoreApplication* app = QCoreApplication::instance();
+        if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
+            work();
+            QMetaObject::invokeMethod(app, std::move(deliver), Qt::QueuedConnection);
+        } else {
+            QMetaObject::invokeMethod(
+                app,
+                [deliver = std::move(deliver), result = work()]() mutable { deliver(std::move(result)); },
+                Qt::QueuedConnection);
+        }
+    });
 }
 
 } // namespace quenda

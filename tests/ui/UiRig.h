@@ -93,6 +93,7 @@ struct UiRig {
         for (int round = 0; round < 3; ++round) {
             QThreadPool::globalInstance()->waitForDone();
             trainingLog.waitForPendingWork();
+            QCoreApplication::processEvents();
             clock.runUntilIdle();
         }
     }

@@ -30,6 +30,13 @@ struct SettingsRig : UiRig {
         hooks.relaunch = [this] { ++relaunches; };
         settings = std::make_unique<SettingsModel>(s, hooks);
     }
+    void settle()
+    {
+        for (int round = 0; round < 3; ++round) {
+            settings->waitForBackgroundWork();
+            UiRig::settle();
+        }
+    }
     PermissionRow row(PermissionRow::Kind kind) const
     {
         for (const PermissionRow& r : settings->permissionRows())
@@ -212,6 +219,7 @@ void TestSettingsModel::trainingData()
     rig.trainingLog.log(pair("teh cat", "The cat."));
     rig.trainingLog.recordFeedback(QStringLiteral("The cat."), FeedbackType::bad, QStringLiteral("The hat."),
                                    std::nullopt);
+    rig.trainingLog.waitForPendingWork();
     rig.settings->refresh();
     rig.settle();
     QCOMPARE(rig.settings->pairsCollected(), 2);

@@ -94,13 +94,18 @@ QString PocketSphinxEngine::defaultModelDirectory()
     return QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 }
 
+bool PocketSphinxEngine::isModelInstalled(const QString& modelDirectory)
+{
+    const QDir dir(modelDirectory);
+    return QFileInfo(dir.filePath(QStringLiteral("en-us/mdef"))).isFile() &&
+           QFileInfo(dir.filePath(QStringLiteral("en-us.lm.bin"))).isFile() &&
+           QFileInfo(dir.filePath(QStringLiteral("cmudict-en-us.dict"))).isFile();
+}
+
 PocketSphinxEngine::PocketSphinxEngine(QString modelDirectory)
     : m_modelDirectory(std::move(modelDirectory))
 {
-    const QDir dir(m_modelDirectory);
-    m_modelPresent = QFileInfo(dir.filePath(QStringLiteral("en-us/mdef"))).isFile() &&
-                     QFileInfo(dir.filePath(QStringLiteral("en-us.lm.bin"))).isFile() &&
-                     QFileInfo(dir.filePath(QStringLiteral("cmudict-en-us.dict"))).isFile();
+    m_modelPresent = isModelInstalled(m_modelDirectory);
     if (!m_modelPresent) {
         m_loadState = -1;
         return;

@@ -22,6 +22,8 @@ class PocketSphinxEngine final : public SpeechEngine,
 public:
     static constexpr int sampleRate = 16000;
     static QString defaultModelDirectory();
+    // The model's files are there; tells without loading them.
+    static bool isModelInstalled(const QString& modelDirectory = defaultModelDirectory());
 
     explicit PocketSphinxEngine(QString modelDirectory = defaultModelDirectory());
     ~PocketSphinxEngine() override;

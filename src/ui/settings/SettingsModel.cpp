@@ -83,7 +83,7 @@ void SettingsModel::readKeyringAndLog()
     UserDefaults* defaults = m_s.defaults;
     TrainingDataLogger* trainingLog = m_s.trainingLog;
     inBackground(
-        *m_s.mainQueue,
+        m_pool,
         [keychain, defaults, trainingLog] {
             StoredState state;
             const std::optional<QString> key = keychain->read(KeychainStore::groqAccount);
@@ -289,7 +289,7 @@ void SettingsModel::signOut()
 {
     KeychainStore* keychain = m_s.keychain;
     inBackground(
-        *m_s.mainQueue, [keychain] { keychain->remove(KeychainStore::authTokenAccount); }, [] {});
+        m_pool, [keychain] { keychain->remove(KeychainStore::authTokenAccount); }, [] {});
     m_s.backend->setAuthToken(std::nullopt);
     m_backendConnected = false;
     Q_EMIT changed();
@@ -326,7 +326,7 @@ void SettingsModel::saveGroqKey()
     Q_EMIT changed();
     KeychainStore* keychain = m_s.keychain;
     inBackground(
-        *m_s.mainQueue,
+        m_pool,
         [keychain, key] {
             keychain->save(KeychainStore::groqAccount, key);
             return !keychain->isUsingFallback();
@@ -368,7 +368,7 @@ void SettingsModel::exportTrainingData(const QString& path)
         return;
     TrainingDataLogger* trainingLog = m_s.trainingLog;
     inBackground(
-        *m_s.mainQueue,
+        m_pool,
         [trainingLog, path] {
             QSaveFile file(path);
             if (!file.open(QIODevice::WriteOnly))

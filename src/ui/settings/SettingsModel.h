@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 
 #include <functional>
@@ -119,6 +120,9 @@ public:
 
     void showOnboardingAgain();
 
+    // Waits for the keyring and training-log work under way (tests).
+    void waitForBackgroundWork() { m_pool.waitForDone(); }
+
 Q_SIGNALS:
     void changed();
 
@@ -147,6 +151,7 @@ private:
     bool m_groqKeyConfigured = false;
     int m_pairsCollected = 0;
     int m_correctionsFlagged = 0;
+    QThreadPool m_pool; // the keyring and the training log are read here; its jobs end with the model
     Lifetime m_lifetime;
 };
 
