@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "capture/EndpointTranscriptionEngine.h"
 
 #include <QNetworkAccessManager>
@@ -18,10 +19,10 @@ class UserDefaults;
 // settings stay the same.
 class SpeechEngineSelector {
 public:
-    static inline const QString engineKey = QStringLiteral("speechEngine");
-    static inline const QString urlKey = QStringLiteral("transcriptionURL");
-    static inline const QString modelKey = QStringLiteral("transcriptionModel");
-    static inline const QString groqKeyFallbackKey = QStringLiteral("groq_api_key");
+    static inline const QString engineKey = settings::speechEngine.key();
+    static inline const QString urlKey = settings::transcriptionURL.key();
+    static inline const QString modelKey = settings::transcriptionModel.key();
+    static inline const QString groqKeyFallbackKey = settings::groqApiKey.key();
     static inline const QString groqTranscriptionUrl =
         QStringLiteral("https://api.groq.com/openai/v1/audio/transcriptions");
     static inline const QString groqDefaultModel = QStringLiteral("whisper-large-v3-turbo");

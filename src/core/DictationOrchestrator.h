@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Scheduler.h"
+#include "base/Settings.h"
 #include "capture/AudioCapture.h"
 #include "capture/HotkeyListener.h"
 #include "capture/SpeechRecognition.h"
@@ -64,11 +65,9 @@ public:
     static constexpr double pillFadeDuration = 0.3;
     static constexpr double reactivationPause = 0.1;
     static constexpr double postPasteDelay = 8.0;
-    static inline const QString accessibilityPromptKey = QStringLiteral("permissions.prompted.accessibility");
-    static inline const QString inputMonitoringPromptKey =
-        QStringLiteral("permissions.prompted.inputMonitoring");
-    static inline const QString automationGrantedKey =
-        QStringLiteral("permissions.granted.automation.systemEvents");
+    static inline const QString accessibilityPromptKey = settings::accessibilityPrompted.key();
+    static inline const QString inputMonitoringPromptKey = settings::inputMonitoringPrompted.key();
+    static inline const QString automationGrantedKey = settings::automationGranted.key();
 
     // Observable state.
     const DictationState& state() const { return m_state; }
