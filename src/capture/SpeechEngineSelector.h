@@ -3,8 +3,6 @@
 #include "base/Settings.h"
 #include "capture/EndpointTranscriptionEngine.h"
 
-#include <QNetworkAccessManager>
-
 #include <functional>
 #include <memory>
 
@@ -49,7 +47,6 @@ private:
     Scheduler& m_mainQueue;
     OfflineFactory m_offlineFactory;
     KeyProvider m_groqKey;
-    QNetworkAccessManager m_network;
     std::shared_ptr<SpeechEngine> m_offline;
     std::shared_ptr<EndpointTranscriptionEngine> m_endpoint;
 };

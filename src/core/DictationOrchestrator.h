@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/DictationResult.h"
 #include "base/Scheduler.h"
 #include "base/Settings.h"
 #include "capture/AudioCapture.h"
 #include "capture/HotkeyListener.h"
 #include "capture/SpeechRecognition.h"
-#include "core/DictationResult.h"
 #include "core/DictationState.h"
 #include "core/PillPresenter.h"
 #include "core/PostPasteCapture.h"
