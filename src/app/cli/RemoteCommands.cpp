@@ -1,7 +1,7 @@
 #include "app/cli/RemoteCommands.h"
 
-#include "app/CommandLine.h"
 #include "app/RemoteControl.h"
+#include "app/cli/CommandLine.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

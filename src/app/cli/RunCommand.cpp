@@ -1,9 +1,9 @@
-#include "app/RunCommand.h"
+#include "app/cli/RunCommand.h"
 
-#include "app/CommandLine.h"
-#include "app/DesktopPipeline.h"
+#include "app/AppServices.h"
 #include "app/InterruptWatcher.h"
-#include "app/TerminalPill.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/TerminalPill.h"
 #include "base/Log.h"
 #include "capture/HotkeyManager.h"
 #include "core/DictationOrchestrator.h"
@@ -17,7 +17,7 @@ namespace quenda {
 
 namespace {
 
-int run(CommandLine& commandLine, Scheduler& mainQueue, UserDefaults& defaults, const QStringList& args)
+int run(CommandLine& commandLine, const QStringList& args)
 {
     bool toggle = false;
     for (const QString& arg : args) {
@@ -29,10 +29,12 @@ int run(CommandLine& commandLine, Scheduler& mainQueue, UserDefaults& defaults, 
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return commandLine.failure(QStringLiteral("run needs an X11 display (DISPLAY is not set)."));
 
-    auto pill = std::make_unique<TerminalPill>(commandLine.err(), ::isatty(STDERR_FILENO) == 1);
-    TerminalPill* pillView = pill.get();
-    std::unique_ptr<DesktopPipeline> pipeline =
-        DesktopPipeline::create(mainQueue, defaults, [&pill] { return std::move(pill); });
+    AppServices& services = commandLine.services();
+    auto pill = std::make_shared<std::unique_ptr<TerminalPill>>(
+        std::make_unique<TerminalPill>(commandLine.err(), ::isatty(STDERR_FILENO) == 1));
+    TerminalPill* pillView = pill->get();
+    services.setPillFactory([pill]() -> std::unique_ptr<PillPresenter> { return std::move(*pill); });
+    DictationPipeline* pipeline = services.pipeline();
     if (!pipeline)
         return commandLine.failure(QStringLiteral("the X11 display cannot be opened."));
 
@@ -59,21 +61,20 @@ int run(CommandLine& commandLine, Scheduler& mainQueue, UserDefaults& defaults, 
         << '\n';
     err.flush();
 
-    QObject::connect(&orchestrator, &DictationOrchestrator::lastInsertionStatusChanged, [&] {
+    QEventLoop loop; // also the context of the connections below: they end with the command
+    QObject::connect(&orchestrator, &DictationOrchestrator::lastInsertionStatusChanged, &loop, [&] {
         pillView->printAbove(logStream, QStringLiteral("Insertion: ") + orchestrator.lastInsertionStatus());
     });
-    QObject::connect(&orchestrator, &DictationOrchestrator::stateChanged, [&] {
+    QObject::connect(&orchestrator, &DictationOrchestrator::stateChanged, &loop, [&] {
         if (orchestrator.state().isError())
             pillView->printAbove(logStream, QStringLiteral("Error: ") + orchestrator.state().message());
     });
 
-    QEventLoop loop;
     InterruptWatcher interrupt;
     QObject::connect(&interrupt, &InterruptWatcher::interrupted, &loop, &QEventLoop::quit);
     loop.exec();
 
     Log::setSink({});
-    pipeline.reset();
     err << "\nQuenda stopped.\n";
     err.flush();
     return 0;
@@ -81,16 +82,14 @@ int run(CommandLine& commandLine, Scheduler& mainQueue, UserDefaults& defaults, 
 
 } // namespace
 
-void addRunCommand(CommandLine& commandLine, Scheduler& mainQueue, UserDefaults& defaults)
+void addRunCommand(CommandLine& commandLine)
 {
     commandLine.addCommand(
         QStringLiteral("run"),
         QStringLiteral(
             "  run [--toggle]                      dictate for real: hold the hotkey, speak, let go;\n"
             "                                      the text goes into the front application\n"),
-        [&commandLine, &mainQueue, &defaults](const QStringList& args) {
-            return run(commandLine, mainQueue, defaults, args);
-        });
+        [&commandLine](const QStringList& args) { return run(commandLine, args); });
 }
 
 } // namespace quenda

@@ -8,6 +8,7 @@
 
 namespace quenda {
 
+class AppServices;
 class PersonalDictionary;
 class SnippetManager;
 class UserDefaults;
@@ -16,8 +17,7 @@ class UserDefaults;
 // Exit status 0 on success, 1 when the command could not do what was asked, 2 for bad arguments.
 class CommandLine {
 public:
-    CommandLine(UserDefaults& defaults, SnippetManager& snippets, PersonalDictionary& dictionary,
-                QTextStream& out, QTextStream& err);
+    CommandLine(AppServices& services, QTextStream& out, QTextStream& err);
 
     // A further command (one that needs the desktop, the network or the microphone). `usageLines` are
     // the lines it adds to the usage text; the handler gets the arguments after the command's name.
@@ -30,6 +30,7 @@ public:
     QString usage() const;
 
     // For command handlers: where to write, and the two ways to fail.
+    AppServices& services() { return m_services; }
     QTextStream& out() { return m_out; }
     QTextStream& err() { return m_err; }
     int usageError(const QString& problem);
@@ -46,6 +47,7 @@ private:
     int runDictionary(const QStringList& args);
     int runConfig(const QStringList& args);
 
+    AppServices& m_services;
     UserDefaults& m_defaults;
     SnippetManager& m_snippets;
     PersonalDictionary& m_dictionary;

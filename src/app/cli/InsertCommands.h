@@ -7,11 +7,10 @@
 namespace quenda {
 
 class CommandLine;
-class Scheduler;
 
 // `quenda insert TEXT [--after SECONDS]` and `quenda read-focused`: the real insertion chain, from the
 // command line, into whatever application is in front.
-void addInsertCommands(CommandLine& commandLine, Scheduler& mainQueue);
+void addInsertCommands(CommandLine& commandLine);
 
 // The desktop commands need a GUI application on the X11 platform (the clipboard lives there); every
 // other command runs without a display.

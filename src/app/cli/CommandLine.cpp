@@ -1,5 +1,6 @@
-#include "app/CommandLine.h"
+#include "app/cli/CommandLine.h"
 
+#include "app/AppServices.h"
 #include "base/UserDefaults.h"
 #include "base/Uuid.h"
 #include "text/PersonalDictionary.h"
@@ -79,11 +80,11 @@ std::optional<QUuid> parseId(const QString& text)
 
 } // namespace
 
-CommandLine::CommandLine(UserDefaults& defaults, SnippetManager& snippets, PersonalDictionary& dictionary,
-                         QTextStream& out, QTextStream& err)
-    : m_defaults(defaults)
-    , m_snippets(snippets)
-    , m_dictionary(dictionary)
+CommandLine::CommandLine(AppServices& services, QTextStream& out, QTextStream& err)
+    : m_services(services)
+    , m_defaults(services.defaults())
+    , m_snippets(services.snippets())
+    , m_dictionary(services.dictionary())
     , m_out(out)
     , m_err(err)
 {}

@@ -1,9 +1,8 @@
-#include "app/InsertCommands.h"
+#include "app/cli/InsertCommands.h"
 
-#include "app/CommandLine.h"
-#include "base/UserDefaults.h"
+#include "app/AppServices.h"
+#include "app/cli/CommandLine.h"
 #include "insert/TextInserter.h"
-#include "platform/linux/LinuxInsertionServices.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -21,14 +20,6 @@ bool isDesktopCommand(const char* name)
                     std::strcmp(name, "run") == 0);
 }
 
-// The desktop services for one command, or nothing when there is no X11 display to work on.
-std::unique_ptr<LinuxInsertionServices> openDesktop()
-{
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return nullptr;
-    return LinuxInsertionServices::create();
-}
-
 int noDesktop(CommandLine& commandLine)
 {
     return commandLine.failure(
@@ -44,7 +35,7 @@ void waitSeconds(double seconds)
     loop.exec();
 }
 
-int runInsert(CommandLine& commandLine, Scheduler& mainQueue, const QStringList& args)
+int runInsert(CommandLine& commandLine, const QStringList& args)
 {
     QString text;
     double after = 0;
@@ -67,10 +58,11 @@ int runInsert(CommandLine& commandLine, Scheduler& mainQueue, const QStringList&
     if (!haveText || text.isEmpty())
         return commandLine.usageError(QStringLiteral("insert needs a non-empty TEXT."));
 
-    const std::unique_ptr<LinuxInsertionServices> desktop = openDesktop();
+    AppServices& services = commandLine.services();
+    DesktopServices* desktop = services.desktop();
     if (!desktop)
         return noDesktop(commandLine);
-    TextInserter inserter(desktop->platform(mainQueue, UserDefaults::standard()));
+    TextInserter inserter(InsertionPlatform::over(*desktop, services.mainQueue(), services.defaults()));
     // Like a dictation: the target is whatever is in front when the delay is over.
     waitSeconds(after);
     const std::optional<InsertionTarget> target = inserter.captureInsertionTarget();
@@ -102,15 +94,16 @@ int runInsert(CommandLine& commandLine, Scheduler& mainQueue, const QStringList&
     return status;
 }
 
-int runReadFocused(CommandLine& commandLine, Scheduler& mainQueue, const QStringList& args)
+int runReadFocused(CommandLine& commandLine, const QStringList& args)
 {
     if (!args.isEmpty())
         return commandLine.usageError(QStringLiteral("read-focused takes no arguments."));
-    const std::unique_ptr<LinuxInsertionServices> desktop = openDesktop();
+    AppServices& services = commandLine.services();
+    DesktopServices* desktop = services.desktop();
     if (!desktop)
         return noDesktop(commandLine);
-    InsertionPlatform platform = desktop->platform(mainQueue, UserDefaults::standard());
-    AccessibilityInserter reader(platform);
+    AccessibilityInserter reader(
+        InsertionPlatform::over(*desktop, services.mainQueue(), services.defaults()));
     const auto value = reader.readFocusedValue(reader.captureInsertionTarget());
     if (!value)
         return commandLine.failure(QStringLiteral("the focused element exposes no readable text."));
@@ -131,7 +124,7 @@ std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv)
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-void addInsertCommands(CommandLine& commandLine, Scheduler& mainQueue)
+void addInsertCommands(CommandLine& commandLine)
 {
     commandLine.addCommand(
         QStringLiteral("insert"),
@@ -139,15 +132,11 @@ void addInsertCommands(CommandLine& commandLine, Scheduler& mainQueue)
             "  insert TEXT [--after SECONDS]       insert TEXT into the front application's focused "
             "field\n"
             "                                      (after SECONDS), printing each status line\n"),
-        [&commandLine, &mainQueue](const QStringList& args) {
-            return runInsert(commandLine, mainQueue, args);
-        });
+        [&commandLine](const QStringList& args) { return runInsert(commandLine, args); });
     commandLine.addCommand(
         QStringLiteral("read-focused"),
         QStringLiteral("  read-focused                        print the whole text of the focused field\n"),
-        [&commandLine, &mainQueue](const QStringList& args) {
-            return runReadFocused(commandLine, mainQueue, args);
-        });
+        [&commandLine](const QStringList& args) { return runReadFocused(commandLine, args); });
 }
 
 } // namespace quenda

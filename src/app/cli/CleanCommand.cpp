@@ -1,12 +1,9 @@
-#include "app/CleanCommand.h"
+#include "app/cli/CleanCommand.h"
 
-#include "app/CommandLine.h"
+#include "app/AppServices.h"
+#include "app/cli/CommandLine.h"
 #include "base/Log.h"
 #include "base/Scheduler.h"
-#include "base/UserDefaults.h"
-#include "net/KeychainStore.h"
-#include "net/QuendaAPIClient.h"
-#include "text/PersonalDictionary.h"
 #include "text/TextEnhancer.h"
 
 #include <QEventLoop>
@@ -17,8 +14,9 @@ namespace quenda {
 
 namespace {
 
-int runClean(CommandLine& cli, Scheduler& mainQueue, const QStringList& args)
+int runClean(CommandLine& cli, const QStringList& args)
 {
+    Scheduler& mainQueue = cli.services().mainQueue();
     QString text;
     std::optional<QString> app;
     bool haveText = false;
@@ -44,8 +42,7 @@ int runClean(CommandLine& cli, Scheduler& mainQueue, const QStringList& args)
         std::fflush(stderr);
     });
 
-    TextEnhancer enhancer(mainQueue, QuendaAPIClient::shared(), KeychainStore::shared(),
-                          UserDefaults::standard(), PersonalDictionary::shared());
+    TextEnhancer& enhancer = cli.services().textEnhancer();
     if (!enhancer.isCleanUpAvailable())
         return cli.failure(QStringLiteral("no clean-up route: sign in, or store a Groq key "
                                           "(quenda config set groq_api_key KEY)"));
@@ -85,7 +82,7 @@ int runClean(CommandLine& cli, Scheduler& mainQueue, const QStringList& args)
 
 } // namespace
 
-void addCleanCommand(CommandLine& commandLine, Scheduler& mainQueue)
+void addCleanCommand(CommandLine& commandLine)
 {
     CommandLine* cli = &commandLine;
     commandLine.addCommand(
@@ -94,7 +91,7 @@ void addCleanCommand(CommandLine& commandLine, Scheduler& mainQueue)
             "  clean TEXT [--app ID]               clean TEXT up with the language model (backend or Groq)\n"
             "                                      as if dictated into app ID; prints the pieces as\n"
             "                                      they stream in, then the result\n"),
-        [cli, &mainQueue](const QStringList& args) { return runClean(*cli, mainQueue, args); });
+        [cli](const QStringList& args) { return runClean(*cli, args); });
 }
 
 } // namespace quenda

@@ -1,14 +1,13 @@
-#include "app/CaptureCommands.h"
+#include "app/cli/CaptureCommands.h"
 
-#include "app/CommandLine.h"
+#include "app/AppServices.h"
 #include "app/InterruptWatcher.h"
+#include "app/cli/CommandLine.h"
 #include "base/Scheduler.h"
-#include "base/UserDefaults.h"
 #include "capture/AudioCaptureManager.h"
 #include "capture/SpeechEngineSelector.h"
 #include "capture/SpeechRecognizer.h"
 #include "capture/WavFile.h"
-#include "platform/linux/PocketSphinxEngine.h"
 #include "platform/linux/QtAudioInput.h"
 
 #include <QEventLoop>
@@ -24,11 +23,11 @@ namespace {
 // Runs one recognition and prints what it hears; the event loop ends with the final result or an error.
 class TranscriptPrinter {
 public:
-    TranscriptPrinter(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue)
+    explicit TranscriptPrinter(CommandLine& commandLine)
         : m_commandLine(commandLine)
-        , m_mainQueue(mainQueue)
-        , m_selector(defaults, mainQueue, [] { return std::make_shared<PocketSphinxEngine>(); })
-        , m_recognizer(mainQueue, [this] { return m_selector.current(); })
+        , m_mainQueue(commandLine.services().mainQueue())
+        , m_recognizer(m_mainQueue,
+                       [engines = &commandLine.services().speechEngines()] { return engines->current(); })
     {
         m_recognizer.setOnResult(
             [this](const DictationResult& result) { m_mainQueue.post([this, result] { show(result); }); });
@@ -79,7 +78,6 @@ private:
 
     CommandLine& m_commandLine;
     Scheduler& m_mainQueue;
-    SpeechEngineSelector m_selector;
     SpeechRecognizer m_recognizer;
     QEventLoop m_loop;
     QString m_lastPartial;
@@ -87,8 +85,7 @@ private:
     std::optional<QString> m_error;
 };
 
-int transcribe(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue,
-               const QStringList& args)
+int transcribe(CommandLine& commandLine, const QStringList& args)
 {
     if (args.size() != 1)
         return commandLine.usageError(QStringLiteral("transcribe takes one FILE.wav"));
@@ -96,7 +93,7 @@ int transcribe(CommandLine& commandLine, UserDefaults& defaults, Scheduler& main
     const std::optional<AudioBuffer> audio = WavFile::read(args.first(), &why);
     if (!audio)
         return commandLine.failure(QStringLiteral("cannot read %1: %2").arg(args.first(), why));
-    TranscriptPrinter printer(commandLine, defaults, mainQueue);
+    TranscriptPrinter printer(commandLine);
     if (const auto error = printer.recognizer().startRecognition())
         return commandLine.failure(*error);
     // Fed in capture-sized buffers, as the microphone would deliver it, but as fast as the engine takes it.
@@ -111,8 +108,9 @@ int transcribe(CommandLine& commandLine, UserDefaults& defaults, Scheduler& main
     return printer.finish(30 + seconds);
 }
 
-int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue, const QStringList& args)
+int listen(CommandLine& commandLine, const QStringList& args)
 {
+    Scheduler& mainQueue = commandLine.services().mainQueue();
     std::optional<double> limit;
     if (args.size() == 2 && args.first() == QLatin1String("--seconds")) {
         bool ok = false;
@@ -123,9 +121,10 @@ int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueu
         return commandLine.usageError(QStringLiteral("listen takes no arguments besides --seconds N"));
     }
 
+    // The microphone alone: listening needs no display.
     QtAudioInput input;
     AudioCaptureManager audio(input, mainQueue);
-    TranscriptPrinter printer(commandLine, defaults, mainQueue);
+    TranscriptPrinter printer(commandLine);
     if (const auto error = printer.recognizer().startRecognition())
         return commandLine.failure(*error);
     audio.setBufferHandler(
@@ -171,18 +170,18 @@ int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueu
 
 } // namespace
 
-void addCaptureCommands(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue)
+void addCaptureCommands(CommandLine& commandLine)
 {
     commandLine.addCommand(
         QStringLiteral("transcribe"),
         QStringLiteral(
             "  transcribe FILE.wav                 run the configured speech engine on a recording\n"),
-        [&](const QStringList& args) { return transcribe(commandLine, defaults, mainQueue, args); });
+        [&commandLine](const QStringList& args) { return transcribe(commandLine, args); });
     commandLine.addCommand(
         QStringLiteral("listen"),
         QStringLiteral(
             "  listen [--seconds N]                transcribe the microphone until Enter or Ctrl+C\n"),
-        [&](const QStringList& args) { return listen(commandLine, defaults, mainQueue, args); });
+        [&commandLine](const QStringList& args) { return listen(commandLine, args); });
 }
 
 } // namespace quenda
