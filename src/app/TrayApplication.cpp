@@ -34,6 +34,8 @@
 #include <QProcess>
 #include <QPushButton>
 
+#include <csignal>
+
 #ifndef QUENDA_UPDATE_FEED_URL
 #define QUENDA_UPDATE_FEED_URL ""
 #endif
@@ -77,6 +79,9 @@ int TrayApplication::run(const QStringList& arguments)
                "without one.\n";
         return 1;
     }
+    // A relaunched instance inherits the old one's standard output, whose reader may be gone: a log line
+    // must then fail quietly instead of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
     const bool relaunched = arguments.contains(relaunchedArgument);
     m_parts->instance = std::make_unique<SingleInstance>(QDBusConnection::sessionBus());
     switch (m_parts->instance->claim(relaunched)) {
@@ -116,8 +121,9 @@ int TrayApplication::run(const QStringList& arguments)
 void TrayApplication::handOver()
 {
     // Starting Quenda again from the applications menu shows the running one's settings.
-    QDBusMessage open = QDBusMessage::createMethodCall(RemoteControl::serviceName, RemoteControl::objectPath,
-                                                       RemoteControl::interfaceName, QStringLiteral("OpenWindow"));
+    QDBusMessage open =
+        QDBusMessage::createMethodCall(RemoteControl::serviceName, RemoteControl::objectPath,
+                                       RemoteControl::interfaceName, QStringLiteral("OpenWindow"));
     open << QStringLiteral("settings");
     QDBusConnection::sessionBus().call(open, QDBus::Block, 5000);
     QTextStream(stdout) << "Quenda is already running; its settings are open.\n";
@@ -162,7 +168,9 @@ bool TrayApplication::build()
         QGuiApplication::clipboard()->clear();
         QGuiApplication::clipboard()->setText(text);
     };
-    menu.flag = [&orchestrator](const DictationResult& dictation) { orchestrator.setFlaggedDictation(dictation); };
+    menu.flag = [&orchestrator](const DictationResult& dictation) {
+        orchestrator.setFlaggedDictation(dictation);
+    };
     menu.retryHotkey = [&orchestrator] { orchestrator.configurePipeline(); };
     menu.openWindow = [parts](const QString& id) { parts->router->open(id); };
     menu.checkForUpdates = [parts] { parts->updater->checkForUpdates(); };
@@ -178,6 +186,10 @@ bool TrayApplication::build()
     connect(&orchestrator, &DictationOrchestrator::stateChanged, this, [parts, &orchestrator] {
         parts->tray->setState(orchestrator.state());
         parts->remote->setState(orchestrator.state());
+    });
+    // The insertion's outcome, for whoever reads the log (the settings show the latest one).
+    connect(&orchestrator, &DictationOrchestrator::lastInsertionStatusChanged, this, [&orchestrator] {
+        log("QuendaApp", QStringLiteral("Insertion: ") + orchestrator.lastInsertionStatus());
     });
     connect(&orchestrator, &DictationOrchestrator::flaggedDictationChanged, this, [parts, &orchestrator] {
         if (parts->feedback)
@@ -226,17 +238,22 @@ void TrayApplication::addWindows(DictationOrchestrator& orchestrator)
     auto automaticUpdates = [&defaults] { return defaults.boolForKey(UpdateChecker::automaticChecksKey); };
 
     parts->router->setFactory(QStringLiteral("settings"), [=, &defaults] {
-        auto settings = window(tr("Quenda Settings"), tr("Settings"),
-                               tr("Hold the hotkey (Right Ctrl unless you recorded another), speak and let go. "
-                                  "Until the full settings arrive, `quenda config list` and `quenda config set "
-                                  "KEY VALUE` change every setting."));
+        auto settings =
+            window(tr("Quenda Settings"), tr("Settings"),
+                   tr("Hold the hotkey (Right Ctrl unless you recorded another), speak and let go. "
+                      "Until the full settings arrive, `quenda config list` and `quenda config set "
+                      "KEY VALUE` change every setting."));
         settings->addSwitch(
             tr("Launch at Login"), [parts] { return parts->launchAtLogin->isLaunchAtLoginEnabled(); },
-            [parts](bool on) { on ? parts->launchAtLogin->enableLaunchAtLogin() : parts->launchAtLogin->disableLaunchAtLogin(); });
-        settings->addSwitch(tr("Check for Updates Automatically"), automaticUpdates, [parts, &defaults](bool on) {
-            defaults.setBool(UpdateChecker::automaticChecksKey, on);
-            parts->updater->scheduleAutomaticChecks();
-        });
+            [parts](bool on) {
+                on ? parts->launchAtLogin->enableLaunchAtLogin()
+                   : parts->launchAtLogin->disableLaunchAtLogin();
+            });
+        settings->addSwitch(tr("Check for Updates Automatically"), automaticUpdates,
+                            [parts, &defaults](bool on) {
+                                defaults.setBool(UpdateChecker::automaticChecksKey, on);
+                                parts->updater->scheduleAutomaticChecks();
+                            });
         return settings;
     });
     parts->router->setFactory(QStringLiteral("stats"), [=] {
@@ -244,14 +261,16 @@ void TrayApplication::addWindows(DictationOrchestrator& orchestrator)
                       tr("How much you dictate, and how much typing that saves you, will be shown here."));
     });
     parts->router->setFactory(QStringLiteral("dictionary"), [=] {
-        return window(tr("Personal Dictionary"), tr("Personal Dictionary"),
-                      tr("Words Quenda keeps mishearing, and what they should be. Quenda learns them when you "
-                         "correct the same word twice; `quenda dictionary list`, `add` and `remove` edit them."));
+        return window(
+            tr("Personal Dictionary"), tr("Personal Dictionary"),
+            tr("Words Quenda keeps mishearing, and what they should be. Quenda learns them when you "
+               "correct the same word twice; `quenda dictionary list`, `add` and `remove` edit them."));
     });
     parts->router->setFactory(QStringLiteral("snippets"), [=] {
-        return window(tr("Snippets"), tr("Snippets"),
-                      tr("Short spoken triggers that expand to longer text; `quenda snippets list`, `add` and "
-                         "`remove` edit them."));
+        return window(
+            tr("Snippets"), tr("Snippets"),
+            tr("Short spoken triggers that expand to longer text; `quenda snippets list`, `add` and "
+               "`remove` edit them."));
     });
     parts->router->setFactory(QStringLiteral("report-problem"), [=] {
         return window(tr("Report a Problem"), tr("Report a Problem"),
@@ -262,7 +281,8 @@ void TrayApplication::addWindows(DictationOrchestrator& orchestrator)
         auto feedback = std::make_unique<FeedbackWindow>(
             [this, &orchestrator](std::optional<QString> correction, std::optional<QString> note) {
                 if (const auto flagged = orchestrator.flaggedDictation())
-                    m_services.trainingLog().recordFeedback(flagged->text, FeedbackType::bad, correction, note);
+                    m_services.trainingLog().recordFeedback(flagged->text, FeedbackType::bad, correction,
+                                                            note);
                 orchestrator.setFlaggedDictation(std::nullopt);
             },
             [&orchestrator] { orchestrator.setFlaggedDictation(std::nullopt); });
@@ -273,9 +293,10 @@ void TrayApplication::addWindows(DictationOrchestrator& orchestrator)
     parts->router->setFactory(QStringLiteral("onboarding"), [=, &defaults] {
         // The choices are kept until the user starts; only then are they applied.
         auto choices = std::make_shared<std::pair<bool, bool>>(true, true);
-        auto welcome = window(tr("Welcome to Quenda"), tr("Welcome to Quenda"),
-                              tr("Hold Right Ctrl, speak, and let go: your words are typed into the field in "
-                                 "front of you. Quenda lives in the tray; its menu lists what you dictated."));
+        auto welcome =
+            window(tr("Welcome to Quenda"), tr("Welcome to Quenda"),
+                   tr("Hold Right Ctrl, speak, and let go: your words are typed into the field in "
+                      "front of you. Quenda lives in the tray; its menu lists what you dictated."));
         welcome->addSwitch(
             tr("Launch at Login"), [choices] { return choices->first; },
             [choices](bool on) { choices->first = on; });
