@@ -97,6 +97,7 @@ public:
     bool isListening() const override { return listening; }
     void setOnRecordingStart(Callback callback) override { onStart = std::move(callback); }
     void setOnRecordingStop(Callback callback) override { onStop = std::move(callback); }
+    void setOnRecordingCancel(Callback callback) override { onCancel = std::move(callback); }
 
     void press()
     {
@@ -112,6 +113,7 @@ public:
     bool listenSucceeds = true;
     bool listening = false;
     Callback onStart;
+    Callback onCancel;
     Callback onStop;
     QStringList calls;
 };
