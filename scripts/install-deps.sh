@@ -13,8 +13,9 @@ packages=(
   # the headless session the desktop tests run in (scripts/session.sh) and its tools
   xvfb openbox x11-utils x11-xkb-utils xdotool dbus dbus-x11 pulseaudio pulseaudio-utils gnome-keyring
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps
-  # real applications the typing and insertion tests drive
-  chromium firefox-esr xterm
+  # real applications the typing and insertion tests drive; LibreOffice's accessibility comes with its
+  # GTK 3 front end
+  chromium firefox-esr xterm libreoffice-writer libreoffice-gtk3 mousepad
   # packaging checks: the desktop entry and the AppStream metainfo
   desktop-file-utils appstream
   # fuzzing and sanitizer runtimes for clang
