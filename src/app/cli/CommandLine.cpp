@@ -265,11 +265,20 @@ int CommandLine::runConfig(const QStringList& args)
         m_defaults.remove(args[1]);
         return 0;
     }
-    if (action == QLatin1String("set") && args.size() == 3) {
+    if (action == QLatin1String("set") && (args.size() == 3 || args.size() == 4)) {
         const SettingKey* key = settings::find(args[1]);
         if (!key)
             return usageError(
                 QStringLiteral("unknown setting \"%1\" (quenda config keys lists them)").arg(args[1]));
+        // Scripts written for older versions name the type: accepted when it is the key's own.
+        static const QHash<SettingType, QString> flags{{SettingType::boolean, QStringLiteral("--bool")},
+                                                       {SettingType::integer, QStringLiteral("--int")},
+                                                       {SettingType::number, QStringLiteral("--float")},
+                                                       {SettingType::text, QStringLiteral("--string")},
+                                                       {SettingType::data, QStringLiteral("--data")}};
+        if (args.size() == 4 && args[3] != flags.value(key->type))
+            return usageError(
+                QStringLiteral("%1 is a %2 setting").arg(key->key(), settings::typeName(key->type)));
         QString problem;
         const std::optional<QVariant> value = settings::parse(*key, args[2], &problem);
         if (!value)
