@@ -10,6 +10,9 @@
 #include "capture/WavFile.h"
 #include "platform/linux/PocketSphinxEngine.h"
 #include "platform/linux/QtAudioInput.h"
+#ifdef QUENDA_WHISPER
+#include "platform/linux/WhisperEngine.h"
+#endif
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -30,6 +33,9 @@ public:
         , m_selector(defaults, mainQueue, [] { return std::make_shared<PocketSphinxEngine>(); })
         , m_recognizer(mainQueue, [this] { return m_selector.current(); })
     {
+#ifdef QUENDA_WHISPER
+        m_selector.setWhisperFactory(&WhisperEngine::create);
+#endif
         m_recognizer.setOnResult(
             [this](const DictationResult& result) { m_mainQueue.post([this, result] { show(result); }); });
         m_recognizer.setOnError([this](const QString& error) {
@@ -40,7 +46,20 @@ public:
         });
     }
 
-    SpeechRecognizer& recognizer() { return m_recognizer; }
+    SpeechRecognizer& recognizer()
+    {
+        return m_recognizer;
+    }
+
+    // A command has time to let the chosen engine load, so that a model that turns out unusable makes way
+    // for the fallback before the first word.
+    void prepareEngine()
+    {
+#ifdef QUENDA_WHISPER
+        if (auto whisper = std::dynamic_pointer_cast<WhisperEngine>(m_selector.current()))
+            whisper->waitUntilLoaded();
+#endif
+    }
 
     // Waits for the final result after the audio has ended; `allowance` is how long the engine may take.
     int finish(double allowance)
@@ -58,9 +77,18 @@ public:
         m_commandLine.out().flush();
         return 0;
     }
-    void quit() { m_loop.quit(); }
-    QEventLoop& loop() { return m_loop; }
-    bool failed() const { return m_error.has_value(); }
+    void quit()
+    {
+        m_loop.quit();
+    }
+    QEventLoop& loop()
+    {
+        return m_loop;
+    }
+    bool failed() const
+    {
+        return m_error.has_value();
+    }
 
 private:
     void show(const DictationResult& result)
@@ -97,6 +125,7 @@ int transcribe(CommandLine& commandLine, UserDefaults& defaults, Scheduler& main
     if (!audio)
         return commandLine.failure(QStringLiteral("cannot read %1: %2").arg(args.first(), why));
     TranscriptPrinter printer(commandLine, defaults, mainQueue);
+    printer.prepareEngine();
     if (const auto error = printer.recognizer().startRecognition())
         return commandLine.failure(*error);
     // Fed in capture-sized buffers, as the microphone would deliver it, but as fast as the engine takes it.
@@ -126,6 +155,7 @@ int listen(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueu
     QtAudioInput input;
     AudioCaptureManager audio(input, mainQueue);
     TranscriptPrinter printer(commandLine, defaults, mainQueue);
+    printer.prepareEngine();
     if (const auto error = printer.recognizer().startRecognition())
         return commandLine.failure(*error);
     audio.setBufferHandler(

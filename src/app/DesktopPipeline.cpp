@@ -13,6 +13,9 @@
 #include "platform/linux/LinuxMicrophoneAuthorization.h"
 #include "platform/linux/LinuxPermissionServices.h"
 #include "platform/linux/PocketSphinxEngine.h"
+#ifdef QUENDA_WHISPER
+#include "platform/linux/WhisperEngine.h"
+#endif
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
 #include "text/TextEnhancer.h"
@@ -78,7 +81,13 @@ DesktopPipeline::DesktopPipeline(Scheduler& mainQueue, UserDefaults& defaults,
     , m_engines(
           defaults, mainQueue, [] { return std::make_shared<PocketSphinxEngine>(); },
           [] { return KeychainStore::shared().read(KeychainStore::groqAccount); })
-{}
+{
+#ifdef QUENDA_WHISPER
+    m_engines.setWhisperFactory(&WhisperEngine::create);
+#endif
+    // The chosen engine loads its model now, not at the first press.
+    m_engines.current();
+}
 
 DesktopPipeline::~DesktopPipeline()
 {
