@@ -1,5 +1,6 @@
 #include "app/CleanCommand.h"
 #include "app/CommandLine.h"
+#include "app/ModelCommand.h"
 #ifdef QUENDA_LINUX_DESKTOP
 #include "app/CaptureCommands.h"
 #include "app/InsertCommands.h"
@@ -41,6 +42,7 @@ int main(int argc, char** argv)
     quenda::CommandLine commandLine(quenda::UserDefaults::standard(), quenda::SnippetManager::shared(),
                                     quenda::PersonalDictionary::shared(), out, err);
     quenda::addCleanCommand(commandLine, mainQueue);
+    quenda::addModelCommand(commandLine, quenda::UserDefaults::standard(), mainQueue);
 #ifdef QUENDA_LINUX_DESKTOP
     quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
     quenda::addInsertCommands(commandLine, mainQueue);

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace quenda {
+
+class CommandLine;
+class Scheduler;
+class UserDefaults;
+
+// `quenda model list | download NAME | use PATH|NAME | remove NAME`: the whisper models of the catalogue,
+// downloaded from "whisperModelURL" into the data folder, and the one the whisper engine uses
+// ("whisperModelPath").
+void addModelCommand(CommandLine& commandLine, UserDefaults& defaults, Scheduler& mainQueue);
+
+} // namespace quenda
