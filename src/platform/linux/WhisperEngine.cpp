@@ -554,8 +554,15 @@ std::optional<QString> WhisperEngine::transcribe(const std::vector<float>& audio
     };
     params.encoder_begin_callback_user_data = &pass;
 
+    if (m_options.onPassStarted)
+        m_options.onPassStarted(isFinal);
+    QElapsedTimer timer;
+    timer.start();
     const int status = whisper_full_with_state(m_model->context, m_model->state, params, samples, int(count));
-    if (status != 0 || shouldAbort(pass))
+    const bool completed = status == 0 && !shouldAbort(pass);
+    if (m_options.onPassEnded)
+        m_options.onPassEnded(isFinal, completed, timer.nsecsElapsed() / 1e9);
+    if (!completed)
         return std::nullopt;
     QStringList segments;
     const int n = whisper_full_n_segments_from_state(m_model->state);

@@ -37,6 +37,10 @@ public:
         double partialInterval = 1.0;
         // Whether this processor can run the kernels; empty: ask the processor.
         std::function<bool()> processorSupported;
+        // Each pass over a session's audio as it starts and ends (whether it ran to its end, how long it
+        // took), on the engine's thread: for measurements.
+        std::function<void(bool isFinal)> onPassStarted;
+        std::function<void(bool isFinal, bool completed, double seconds)> onPassEnded;
     };
 
     static bool processorSupported();
