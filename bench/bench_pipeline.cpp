@@ -59,11 +59,20 @@ int main(int argc, char** argv)
     FakeTrainingLog training;
     QStringList pillJournal;
 
-    auto* hotkey = new FakeHotkeyListener;
-    auto* recognizer = new FakeSpeechRecognition;
-    auto* enhancer = new FakeTextEnhancement;
-    auto* typer = new TimedTyper;
-    auto* inserter = new FakeTextInsertion;
+    FakeAudioCapture audio;
+    FakeHotkeyListener hotkeyFake;
+    FakeSpeechRecognition recognizerFake;
+    FakeTextEnhancement enhancerFake;
+    TimedTyper typerFake;
+    FakeTextInsertion inserter;
+    FakePostPasteCapture postPaste;
+    FakeWorkspace workspace;
+    FakeMicrophone microphone;
+    FakePermissions permissions;
+    auto* hotkey = &hotkeyFake;
+    auto* recognizer = &recognizerFake;
+    auto* enhancer = &enhancerFake;
+    auto* typer = &typerFake;
     enhancer->available = true;
 
     DictationCollaborators c;
@@ -71,18 +80,18 @@ int main(int argc, char** argv)
     c.defaults = &defaults;
     c.snippets = &snippets;
     c.trainingLog = &training;
-    c.audioManager = std::make_unique<FakeAudioCapture>();
-    c.speechRecognizer.reset(recognizer);
-    c.hotkeyManager.reset(hotkey);
-    c.textInserter.reset(inserter);
-    c.textEnhancer.reset(enhancer);
-    c.postPasteCapture = std::make_unique<FakePostPasteCapture>();
-    c.workspace = std::make_unique<FakeWorkspace>();
-    c.keyTyper.reset(typer);
-    c.microphone = std::make_unique<FakeMicrophone>();
-    c.permissions = std::make_unique<FakePermissions>();
+    c.audioManager = &audio;
+    c.speechRecognizer = recognizer;
+    c.hotkeyManager = hotkey;
+    c.textInserter = &inserter;
+    c.textEnhancer = enhancer;
+    c.postPasteCapture = &postPaste;
+    c.workspace = &workspace;
+    c.keyTyper = typer;
+    c.microphone = &microphone;
+    c.permissions = &permissions;
     c.makePill = [&] { return std::make_unique<FakePill>(&pillJournal); };
-    DictationOrchestrator orchestrator(std::move(c));
+    DictationOrchestrator orchestrator(c);
     orchestrator.configurePipeline();
 
     constexpr int runs = 200;

@@ -84,7 +84,7 @@ int main(int argc, char** argv)
     PersonalDictionary dictionary(defaults, mainQueue);
     KeychainStore keychain(nullptr, dir.filePath(QStringLiteral("secrets.json")));
     keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-bench"));
-    QuendaAPIClient backend(defaults, keychain, dictionary);
+    QuendaAPIClient backend(defaults, keychain, [&dictionary] { return dictionary.requestDictionary(); });
 
     FakeHttpServer server;
     std::shared_ptr<Run> current;

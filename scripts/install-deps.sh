@@ -15,6 +15,8 @@ packages=(
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps
   # the whisper engine's kernel check (objdump) and model generator
   binutils python3
+  # packaging checks: the desktop entry and the AppStream metainfo
+  desktop-file-utils appstream
   # fuzzing and sanitizer runtimes for clang
   clang libclang-rt-14-dev
 )

@@ -1,24 +1,17 @@
-#include "app/CleanCommand.h"
-#include "app/CommandLine.h"
-#include "app/ModelCommand.h"
+#include "app/AppServices.h"
+#include "app/cli/CleanCommand.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/ModelCommand.h"
 #ifdef QUENDA_LINUX_DESKTOP
-#include "app/CaptureCommands.h"
-#include "app/InsertCommands.h"
-#include "app/RunCommand.h"
-#endif
-#include "base/QtScheduler.h"
-#include "base/UserDefaults.h"
-#include "net/KeychainStore.h"
-#include "text/PersonalDictionary.h"
-#include "text/SnippetManager.h"
-
-#ifdef QUENDA_LINUX_DESKTOP
-#include "platform/linux/SecretServiceStore.h"
+#include "app/cli/CaptureCommands.h"
+#include "app/cli/InsertCommands.h"
+#include "app/cli/RemoteCommands.h"
+#include "app/cli/RunCommand.h"
 #endif
 
 #include <QCoreApplication>
 
-#include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv)
 {
@@ -30,23 +23,19 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Quenda"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENDA_VERSION));
 
-    quenda::QtScheduler mainQueue;
-    quenda::PersonalDictionary::setSharedScheduler(&mainQueue);
-#ifdef QUENDA_LINUX_DESKTOP
-    // Secrets live in the Secret Service; the keychain store falls back to a private file without one.
-    quenda::KeychainStore::setSharedSecretStore(new quenda::linux_platform::SecretServiceStore);
-#endif
+    // Every long-lived service of the process, owned here and handed out by reference.
+    quenda::AppServices services;
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    quenda::CommandLine commandLine(quenda::UserDefaults::standard(), quenda::SnippetManager::shared(),
-                                    quenda::PersonalDictionary::shared(), out, err);
-    quenda::addCleanCommand(commandLine, mainQueue);
-    quenda::addModelCommand(commandLine, quenda::UserDefaults::standard(), mainQueue);
+    quenda::CommandLine commandLine(services, out, err);
+    quenda::addCleanCommand(commandLine);
+    quenda::addModelCommand(commandLine);
 #ifdef QUENDA_LINUX_DESKTOP
-    quenda::addCaptureCommands(commandLine, quenda::UserDefaults::standard(), mainQueue);
-    quenda::addInsertCommands(commandLine, mainQueue);
-    quenda::addRunCommand(commandLine, mainQueue, quenda::UserDefaults::standard());
+    quenda::addCaptureCommands(commandLine);
+    quenda::addInsertCommands(commandLine);
+    quenda::addRunCommand(commandLine);
+    quenda::addRemoteCommands(commandLine);
 #endif
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

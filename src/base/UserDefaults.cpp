@@ -17,12 +17,6 @@ QString UserDefaults::standardFilePath()
            QStringLiteral("/Quenda/Quenda.conf");
 }
 
-UserDefaults& UserDefaults::standard()
-{
-    static UserDefaults defaults(standardFilePath());
-    return defaults;
-}
-
 bool UserDefaults::contains(const QString& key) const
 {
     QMutexLocker locker(&m_mutex);

@@ -19,7 +19,6 @@ public:
     explicit UserDefaults(const QString& filePath);
 
     // The user's own store, ~/.config/Quenda/Quenda.conf (honours XDG_CONFIG_HOME).
-    static UserDefaults& standard();
     static QString standardFilePath();
 
     QString filePath() const { return m_filePath; }

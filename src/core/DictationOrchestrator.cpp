@@ -39,9 +39,9 @@ struct DictationOrchestrator::CleanUpJob {
     std::shared_ptr<StreamAccumulator> accumulator;
 };
 
-DictationOrchestrator::DictationOrchestrator(DictationCollaborators collaborators, QObject* parent)
+DictationOrchestrator::DictationOrchestrator(const DictationCollaborators& collaborators, QObject* parent)
     : QObject(parent)
-    , m_c(std::move(collaborators))
+    , m_c(collaborators)
     , m_mainQueue(*m_c.mainQueue)
 {
     Q_ASSERT(m_c.defaults && m_c.snippets && m_c.trainingLog && m_c.audioManager && m_c.speechRecognizer &&
@@ -69,10 +69,10 @@ DictationOrchestrator::DictationOrchestrator(DictationCollaborators collaborator
 DictationOrchestrator::~DictationOrchestrator()
 {
     // The capture thread calls into the recogniser; it must be quiet before either goes away.
-    if (m_c.audioManager) {
-        m_c.audioManager->setBufferHandler({});
-        m_c.audioManager->stopRecording();
-    }
+    m_c.audioManager->setBufferHandler({});
+    m_c.audioManager->stopRecording();
+    m_c.audioManager->setLevelHandler({});
+    m_c.textInserter->setOnStatusChange({});
 }
 
 void DictationOrchestrator::setFlaggedDictation(std::optional<DictationResult> dictation)
@@ -98,7 +98,7 @@ void DictationOrchestrator::configurePipeline()
                 self->stopDictation();
         });
         // Runs on the capture thread: hand the buffer straight to the recogniser's current request.
-        SpeechRecognition* recognizer = m_c.speechRecognizer.get();
+        SpeechRecognition* recognizer = m_c.speechRecognizer;
         m_c.audioManager->setBufferHandler(
             [recognizer](const AudioBuffer& buffer) { recognizer->appendAudio(buffer); });
         m_c.speechRecognizer->setOnResult([self, mainQueue](const DictationResult& result) {

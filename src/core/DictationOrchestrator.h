@@ -28,24 +28,23 @@ class SnippetManager;
 class StreamAccumulator;
 class UserDefaults;
 
-// Everything the orchestrator works with. The stores and the main queue are shared with the rest of the
-// process; the collaborators below them are owned by the orchestrator for its whole life.
+// Everything the orchestrator works with. None of it is owned by the orchestrator: the application (or a
+// test) owns the collaborators and keeps them alive for as long as the orchestrator.
 struct DictationCollaborators {
     Scheduler* mainQueue = nullptr;
     UserDefaults* defaults = nullptr;
     SnippetManager* snippets = nullptr;
     TrainingLog* trainingLog = nullptr;
-
-    std::unique_ptr<AudioCapture> audioManager;
-    std::unique_ptr<SpeechRecognition> speechRecognizer;
-    std::unique_ptr<HotkeyListener> hotkeyManager;
-    std::unique_ptr<TextInsertion> textInserter;
-    std::unique_ptr<TextEnhancement> textEnhancer;
-    std::unique_ptr<PostPasteCapture> postPasteCapture;
-    std::unique_ptr<Workspace> workspace;
-    std::unique_ptr<KeyTyper> keyTyper;
-    std::unique_ptr<MicrophoneAuthorization> microphone;
-    std::unique_ptr<PermissionServices> permissions;
+    AudioCapture* audioManager = nullptr;
+    SpeechRecognition* speechRecognizer = nullptr;
+    HotkeyListener* hotkeyManager = nullptr;
+    TextInsertion* textInserter = nullptr;
+    TextEnhancement* textEnhancer = nullptr;
+    PostPasteCapture* postPasteCapture = nullptr;
+    Workspace* workspace = nullptr;
+    KeyTyper* keyTyper = nullptr;
+    MicrophoneAuthorization* microphone = nullptr;
+    PermissionServices* permissions = nullptr;
     // The pill window is made on first use and kept.
     std::function<std::unique_ptr<PillPresenter>()> makePill;
 };
@@ -56,7 +55,7 @@ struct DictationCollaborators {
 class DictationOrchestrator : public QObject {
     Q_OBJECT
 public:
-    explicit DictationOrchestrator(DictationCollaborators collaborators, QObject* parent = nullptr);
+    explicit DictationOrchestrator(const DictationCollaborators& collaborators, QObject* parent = nullptr);
     ~DictationOrchestrator() override;
 
     static constexpr int maxRecentDictations = 10;

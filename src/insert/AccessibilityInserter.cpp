@@ -17,14 +17,11 @@ AccessibilityInserter::AccessibilityInserter(const InsertionPlatform& platform)
 {
     if (auto front = m_platform.workspace->frontmostApplication())
         rememberExternalApplication(*front);
-    m_platform.workspace->setActivationHandler(
+    m_activations = m_platform.workspace->subscribeToActivations(
         [this](const RunningApplication& application) { rememberExternalApplication(application); });
 }
 
-AccessibilityInserter::~AccessibilityInserter()
-{
-    m_platform.workspace->setActivationHandler({});
-}
+AccessibilityInserter::~AccessibilityInserter() = default;
 
 void AccessibilityInserter::rememberExternalApplication(const RunningApplication& application)
 {

@@ -57,6 +57,7 @@ private:
     std::optional<QString> m_lastFailureReason;
     std::optional<QString> m_ownBundleIdentifier;
     std::optional<ExternalApplication> m_lastExternalApplication;
+    ActivationSubscription m_activations;
 };
 
 } // namespace quenda

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/DesktopServices.h"
+
 #include <functional>
 
 namespace quenda {
@@ -23,6 +25,22 @@ struct InsertionPlatform {
     UserDefaults* defaults = nullptr;
     // Blocks the calling thread; the real one sleeps, tests record the pauses.
     std::function<void(double seconds)> sleep;
+
+    // The desktop's services as the inserters take them.
+    static InsertionPlatform over(const DesktopServices& desktop, Scheduler& mainQueue,
+                                  UserDefaults& defaults)
+    {
+        InsertionPlatform platform;
+        platform.mainQueue = &mainQueue;
+        platform.workspace = desktop.workspace;
+        platform.accessibility = desktop.accessibility;
+        platform.keyboard = desktop.keyboard;
+        platform.clipboard = desktop.clipboard;
+        platform.automation = desktop.automation;
+        platform.defaults = &defaults;
+        platform.sleep = desktop.sleep;
+        return platform;
+    }
 };
 
 } // namespace quenda

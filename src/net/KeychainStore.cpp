@@ -6,10 +6,6 @@
 
 namespace quenda {
 
-namespace {
-std::atomic<SecretStore*> g_sharedSecretStore{nullptr};
-} // namespace
-
 KeychainStore::KeychainStore(SecretStore* system, const QString& fallbackFilePath)
     : m_system(system)
     , m_file(std::make_unique<FileSecretStore>(fallbackFilePath))
@@ -17,19 +13,6 @@ KeychainStore::KeychainStore(SecretStore* system, const QString& fallbackFilePat
 {}
 
 KeychainStore::~KeychainStore() = default;
-
-void KeychainStore::setSharedSecretStore(SecretStore* system)
-{
-    g_sharedSecretStore.store(system);
-}
-
-KeychainStore& KeychainStore::shared()
-{
-    // Never destroyed: the store lives until the process ends.
-    static KeychainStore* const instance =
-        new KeychainStore(g_sharedSecretStore.load(), defaultFallbackFilePath());
-    return *instance;
-}
 
 QString KeychainStore::defaultFallbackFilePath()
 {

@@ -26,10 +26,6 @@ public:
     KeychainStore(SecretStore* system, const QString& fallbackFilePath);
     ~KeychainStore();
 
-    // Over the secret store the application installed (or none) and the user's fallback file.
-    static KeychainStore& shared();
-    // The application installs the platform's store once, before the first use of shared().
-    static void setSharedSecretStore(SecretStore* system);
     // ~/.config/Quenda/secrets.json (honours XDG_CONFIG_HOME).
     static QString defaultFallbackFilePath();
 

@@ -3,7 +3,6 @@
 #include "base/Log.h"
 #include "base/UserDefaults.h"
 #include "net/KeychainStore.h"
-#include "text/PersonalDictionary.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -31,16 +30,15 @@ void apiLog(const QString& message)
 
 } // namespace
 
-QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain,
-                                 PersonalDictionary& dictionary)
-    : QuendaAPIClient(defaults, keychain, dictionary, Config())
+QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, DictionarySource dictionary)
+    : QuendaAPIClient(defaults, keychain, std::move(dictionary), Config())
 {}
 
-QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain,
-                                 PersonalDictionary& dictionary, Config config)
+QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, DictionarySource dictionary,
+                                 Config config)
     : m_defaults(defaults)
     , m_keychain(keychain)
-    , m_dictionary(dictionary)
+    , m_dictionary(std::move(dictionary))
     , m_config(config)
     , m_session(std::make_unique<HttpSession>(config.timeouts))
     , m_supportSession(std::make_unique<HttpSession>(config.supportTimeouts))
@@ -58,14 +56,6 @@ QuendaAPIClient::QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain
 }
 
 QuendaAPIClient::~QuendaAPIClient() = default;
-
-QuendaAPIClient& QuendaAPIClient::shared()
-{
-    // Never destroyed: the client lives until the process ends.
-    static QuendaAPIClient* const instance =
-        new QuendaAPIClient(UserDefaults::standard(), KeychainStore::shared(), PersonalDictionary::shared());
-    return *instance;
-}
 
 std::optional<QString> QuendaAPIClient::authToken() const
 {
@@ -195,7 +185,7 @@ QByteArray QuendaAPIClient::enhanceBody(const QString& transcript, const std::op
         body.insert(QStringLiteral("appBundleId"), *appBundleId);
     if (speculative && !stream)
         body.insert(QStringLiteral("speculative"), true);
-    const QList<QVariantMap> dictionary = m_dictionary.requestDictionary();
+    const QList<QVariantMap> dictionary = m_dictionary ? m_dictionary() : QList<QVariantMap>();
     if (!dictionary.isEmpty()) {
         QJsonArray list;
         for (const QVariantMap& pair : dictionary)

@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -15,7 +16,6 @@
 namespace quenda {
 
 class KeychainStore;
-class PersonalDictionary;
 class UserDefaults;
 
 // The product's own backend: sign-in, clean-up (plain and streamed), usage, training upload, and the
@@ -31,14 +31,14 @@ public:
         HttpSession::Timeouts supportTimeouts{10000, 0};
     };
 
+    // The user's word corrections as the enhance requests send them: one {"misheard","correct"} map each.
+    using DictionarySource = std::function<QList<QVariantMap>()>;
+
     // Reads the stored host (a "localhost" host is replaced by the production origin, also in the store).
-    QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, PersonalDictionary& dictionary);
-    QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, PersonalDictionary& dictionary,
+    QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, DictionarySource dictionary);
+    QuendaAPIClient(UserDefaults& defaults, KeychainStore& keychain, DictionarySource dictionary,
                     Config config);
     ~QuendaAPIClient() override;
-
-    // Over the user's own defaults, the shared keychain and the shared dictionary; created on first use.
-    static QuendaAPIClient& shared();
 
     std::optional<QString> authToken() const;
     void setAuthToken(std::optional<QString> token);
@@ -99,7 +99,7 @@ private:
 
     UserDefaults& m_defaults;
     KeychainStore& m_keychain;
-    PersonalDictionary& m_dictionary;
+    DictionarySource m_dictionary;
     Config m_config;
     std::unique_ptr<HttpSession> m_session;
     std::unique_ptr<HttpSession> m_supportSession;

@@ -4,7 +4,10 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
+#include <utility>
 
 namespace quenda {
 
@@ -17,10 +20,73 @@ struct RunningApplication {
     bool operator==(const RunningApplication& other) const = default;
 };
 
+using ActivationHandler = std::function<void(const RunningApplication&)>;
+
+// Keeps one subscriber to activation notices for as long as it lives (move-only).
+class ActivationSubscription {
+public:
+    ActivationSubscription() = default;
+    explicit ActivationSubscription(std::function<void()> cancel)
+        : m_cancel(std::move(cancel))
+    {}
+    ActivationSubscription(ActivationSubscription&& other) noexcept
+        : m_cancel(std::exchange(other.m_cancel, {}))
+    {}
+    ActivationSubscription& operator=(ActivationSubscription&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_cancel = std::exchange(other.m_cancel, {});
+        }
+        return *this;
+    }
+    ~ActivationSubscription() { reset(); }
+    void reset()
+    {
+        if (auto cancel = std::exchange(m_cancel, {}))
+            cancel();
+    }
+
+private:
+    std::function<void()> m_cancel;
+};
+
+// The subscribers a workspace implementation keeps. A subscription that outlives the list cancels nothing.
+class ActivationNotices {
+public:
+    ActivationSubscription subscribe(ActivationHandler handler)
+    {
+        const int id = ++m_state->nextId;
+        m_state->handlers.emplace(id, std::move(handler));
+        std::weak_ptr<State> state = m_state;
+        return ActivationSubscription([state, id] {
+            if (auto alive = state.lock())
+                alive->handlers.erase(id);
+        });
+    }
+    // Calls every subscriber in the order they subscribed; one may unsubscribe itself or others meanwhile.
+    void notify(const RunningApplication& application) const
+    {
+        const std::map<int, ActivationHandler> handlers = m_state->handlers;
+        for (const auto& [id, handler] : handlers) {
+            if (m_state->handlers.count(id))
+                handler(application);
+        }
+    }
+    bool isEmpty() const { return m_state->handlers.empty(); }
+
+private:
+    struct State {
+        int nextId = 0;
+        std::map<int, ActivationHandler> handlers;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
 // The desktop's applications: which one is in front, bringing one forward, and notices of activation.
 class Workspace {
 public:
-    using ActivationHandler = std::function<void(const RunningApplication&)>;
+    using ActivationHandler = quenda::ActivationHandler;
 
     virtual ~Workspace() = default;
 
@@ -35,8 +101,9 @@ public:
     }
     // Unhides the application's windows and brings them all forward. False when no such application runs.
     virtual bool activate(qint64 processIdentifier) = 0;
-    // Called on the main queue whenever another application becomes active.
-    virtual void setActivationHandler(ActivationHandler handler) = 0;
+    // Calls the handler on the main queue whenever another application becomes active, for as long as the
+    // subscription lives. Any number of subscribers.
+    [[nodiscard]] virtual ActivationSubscription subscribeToActivations(ActivationHandler handler) = 0;
     // This application's own identifier, to tell its windows from the user's.
     virtual std::optional<QString> ownBundleIdentifier() const = 0;
 };

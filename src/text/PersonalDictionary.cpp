@@ -1,7 +1,6 @@
 #include "text/PersonalDictionary.h"
 
 #include "base/Log.h"
-#include "base/QtScheduler.h"
 #include "base/Scheduler.h"
 #include "base/UserDefaults.h"
 #include "base/Uuid.h"
@@ -13,7 +12,6 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -22,8 +20,6 @@
 namespace quenda {
 
 namespace {
-
-std::atomic<Scheduler*> g_sharedScheduler{nullptr};
 
 std::optional<QUuid> parseStoredId(const QJsonValue& value)
 {
@@ -88,26 +84,6 @@ PersonalDictionary::PersonalDictionary(UserDefaults& defaults, Scheduler& mainQu
 {
     // Counts are read when learning starts, not here, so edits from earlier runs are still picked up.
     loadEntries();
-}
-
-void PersonalDictionary::setSharedScheduler(Scheduler* mainQueue)
-{
-    g_sharedScheduler.store(mainQueue);
-}
-
-PersonalDictionary& PersonalDictionary::shared()
-{
-    // Never destroyed: the store lives until the process ends, past the application object.
-    static PersonalDictionary* const instance = [] {
-        Scheduler* queue = g_sharedScheduler.load();
-        if (!queue) {
-            // Used before the application installed its main queue: the Qt event loop of the first user
-            // (the main thread) serves instead, so learned entries are still added there.
-            queue = new QtScheduler;
-        }
-        return new PersonalDictionary(UserDefaults::standard(), *queue);
-    }();
-    return *instance;
 }
 
 void PersonalDictionary::addEntry(const QString& misheard, const QString& correct)

@@ -26,11 +26,6 @@ public:
     // Loads the stored entries (not the counts). Missing or undecodable data leaves the list empty.
     PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent = nullptr);
 
-    // The process-wide store over the user's own defaults, created on first use.
-    static PersonalDictionary& shared();
-    // Sets the main queue that shared() uses; the application calls it once before the first use.
-    static void setSharedScheduler(Scheduler* mainQueue);
-
     static inline const QString storageKey = QStringLiteral("personalDictionary");
     static inline const QString correctionCountsKey = QStringLiteral("personalDictionaryCorrectionCounts");
     static constexpr int autoAddThreshold = 2;

@@ -64,13 +64,6 @@ SnippetManager::SnippetManager(UserDefaults& defaults, QObject* parent)
     loadSnippets();
 }
 
-SnippetManager& SnippetManager::shared()
-{
-    // Never destroyed: the store lives until the process ends, past the application object.
-    static SnippetManager* const instance = new SnippetManager(UserDefaults::standard());
-    return *instance;
-}
-
 void SnippetManager::addSnippet(const QString& trigger, const QString& expansion)
 {
     if (trigger.isEmpty() || expansion.isEmpty())

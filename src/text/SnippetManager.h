@@ -20,9 +20,6 @@ public:
     // Loads the stored list; missing or undecodable data leaves it empty (the next save overwrites it).
     explicit SnippetManager(UserDefaults& defaults, QObject* parent = nullptr);
 
-    // The process-wide store over the user's own defaults, created on first use.
-    static SnippetManager& shared();
-
     static inline const QString storageKey = QStringLiteral("snippets");
 
     const QList<Snippet>& snippets() const { return m_snippets; }

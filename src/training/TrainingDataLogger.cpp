@@ -3,7 +3,6 @@
 #include "base/Log.h"
 #include "base/Scheduler.h"
 #include "base/SerialQueue.h"
-#include "net/QuendaAPIClient.h"
 
 #include <QDir>
 #include <QFile>
@@ -176,14 +175,6 @@ TrainingDataLogger::TrainingDataLogger(QString logFilePath, TrainingUploader* up
 TrainingDataLogger::~TrainingDataLogger()
 {
     m_core->queue.sync(); // queued appends reach the file
-}
-
-TrainingDataLogger& TrainingDataLogger::shared()
-{
-    // Never destroyed: the logger lives until the process ends.
-    static TrainingDataLogger* const instance =
-        new TrainingDataLogger(defaultLogFilePath(), &QuendaAPIClient::shared());
-    return *instance;
 }
 
 QString TrainingDataLogger::defaultLogFilePath()

@@ -27,8 +27,6 @@ public:
     TrainingDataLogger(QString logFilePath, TrainingUploader* uploader, Clock clock = {});
     ~TrainingDataLogger() override;
 
-    // The user's log, uploaded through the shared backend client; created on first use.
-    static TrainingDataLogger& shared();
     // <data location>/Quenda/training-data.jsonl, ~/.local/share/Quenda/training-data.jsonl on Linux.
     static QString defaultLogFilePath();
 

@@ -1,6 +1,6 @@
-#include "app/CommandLine.h"
+#include "app/AppServices.h"
+#include "app/cli/CommandLine.h"
 #include "base/UserDefaults.h"
-#include "base/VirtualScheduler.h"
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
 
@@ -15,10 +15,10 @@ namespace {
 // The command line over a temporary store, with its output captured.
 struct Cli {
     QTemporaryDir dir;
-    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
-    VirtualScheduler clock;
-    SnippetManager snippets{defaults};
-    PersonalDictionary dictionary{defaults, clock};
+    AppServices services{AppServices::Locations::in(dir.path()), nullptr};
+    UserDefaults& defaults = services.defaults();
+    SnippetManager& snippets = services.snippets();
+    PersonalDictionary& dictionary = services.dictionary();
     QString out;
     QString err;
 
@@ -27,7 +27,7 @@ struct Cli {
         out.clear();
         err.clear();
         QTextStream outStream(&out), errStream(&err);
-        CommandLine commandLine(defaults, snippets, dictionary, outStream, errStream);
+        CommandLine commandLine(services, outStream, errStream);
         return commandLine.run(arguments);
     }
 };
@@ -139,7 +139,7 @@ void TestCommandLine::furtherCommandsJoinTheUsageAndGetTheirArguments()
     Cli cli;
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
-    CommandLine commandLine(cli.defaults, cli.snippets, cli.dictionary, outStream, errStream);
+    CommandLine commandLine(cli.services, outStream, errStream);
     commandLine.addCommand(QStringLiteral("shout"), QStringLiteral("  shout TEXT     say it loudly\n"),
                            [&](const QStringList& arguments) {
                                if (arguments.size() != 1)

@@ -1,4 +1,4 @@
-#include "app/TerminalPill.h"
+#include "app/cli/TerminalPill.h"
 
 #include <QTest>
 

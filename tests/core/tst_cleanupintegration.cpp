@@ -43,17 +43,28 @@ struct Rig {
     std::unique_ptr<TrainingDataLogger> training;
     FakeFocusedValueReader reader;
 
-    FakeSpeechRecognition* recognizer = new FakeSpeechRecognition;
-    FakeHotkeyListener* hotkey = new FakeHotkeyListener;
-    FakeTextInsertion* inserter = new FakeTextInsertion;
-    FakeKeyTyper* typer = new FakeKeyTyper;
+    FakeAudioCapture audio;
+    FakeSpeechRecognition recognizerFake;
+    FakeHotkeyListener hotkeyFake;
+    FakeTextInsertion inserterFake;
+    FakeKeyTyper typerFake;
+    FakeSpeechRecognition* recognizer = &recognizerFake;
+    FakeHotkeyListener* hotkey = &hotkeyFake;
+    FakeTextInsertion* inserter = &inserterFake;
+    FakeKeyTyper* typer = &typerFake;
+    std::unique_ptr<TextEnhancer> enhancer;
+    std::unique_ptr<PostPasteCorrector> postPaste;
+    FakeWorkspace workspace;
+    FakeMicrophone microphone;
+    FakePermissions permissions;
     QStringList pillJournal;
     std::unique_ptr<DictationOrchestrator> orchestrator;
 
     Rig()
     {
         keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-integration"));
-        backend = std::make_unique<QuendaAPIClient>(defaults, keychain, dictionary);
+        backend = std::make_unique<QuendaAPIClient>(defaults, keychain,
+                                                    [this] { return dictionary.requestDictionary(); });
         training = std::make_unique<TrainingDataLogger>(dir.filePath(QStringLiteral("training-data.jsonl")),
                                                         backend.get());
         // Plain requests (speculative clean-ups) get the whole text, streamed ones the pieces.
@@ -73,23 +84,24 @@ struct Rig {
         c.defaults = &defaults;
         c.snippets = &snippets;
         c.trainingLog = training.get();
-        c.audioManager = std::make_unique<FakeAudioCapture>();
-        c.speechRecognizer.reset(recognizer);
-        c.hotkeyManager.reset(hotkey);
+        c.audioManager = &audio;
+        c.speechRecognizer = recognizer;
+        c.hotkeyManager = hotkey;
         inserter->target = InsertionTarget{QStringLiteral("org.example.editor"), 4242, nullptr};
-        c.textInserter.reset(inserter);
-        c.textEnhancer =
+        c.textInserter = inserter;
+        enhancer =
             std::make_unique<TextEnhancer>(mainQueue, *backend, keychain, defaults, dictionary, options);
-        c.postPasteCapture = std::make_unique<PostPasteCorrector>(reader, *training, dictionary, mainQueue);
-        auto workspace = std::make_unique<FakeWorkspace>();
-        workspace->front =
+        c.textEnhancer = enhancer.get();
+        postPaste = std::make_unique<PostPasteCorrector>(reader, *training, dictionary, mainQueue);
+        c.postPasteCapture = postPaste.get();
+        workspace.front =
             RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
-        c.workspace = std::move(workspace);
-        c.keyTyper.reset(typer);
-        c.microphone = std::make_unique<FakeMicrophone>();
-        c.permissions = std::make_unique<FakePermissions>();
+        c.workspace = &workspace;
+        c.keyTyper = typer;
+        c.microphone = &microphone;
+        c.permissions = &permissions;
         c.makePill = [this] { return std::make_unique<FakePill>(&pillJournal); };
-        orchestrator = std::make_unique<DictationOrchestrator>(std::move(c));
+        orchestrator = std::make_unique<DictationOrchestrator>(c);
         orchestrator->configurePipeline();
     }
 

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <vector>
+
 using namespace quenda;
 using namespace quenda::fakes;
 
@@ -30,16 +32,24 @@ struct Rig {
     QStringList pillJournal;
     LogCapture logs;
 
-    FakeAudioCapture* audio = new FakeAudioCapture;
-    FakeSpeechRecognition* recognizer = new FakeSpeechRecognition;
-    FakeHotkeyListener* hotkey = new FakeHotkeyListener;
-    FakeTextInsertion* inserter = new FakeTextInsertion;
-    FakeTextEnhancement* enhancer = new FakeTextEnhancement;
-    FakePostPasteCapture* postPaste = new FakePostPasteCapture;
-    FakeWorkspace* workspace = new FakeWorkspace;
-    FakeKeyTyper* typer = new FakeKeyTyper;
-    FakeMicrophone* microphone = new FakeMicrophone;
-    FakePermissions* permissions = new FakePermissions;
+    // The fakes live as long as the rig; the orchestrator only borrows them.
+    std::vector<std::shared_ptr<void>> owned;
+    template <class T>
+    T* keep(T* fake)
+    {
+        owned.emplace_back(fake);
+        return fake;
+    }
+    FakeAudioCapture* audio = keep(new FakeAudioCapture);
+    FakeSpeechRecognition* recognizer = keep(new FakeSpeechRecognition);
+    FakeHotkeyListener* hotkey = keep(new FakeHotkeyListener);
+    FakeTextInsertion* inserter = keep(new FakeTextInsertion);
+    FakeTextEnhancement* enhancer = keep(new FakeTextEnhancement);
+    FakePostPasteCapture* postPaste = keep(new FakePostPasteCapture);
+    FakeWorkspace* workspace = keep(new FakeWorkspace);
+    FakeKeyTyper* typer = keep(new FakeKeyTyper);
+    FakeMicrophone* microphone = keep(new FakeMicrophone);
+    FakePermissions* permissions = keep(new FakePermissions);
     int pillsMade = 0;
     std::unique_ptr<DictationOrchestrator> orchestrator;
 
@@ -59,21 +69,21 @@ struct Rig {
         c.defaults = &defaults;
         c.snippets = &snippets;
         c.trainingLog = &training;
-        c.audioManager.reset(audio);
-        c.speechRecognizer.reset(recognizer);
-        c.hotkeyManager.reset(hotkey);
-        c.textInserter.reset(inserter);
-        c.textEnhancer.reset(enhancer);
-        c.postPasteCapture.reset(postPaste);
-        c.workspace.reset(workspace);
-        c.keyTyper.reset(typer);
-        c.microphone.reset(microphone);
-        c.permissions.reset(permissions);
+        c.audioManager = audio;
+        c.speechRecognizer = recognizer;
+        c.hotkeyManager = hotkey;
+        c.textInserter = inserter;
+        c.textEnhancer = enhancer;
+        c.postPasteCapture = postPaste;
+        c.workspace = workspace;
+        c.keyTyper = typer;
+        c.microphone = microphone;
+        c.permissions = permissions;
         c.makePill = [this] {
             ++pillsMade;
             return std::make_unique<FakePill>(&pillJournal);
         };
-        orchestrator = std::make_unique<DictationOrchestrator>(std::move(c));
+        orchestrator = std::make_unique<DictationOrchestrator>(c);
         orchestrator->configurePipeline();
     }
 

@@ -313,7 +313,8 @@ private Q_SLOTS:
         FixtureProcess qt, gtk;
         QVERIFY(startQt(qt));
         QVERIFY(startFixture(gtk));
-        AccessibilityInserter inserter(desktop.platform()); // installs the workspace's activation handler
+        AccessibilityInserter inserter(
+            desktop.platform()); // subscribes to the workspace's activation notices
         auto lastExternal = [&] {
             return inserter.lastExternalApplication().value_or(AccessibilityInserter::ExternalApplication{});
         };

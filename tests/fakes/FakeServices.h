@@ -73,12 +73,16 @@ public:
         activations.append(processIdentifier);
         return true;
     }
-    void setActivationHandler(ActivationHandler handler) override { onActivation = std::move(handler); }
+    ActivationSubscription subscribeToActivations(ActivationHandler handler) override
+    {
+        return notices.subscribe(std::move(handler));
+    }
+    void announce(const RunningApplication& application) { notices.notify(application); }
     std::optional<QString> ownBundleIdentifier() const override { return QStringLiteral("quenda"); }
 
     std::optional<RunningApplication> front;
     QList<qint64> activations;
-    ActivationHandler onActivation;
+    ActivationNotices notices;
 };
 
 class FakeMicrophone final : public MicrophoneAuthorization {

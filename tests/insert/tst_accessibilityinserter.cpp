@@ -34,14 +34,14 @@ private Q_SLOTS:
 
         // Quenda's own window comes forward: activations of itself are ignored, the target stays the editor.
         const RunningApplication own{QStringLiteral("quenda"), 77, QStringLiteral("Quenda")};
-        rig.workspace.onActivation(own);
+        rig.workspace.announce(own);
         rig.workspace.front = own;
         target = inserter.captureInsertionTarget();
         QVERIFY(target);
         QCOMPARE(target->processIdentifier, InsertionRig::editorPid);
 
         // An application without an identifier is "unknown"; it becomes the last external one.
-        rig.workspace.onActivation(RunningApplication{std::nullopt, 99, QStringLiteral("xterm")});
+        rig.workspace.announce(RunningApplication{std::nullopt, 99, QStringLiteral("xterm")});
         target = inserter.captureInsertionTarget();
         QCOMPARE(target->bundleID, QStringLiteral("unknown"));
         QCOMPARE(target->processIdentifier, 99);

@@ -24,6 +24,10 @@ struct Rig {
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
     KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
     PersonalDictionary dictionary{defaults, clock};
+    QuendaAPIClient::DictionarySource words()
+    {
+        return [this] { return dictionary.requestDictionary(); };
+    }
     FakeHttpServer server;
     LogCapture logs;
     std::unique_ptr<QuendaAPIClient> client;
@@ -34,7 +38,7 @@ struct Rig {
         QuendaAPIClient::Config config;
         config.timeouts = {2000, 4000};
         config.supportTimeouts = {2000, 0};
-        client = std::make_unique<QuendaAPIClient>(defaults, keychain, dictionary, config);
+        client = std::make_unique<QuendaAPIClient>(defaults, keychain, words(), config);
         if (signedIn)
             client->setAuthToken(QStringLiteral("tok-123"));
     }
@@ -98,10 +102,10 @@ void TestQuendaAPIClient::hostComesFromTheDefaultsWithoutLocalhost()
     Rig rig(false);
     auto hostFor = [&](const QString& stored) {
         rig.defaults.setString(QuendaAPIClient::hostKey, stored);
-        return QuendaAPIClient(rig.defaults, rig.keychain, rig.dictionary).baseURL();
+        return QuendaAPIClient(rig.defaults, rig.keychain, rig.words()).baseURL();
     };
     rig.defaults.remove(QuendaAPIClient::hostKey);
-    QCOMPARE(QuendaAPIClient(rig.defaults, rig.keychain, rig.dictionary).baseURL(),
+    QCOMPARE(QuendaAPIClient(rig.defaults, rig.keychain, rig.words()).baseURL(),
              QUrl(QStringLiteral("https://api.quenda.app")));
     QVERIFY(!rig.defaults.contains(QuendaAPIClient::hostKey));
     QCOMPARE(hostFor(QStringLiteral("http://localhost:8787")), QUrl(QuendaAPIClient::productionOrigin));
@@ -110,7 +114,7 @@ void TestQuendaAPIClient::hostComesFromTheDefaultsWithoutLocalhost()
              QStringLiteral("[QuendaAPI] Using host: https://api.quenda.app"));
     QCOMPARE(hostFor(QStringLiteral("::not a url::")), QUrl(QuendaAPIClient::productionOrigin));
     rig.defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("http://127.0.0.1:9/base"));
-    QCOMPARE(QuendaAPIClient(rig.defaults, rig.keychain, rig.dictionary).endpoint(QStringLiteral("enhance")),
+    QCOMPARE(QuendaAPIClient(rig.defaults, rig.keychain, rig.words()).endpoint(QStringLiteral("enhance")),
              QUrl(QStringLiteral("http://127.0.0.1:9/base/enhance")));
 
     // setHost takes only URLs, and keeps working until the next start.

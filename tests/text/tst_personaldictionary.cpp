@@ -37,7 +37,6 @@ class TestPersonalDictionary : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
 
     void wordSubstitutions_data();
     void wordSubstitutions();
@@ -48,19 +47,7 @@ private Q_SLOTS:
     void entriesPromptAndRequest();
     void corruptEntries_data();
     void corruptEntries();
-    void sharedUsesTheInstalledQueue();
-
-private:
-    QTemporaryDir m_home;
-    VirtualScheduler m_sharedQueue; // outlives the shared store's use in this process
 };
-
-void TestPersonalDictionary::initTestCase()
-{
-    // shared() reads the user's own defaults: point them at a scratch directory.
-    QVERIFY(m_home.isValid());
-    qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-}
 
 void TestPersonalDictionary::wordSubstitutions_data()
 {
@@ -224,20 +211,6 @@ void TestPersonalDictionary::corruptEntries()
     QVERIFY(PersonalDictionary(rig.defaults, rig.queue).entries().isEmpty());
     existing.loadEntries();
     QCOMPARE(existing.entries(), before);
-}
-
-void TestPersonalDictionary::sharedUsesTheInstalledQueue()
-{
-    PersonalDictionary::setSharedScheduler(&m_sharedQueue);
-    PersonalDictionary& shared = PersonalDictionary::shared();
-    QCOMPARE(&PersonalDictionary::shared(), &shared);
-
-    shared.learnCorrections(kInserted, kEdited);
-    shared.learnCorrections(kInserted, kEdited);
-    QVERIFY(shared.entries().isEmpty());
-    m_sharedQueue.runUntilIdle();
-    QCOMPARE(shared.entries().size(), 1);
-    QVERIFY(UserDefaults::standard().dataValue(PersonalDictionary::storageKey).has_value());
 }
 
 QTEST_GUILESS_MAIN(TestPersonalDictionary)

@@ -24,25 +24,13 @@ class TestSnippetManager : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
 
     void expand_data();
     void expand();
     void addRemoveAndPersist();
     void corruptStorage_data();
     void corruptStorage();
-    void sharedLoadsTheUsersStore();
-
-private:
-    QTemporaryDir m_home;
 };
-
-void TestSnippetManager::initTestCase()
-{
-    // shared() reads the user's own defaults: point them at a scratch directory.
-    QVERIFY(m_home.isValid());
-    qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-}
 
 void TestSnippetManager::expand_data()
 {
@@ -157,16 +145,6 @@ void TestSnippetManager::corruptStorage()
         QCOMPARE(fresh.snippets().at(0).id,
                  QUuid::fromString(QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF")));
     }
-}
-
-void TestSnippetManager::sharedLoadsTheUsersStore()
-{
-    SnippetManager seed(UserDefaults::standard());
-    seed.addSnippet(QStringLiteral("brb"), QStringLiteral("be right back"));
-
-    SnippetManager& shared = SnippetManager::shared();
-    QCOMPARE(&SnippetManager::shared(), &shared);
-    QCOMPARE(shared.snippets(), seed.snippets());
 }
 
 QTEST_GUILESS_MAIN(TestSnippetManager)

@@ -26,6 +26,10 @@ struct Rig {
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
     KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
     PersonalDictionary dictionary{defaults, clock};
+    QuendaAPIClient::DictionarySource words()
+    {
+        return [this] { return dictionary.requestDictionary(); };
+    }
     FakeHttpServer server;
     LogCapture logs;
     std::unique_ptr<QuendaAPIClient> backend;
@@ -36,7 +40,7 @@ struct Rig {
         defaults.setString(QuendaAPIClient::hostKey, server.origin());
         QuendaAPIClient::Config config;
         config.timeouts = {3000, 6000};
-        backend = std::make_unique<QuendaAPIClient>(defaults, keychain, dictionary, config);
+        backend = std::make_unique<QuendaAPIClient>(defaults, keychain, words(), config);
     }
 
     void build()

@@ -23,7 +23,9 @@ public:
     InsertionPlatform platform(Scheduler& mainQueue, UserDefaults& defaults);
 
     X11Workspace& workspace() { return *m_workspace; }
+    AtspiAccessibility& accessibility() { return m_accessibility; }
     XTestKeyTyper& keyboard() { return m_keyboard; }
+    QtClipboard& clipboard() { return m_clipboard; }
     XdotoolAutomationHelper& automation() { return m_automation; }
 
 private:

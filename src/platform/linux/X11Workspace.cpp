@@ -162,14 +162,21 @@ bool X11Workspace::activate(qint64 processIdentifier)
     return true;
 }
 
-void X11Workspace::setActivationHandler(ActivationHandler handler)
+ActivationSubscription X11Workspace::subscribeToActivations(ActivationHandler handler)
 {
-    m_handler = std::move(handler);
-    if (!m_handler) {
-        m_notifier.reset();
-        m_watch.reset();
-        return;
-    }
+    ActivationSubscription inner = m_notices.subscribe(std::move(handler));
+    startWatching();
+    // The watch connection is closed again once nobody listens.
+    auto shared = std::make_shared<ActivationSubscription>(std::move(inner));
+    return ActivationSubscription([this, shared, alive = m_lifetime.witness()] {
+        shared->reset();
+        if (alive)
+            stopWatchingWhenUnused();
+    });
+}
+
+void X11Workspace::startWatching()
+{
     if (!m_notifier && QCoreApplication::instance()) {
         m_watch = X11Connection::open();
         if (!m_watch)
@@ -180,9 +187,17 @@ void X11Workspace::setActivationHandler(ActivationHandler handler)
             std::make_unique<QSocketNotifier>(ConnectionNumber(m_watch->display()), QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                          [this] { drainEvents(); });
+        if (const auto front = frontmostApplication())
+            m_lastActivePid = front->processIdentifier;
     }
-    if (const auto front = frontmostApplication())
-        m_lastActivePid = front->processIdentifier;
+}
+
+void X11Workspace::stopWatchingWhenUnused()
+{
+    if (!m_notices.isEmpty())
+        return;
+    m_notifier.reset();
+    m_watch.reset();
 }
 
 void X11Workspace::drainEvents()
@@ -196,14 +211,14 @@ void X11Workspace::drainEvents()
         if (event.type == PropertyNotify && event.xproperty.atom == activeAtom)
             activeChanged = true;
     }
-    if (!activeChanged || !m_handler)
+    if (!activeChanged || m_notices.isEmpty())
         return;
     const auto front = frontmostApplication();
     // Switching between two windows of one application is not an activation of another application.
     if (!front || front->processIdentifier == m_lastActivePid)
         return;
     m_lastActivePid = front->processIdentifier;
-    m_handler(*front);
+    m_notices.notify(*front);
 }
 
 std::optional<QString> X11Workspace::ownBundleIdentifier() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Lifetime.h"
 #include "platform/Workspace.h"
 #include "platform/linux/X11Connection.h"
 
@@ -22,7 +23,7 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     std::optional<RunningApplication> runningApplication(qint64 processIdentifier) const override;
     bool activate(qint64 processIdentifier) override;
-    void setActivationHandler(ActivationHandler handler) override;
+    ActivationSubscription subscribeToActivations(ActivationHandler handler) override;
     std::optional<QString> ownBundleIdentifier() const override;
 
     // The client window an application shows in front.
@@ -34,6 +35,8 @@ private:
     explicit X11Workspace(std::unique_ptr<X11Connection> connection);
     std::optional<RunningApplication> applicationOf(unsigned long window) const;
     QList<unsigned long> clientWindows() const;
+    void startWatching();
+    void stopWatchingWhenUnused();
     void drainEvents();
 
     std::unique_ptr<X11Connection> m_x;
@@ -41,8 +44,9 @@ private:
     // every one of them (requests on m_x would pull events into Xlib's queue unseen).
     std::unique_ptr<X11Connection> m_watch;
     std::unique_ptr<QSocketNotifier> m_notifier;
-    ActivationHandler m_handler;
+    ActivationNotices m_notices;
     std::optional<qint64> m_lastActivePid;
+    Lifetime m_lifetime;
 };
 
 } // namespace quenda

@@ -2,6 +2,7 @@
 target_sources(quenda_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AtspiAccessibility.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KeymapReloadWatcher.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LinuxDesktop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LinuxInsertionServices.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtClipboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/X11Connection.cpp

@@ -1,0 +1,217 @@
+#include "app/SemanticVersion.h"
+#include "app/UpdateChecker.h"
+#include "base/UserDefaults.h"
+#include "base/VirtualScheduler.h"
+#include "fakes/FakeHttpServer.h"
+#include "fakes/Waiting.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+namespace {
+const QString feedPath = QStringLiteral("/quenda/latest.json");
+
+QByteArray feed(const char* version, const char* url = "https://example.org/quenda.deb")
+{
+    return QByteArray(R"({"version":")") + version + R"(","notes":"Faster start.","url":")" + url + "\"}";
+}
+
+// One updater over a temporary settings store, a virtual clock and a feed at a loopback server.
+struct Fixture {
+    QTemporaryDir dir;
+    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
+    VirtualScheduler clock;
+    FakeHttpServer server;
+    UpdateChecker updater{clock, defaults, QStringLiteral("1.4.0"), server.url(feedPath)};
+    QSignalSpy finished{&updater, &UpdateChecker::checkFinished};
+
+    // Runs the main queue until the check in flight has finished.
+    bool waitForChecks(int count)
+    {
+        return waitUntil([&] { return finished.count() >= count; }, 10000, [&] { clock.runUntilIdle(); });
+    }
+    UpdateCheckResult result(int index = 0) const
+    {
+        return finished.at(index).at(0).value<UpdateCheckResult>();
+    }
+};
+} // namespace
+
+class TestUpdateChecker : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void versionOrder_data();
+    void versionOrder();
+    void manualCheck_data();
+    void manualCheck();
+    void unreachableServer();
+    void noFeedMeansNoCheck();
+    void automaticChecksAtMostDaily();
+};
+
+void TestUpdateChecker::versionOrder_data()
+{
+    QTest::addColumn<QString>("lower");
+    QTest::addColumn<QString>("higher");
+    QTest::newRow("patch") << "1.4.0"
+                           << "1.4.1";
+    QTest::newRow("minor beats patch") << "1.4.9"
+                                       << "1.5.0";
+    QTest::newRow("numbers, not text") << "1.9.0"
+                                       << "1.10.0";
+    QTest::newRow("pre-release before release") << "2.0.0-rc.1"
+                                                << "2.0.0";
+    QTest::newRow("numeric pre-release parts") << "2.0.0-beta.2"
+                                               << "2.0.0-beta.11";
+    QTest::newRow("numbers before words") << "2.0.0-1"
+                                          << "2.0.0-alpha";
+    QTest::newRow("longer pre-release wins") << "2.0.0-alpha"
+                                             << "2.0.0-alpha.1";
+    QTest::newRow("missing parts are zero") << "v1"
+                                            << "1.0.1";
+}
+
+void TestUpdateChecker::versionOrder()
+{
+    QFETCH(QString, lower);
+    QFETCH(QString, higher);
+    const auto a = SemanticVersion::parse(lower);
+    const auto b = SemanticVersion::parse(higher);
+    QVERIFY(a && b);
+    QVERIFY(*a < *b);
+    QVERIFY(*b > *a);
+    QCOMPARE(*SemanticVersion::parse(QStringLiteral("1.2.3+build.7")),
+             *SemanticVersion::parse(QStringLiteral("v1.2.3")));
+    for (const char* bad : {"", "1.x", "01.2.3", "1.2.3.4", "1.2.3-", "1.2.3-01", "latest"})
+        QVERIFY2(!SemanticVersion::parse(QString::fromLatin1(bad)), bad);
+}
+
+void TestUpdateChecker::manualCheck_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("message");
+    const int available = int(UpdateCheckResult::Kind::UpdateAvailable);
+    const int upToDate = int(UpdateCheckResult::Kind::UpToDate);
+    const int failed = int(UpdateCheckResult::Kind::Failed);
+    const QString notFeed = QStringLiteral("The update server's answer is not a release feed.");
+    QTest::newRow("newer") << 200 << feed("1.5.0") << available << QString();
+    QTest::newRow("same") << 200 << feed("1.4.0") << upToDate << QString();
+    QTest::newRow("older") << 200 << feed("1.3.9") << upToDate << QString();
+    QTest::newRow("pre-release of the current") << 200 << feed("1.4.0-rc.2") << upToDate << QString();
+    QTest::newRow("not JSON") << 200 << QByteArray("<html>oops</html>") << failed << notFeed;
+    QTest::newRow("no version") << 200 << QByteArray(R"({"url":"https://example.org"})") << failed << notFeed;
+    QTest::newRow("bad version") << 200 << feed("soon") << failed << notFeed;
+    QTest::newRow("download is not a web address")
+        << 200 << feed("9.0.0", "file:///etc/passwd") << failed << notFeed;
+    QTest::newRow("notes not text") << 200
+                                    << QByteArray(R"({"version":"2.0.0","notes":7,"url":"https://e.org"})")
+                                    << failed << notFeed;
+    QTest::newRow("server error") << 503 << feed("1.5.0") << failed
+                                  << QStringLiteral("The update server answered with status 503.");
+}
+
+void TestUpdateChecker::manualCheck()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, kind);
+    QFETCH(QString, message);
+    Fixture f;
+    f.server.enqueue(FakeReply::json(status, body));
+    QSignalSpy canCheck(&f.updater, &UpdateChecker::canCheckForUpdatesChanged);
+    QVERIFY(f.updater.canCheckForUpdates());
+    f.updater.checkForUpdates();
+    QVERIFY(!f.updater.canCheckForUpdates()); // greyed out while the check runs
+    QVERIFY(f.waitForChecks(1));
+    QVERIFY(f.updater.canCheckForUpdates());
+    QCOMPARE(canCheck.count(), 2);
+    QCOMPARE(f.finished.at(0).at(1).toBool(), true);
+    const UpdateCheckResult result = f.result();
+    QCOMPARE(int(result.kind), kind);
+    QCOMPARE(result.errorMessage, message);
+    if (result.kind == UpdateCheckResult::Kind::UpdateAvailable)
+        QCOMPARE(result.release, (ReleaseInfo{QStringLiteral("1.5.0"), QStringLiteral("Faster start."),
+                                              QUrl(QStringLiteral("https://example.org/quenda.deb"))}));
+    QCOMPARE(f.server.requests().at(0).path, feedPath.toUtf8());
+}
+
+void TestUpdateChecker::unreachableServer()
+{
+    QTemporaryDir dir;
+    UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
+    VirtualScheduler clock;
+    QUrl closed;
+    {
+        FakeHttpServer gone; // a port that was just free, with nobody listening any more
+        closed = gone.url(feedPath);
+    }
+    UpdateChecker updater(clock, defaults, QStringLiteral("1.4.0"), closed);
+    QSignalSpy finished(&updater, &UpdateChecker::checkFinished);
+    updater.checkForUpdates();
+    QVERIFY(waitUntil([&] { return finished.count() == 1; }, 20000, [&] { clock.runUntilIdle(); }));
+    const auto result = finished.at(0).at(0).value<UpdateCheckResult>();
+    QCOMPARE(result.kind, UpdateCheckResult::Kind::Failed);
+    QVERIFY2(result.errorMessage.startsWith(QStringLiteral("The update server could not be reached: ")),
+             qPrintable(result.errorMessage));
+    QVERIFY(updater.canCheckForUpdates());
+}
+
+void TestUpdateChecker::noFeedMeansNoCheck()
+{
+    Fixture f;
+    for (const char* address : {"", "ftp://example.org/feed.json", "not a url"}) {
+        UpdateChecker updater(f.clock, f.defaults, QStringLiteral("1.4.0"),
+                              QUrl(QString::fromLatin1(address)));
+        QVERIFY2(!updater.canCheckForUpdates(), address);
+    }
+    // The settings' own feed wins over the built-in one; a bad one leaves no feed at all.
+    f.defaults.setString(UpdateChecker::feedURLKey, f.server.origin() + QStringLiteral("/mine.json"));
+    QCOMPARE(f.updater.feedURL().path(), QStringLiteral("/mine.json"));
+    f.defaults.setString(UpdateChecker::feedURLKey, QStringLiteral("javascript:alert(1)"));
+    QVERIFY(!f.updater.canCheckForUpdates());
+}
+
+void TestUpdateChecker::automaticChecksAtMostDaily()
+{
+    Fixture f;
+    f.server.setHandler([](const RecordedRequest&) { return FakeReply::json(200, feed("1.4.0")); });
+    const double day = UpdateChecker::automaticCheckInterval;
+
+    f.updater.scheduleAutomaticChecks(); // switched off: nothing is ever checked
+    f.clock.advance(2 * day);
+    QCOMPARE(f.server.requestCount(), 0);
+
+    f.defaults.setBool(UpdateChecker::automaticChecksKey, true);
+    f.updater.scheduleAutomaticChecks();
+    f.clock.advance(UpdateChecker::launchDelay);
+    QVERIFY(f.waitForChecks(1));
+    QCOMPARE(f.finished.at(0).at(1).toBool(), false);
+    f.clock.advance(day - 60);
+    QCOMPARE(f.server.requestCount(), 1);
+    f.clock.advance(60);
+    QVERIFY(f.waitForChecks(2));
+
+    // A restart two hours after the last check waits out the rest of the day.
+    f.clock.advance(2 * 3600);
+    UpdateChecker restarted(f.clock, f.defaults, QStringLiteral("1.4.0"), f.server.url(feedPath));
+    QSignalSpy again(&restarted, &UpdateChecker::checkFinished);
+    f.defaults.setBool(UpdateChecker::automaticChecksKey, false); // the first updater stands down
+    f.updater.scheduleAutomaticChecks();
+    f.defaults.setBool(UpdateChecker::automaticChecksKey, true);
+    restarted.scheduleAutomaticChecks();
+    f.clock.advance(day - 2 * 3600 - 60);
+    QCOMPARE(f.server.requestCount(), 2);
+    f.clock.advance(60);
+    QVERIFY(waitUntil([&] { return again.count() == 1; }, 10000, [&] { f.clock.runUntilIdle(); }));
+    QCOMPARE(f.server.requestCount(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestUpdateChecker)
+#include "tst_updatechecker.moc"

@@ -1,0 +1,180 @@
+#include "app/RemoteControl.h"
+#include "app/SingleInstance.h"
+#include "fakes/Waiting.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quenda;
+using namespace quenda::fakes;
+
+namespace {
+struct Run {
+    int exitCode = -1;
+    QString errors;
+};
+
+// The real `quenda` command, run while this process keeps answering on the bus.
+Run runQuenda(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(QUENDA_BINARY), arguments);
+    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 20000))
+        process.kill();
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}
+
+QDBusConnection connection(const QString& name)
+{
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+}
+} // namespace
+
+// PropertiesChanged as a client of the bus sees it.
+class ChangeNotices : public QObject {
+    Q_OBJECT
+public:
+    QStringList states;
+public Q_SLOTS:
+    void changed(const QString& interface, const QVariantMap& properties, const QStringList&)
+    {
+        if (interface == RemoteControl::interfaceName)
+            states << properties.value(QStringLiteral("State")).toString();
+    }
+};
+
+class TestRemoteControl : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void commandsReachTheRunningInstance_data();
+    void commandsReachTheRunningInstance();
+    void stateIsAPropertyWithChangeNotices();
+    void withoutAnInstanceTheCommandSaysSo();
+    void oneInstancePerSessionAndTheRelaunchWaitsItsTurn();
+
+private:
+    QStringList m_actions;
+    std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<RemoteControl> m_remote;
+};
+
+void TestRemoteControl::initTestCase()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.isConnected());
+    m_instance = std::make_unique<SingleInstance>(bus);
+    QCOMPARE(m_instance->claim(false), SingleInstance::Claim::Owner);
+    RemoteControl::Actions actions;
+    actions.toggle = [this] { m_actions << QStringLiteral("toggle"); };
+    actions.start = [this] { m_actions << QStringLiteral("start"); };
+    actions.stop = [this] { m_actions << QStringLiteral("stop"); };
+    actions.openWindow = [this](const QString& id) { m_actions << QStringLiteral("open ") + id; };
+    actions.quit = [this] { m_actions << QStringLiteral("quit"); };
+    m_remote = std::make_unique<RemoteControl>(bus, actions);
+    QVERIFY(m_remote->exportObject());
+}
+
+void TestRemoteControl::commandsReachTheRunningInstance_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("action");
+    QTest::newRow("toggle") << QStringList{QStringLiteral("toggle")} << 0 << "toggle";
+    QTest::newRow("start") << QStringList{QStringLiteral("start")} << 0 << "start";
+    QTest::newRow("stop") << QStringList{QStringLiteral("stop")} << 0 << "stop";
+    QTest::newRow("open") << QStringList{QStringLiteral("open"), QStringLiteral("report-problem")} << 0
+                          << "open report-problem";
+    QTest::newRow("quit") << QStringList{QStringLiteral("quit")} << 0 << "quit";
+    QTest::newRow("unknown window") << QStringList{QStringLiteral("open"), QStringLiteral("nowhere")} << 2
+                                    << QString();
+    QTest::newRow("stray argument") << QStringList{QStringLiteral("toggle"), QStringLiteral("x")} << 2
+                                    << QString();
+}
+
+void TestRemoteControl::commandsReachTheRunningInstance()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, action);
+    m_actions.clear();
+    const Run run = runQuenda(arguments);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.errors));
+    if (!action.isEmpty())
+        QTRY_COMPARE(m_actions, QStringList{action});
+    QTest::qWait(0);
+    QCOMPARE(m_actions.size(), action.isEmpty() ? 0 : 1);
+}
+
+void TestRemoteControl::stateIsAPropertyWithChangeNotices()
+{
+    // Another client of the bus, as a panel applet or a script would be.
+    QDBusConnection client = connection(QStringLiteral("client"));
+    // Asked without blocking: the instance answering is this very process.
+    QDBusMessage get = QDBusMessage::createMethodCall(RemoteControl::serviceName, RemoteControl::objectPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << RemoteControl::interfaceName << QStringLiteral("State");
+    QDBusPendingCall pending = client.asyncCall(get);
+    QTRY_VERIFY(pending.isFinished());
+    QCOMPARE(pending.reply().arguments().value(0).value<QDBusVariant>().variant().toString(),
+             QStringLiteral("idle"));
+
+    ChangeNotices notices;
+    QVERIFY(client.connect(RemoteControl::serviceName, RemoteControl::objectPath,
+                           QStringLiteral("org.freedesktop.DBus.Properties"),
+                           QStringLiteral("PropertiesChanged"), &notices,
+                           SLOT(changed(QString, QVariantMap, QStringList))));
+    for (const DictationState& state :
+         {DictationState::listening(), DictationState::processing(), DictationState::processing(),
+          DictationState::error(QStringLiteral("x")), DictationState::idle()})
+        m_remote->setState(state);
+    // A repeated state is no change.
+    QTRY_COMPARE(notices.states.join(u' '), QStringLiteral("listening processing error idle"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+}
+
+void TestRemoteControl::withoutAnInstanceTheCommandSaysSo()
+{
+    m_remote.reset();
+    m_instance.reset();
+    const Run run = runQuenda({QStringLiteral("toggle")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(QStringLiteral("Quenda is not running")), qPrintable(run.errors));
+}
+
+void TestRemoteControl::oneInstancePerSessionAndTheRelaunchWaitsItsTurn()
+{
+    // Each connection stands for one process of the session.
+    auto first = std::make_unique<SingleInstance>(connection(QStringLiteral("first")));
+    QCOMPARE(first->claim(false), SingleInstance::Claim::Owner);
+    SingleInstance second(connection(QStringLiteral("second")));
+    QCOMPARE(second.claim(false), SingleInstance::Claim::AlreadyRunning);
+
+    // The relaunched instance queues for the name and gets it once the old one has gone.
+    SingleInstance relaunched(connection(QStringLiteral("relaunched")));
+    QSignalSpy acquired(&relaunched, &SingleInstance::acquired);
+    QCOMPARE(relaunched.claim(true), SingleInstance::Claim::Waiting);
+    QSignalSpy impatientGaveUp(&second, &SingleInstance::gaveUp);
+    QCOMPARE(second.claim(true, 50), SingleInstance::Claim::Waiting); // behind the relaunch, and gives up
+    QTRY_COMPARE(impatientGaveUp.count(), 1);
+    QTest::qWait(100);
+    QCOMPARE(acquired.count(), 0);
+    // The old instance ends: its connection closes, and with it its claim on the name.
+    first.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("first"));
+    QTRY_COMPARE(acquired.count(), 1);
+    QVERIFY(relaunched.isOwner());
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    QCOMPARE(bus->serviceOwner(RemoteControl::serviceName).value(),
+             connection(QStringLiteral("relaunched")).baseService());
+}
+
+QTEST_GUILESS_MAIN(TestRemoteControl)
+#include "tst_remotecontrol.moc"
