@@ -8,13 +8,15 @@ packages=(
   # Qt 6: Core, Network and Test for the logic; Gui, Widgets, DBus and Multimedia for the desktop
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qcoro-qt6-dev qtkeychain-qt6-dev libqt6svg6
   # Linux desktop adapters: AT-SPI, X11 (XInput2, XTest), speech
-  libatspi2.0-dev at-spi2-core libx11-dev libxi-dev libxtst-dev
+  libatspi2.0-dev at-spi2-core libx11-dev libxi-dev libxtst-dev libxkbcommon-dev
   libpocketsphinx-dev pocketsphinx-en-us pocketsphinx-testdata pocketsphinx
   # the headless session the desktop tests run in (scripts/session.sh) and its tools
   xvfb openbox x11-utils x11-xkb-utils xdotool dbus dbus-x11 pulseaudio pulseaudio-utils gnome-keyring
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps
   # the whisper engine's kernel check (objdump) and model generator
   binutils python3
+  # real applications the typing and insertion tests drive
+  chromium firefox-esr xterm
   # packaging checks: the desktop entry and the AppStream metainfo
   desktop-file-utils appstream
   # fuzzing and sanitizer runtimes for clang

@@ -18,6 +18,8 @@ public:
     virtual bool isListening() const = 0;
     virtual void setOnRecordingStart(Callback callback) = 0;
     virtual void setOnRecordingStop(Callback callback) = 0;
+    // The started dictation was the beginning of a shortcut with the hotkey's key: drop it silently.
+    virtual void setOnRecordingCancel(Callback callback) = 0;
 };
 
 } // namespace quenda

@@ -85,6 +85,10 @@ void HotkeyManager::startListening()
     }
     if (installGrab())
         return;
+    if (m_observeInstead) {
+        installObserver(std::nullopt);
+        return;
+    }
     std::fputs("Failed to create event tap. Falling back to NSEvent monitors.\n", stdout);
     std::fflush(stdout);
     installObserver(m_listenerErrorMessage);
@@ -93,6 +97,7 @@ void HotkeyManager::startListening()
 bool HotkeyManager::installGrab()
 {
     QPointer<HotkeyManager> self(this);
+    m_observeInstead = false;
     const auto result =
         m_source.installGrab(m_keyCode, m_modifierFlags, [self](const CanonicalKeyEvent& event) {
             return self ? self->handleGrabbedEvent(event) : false;
@@ -111,6 +116,9 @@ bool HotkeyManager::installGrab()
         break;
     case HotkeyEventSource::GrabResult::Unavailable:
         m_listenerErrorMessage.reset();
+        break;
+    case HotkeyEventSource::GrabResult::ObserveInstead:
+        m_observeInstead = true;
         break;
     }
     m_isListening = false;
@@ -141,6 +149,8 @@ void HotkeyManager::stopListening()
     m_isListening = false;
     m_isToggleActive = false;
     m_lastFnPressed = false;
+    m_fnStartedDictation = false;
+    m_fnChorded = false;
     Q_EMIT stateChanged();
 }
 
@@ -228,15 +238,39 @@ bool HotkeyManager::handleFnChange(bool fnDown)
     if (fnDown == m_lastFnPressed)
         return false;
     m_lastFnPressed = fnDown;
+    if (!fnDown) {
+        const bool chorded = m_fnChorded;
+        m_fnChorded = false;
+        m_fnStartedDictation = false;
+        // After a chord the dictation is already gone: the release ends the shortcut, not a dictation.
+        if (m_mode == HotkeyMode::holdToTalk && !chorded)
+            queueStop();
+        return true;
+    }
     if (m_mode == HotkeyMode::toggle) {
-        if (!fnDown)
-            return true;
         m_isToggleActive = !m_isToggleActive;
         m_isToggleActive ? queueStart() : queueStop();
+        m_fnStartedDictation = m_isToggleActive;
     } else {
-        fnDown ? queueStart() : queueStop();
+        queueStart();
+        m_fnStartedDictation = true;
     }
     return true;
+}
+
+void HotkeyManager::handleChord()
+{
+    // Another key while the Fn role is held: the user is typing a shortcut with it (Right Ctrl+C). The
+    // dictation its press started is dropped without a word, and the shortcut reaches the application.
+    if (m_fnChorded)
+        return;
+    m_fnChorded = true;
+    if (!m_fnStartedDictation)
+        return;
+    m_fnStartedDictation = false;
+    if (m_mode == HotkeyMode::toggle)
+        m_isToggleActive = false;
+    queue(&HotkeyManager::m_onRecordingCancel);
 }
 
 bool HotkeyManager::handleGrabbedEvent(const CanonicalKeyEvent& event)
@@ -270,6 +304,10 @@ void HotkeyManager::handleObservedEvent(const CanonicalKeyEvent& event)
     using Type = CanonicalKeyEvent::Type;
     if (m_keyCode == functionKeyCode && event.type == Type::FlagsChanged) {
         handleFnChange(event.flags & ModifierFlag::Function);
+        return;
+    }
+    if (m_keyCode == functionKeyCode && m_lastFnPressed && event.type == Type::KeyDown) {
+        handleChord();
         return;
     }
     if (event.keyCode != m_keyCode)

@@ -38,6 +38,7 @@ public:
     bool isListening() const override { return m_isListening; }
     void setOnRecordingStart(Callback callback) override { m_onRecordingStart = std::move(callback); }
     void setOnRecordingStop(Callback callback) override { m_onRecordingStop = std::move(callback); }
+    void setOnRecordingCancel(Callback callback) override { m_onRecordingCancel = std::move(callback); }
 
     HotkeyMode mode() const { return m_mode; }
     // Takes effect with the next event; a toggled dictation stays toggled.
@@ -63,6 +64,7 @@ Q_SIGNALS:
 
 private:
     bool handleFnChange(bool fnDown);
+    void handleChord();
     bool installGrab();
     void installObserver(std::optional<QString> whyNotGrabbed);
     void queueStart();
@@ -81,10 +83,15 @@ private:
     std::optional<QString> m_listenerErrorMessage;
     Callback m_onRecordingStart;
     Callback m_onRecordingStop;
+    Callback m_onRecordingCancel;
     bool m_grabInstalled = false;
+    bool m_observeInstead = false;
     bool m_observing = false;
     bool m_isToggleActive = false;
     bool m_lastFnPressed = false;
+    // The Fn role's press started a dictation, and no other key has been pressed since.
+    bool m_fnStartedDictation = false;
+    bool m_fnChorded = false;
 };
 
 } // namespace quenda

@@ -97,6 +97,10 @@ void DictationOrchestrator::configurePipeline()
             if (self)
                 self->stopDictation();
         });
+        m_c.hotkeyManager->setOnRecordingCancel([self] {
+            if (self)
+                self->cancelDictation();
+        });
         // Runs on the capture thread: hand the buffer straight to the recogniser's current request.
         SpeechRecognition* recognizer = m_c.speechRecognizer;
         m_c.audioManager->setBufferHandler(
@@ -235,6 +239,22 @@ void DictationOrchestrator::stopDictation()
         if (self)
             self->finalizeTranscript(std::nullopt);
     });
+}
+
+void DictationOrchestrator::cancelDictation()
+{
+    // The hotkey's key turned out to start a shortcut: no insertion, no message, the pill goes away.
+    if (!m_state.isListening())
+        return;
+    ++m_dictationSerial; // a late audio failure of this dictation changes nothing
+    m_c.audioManager->stopRecording();
+    m_c.speechRecognizer->stopRecognition();
+    m_awaitingTranscriptFinalization = false;
+    m_finalizationTimer.cancel();
+    m_insertionTarget.reset();
+    setState(DictationState::idle());
+    setCurrentTranscript(QString());
+    pill().fadeOutAndHide(0);
 }
 
 void DictationOrchestrator::finalizeTranscript(const std::optional<QString>& text)

@@ -100,6 +100,8 @@ public:
     void startDictation();
     // The hotkey's stop: accepted while listening.
     void stopDictation();
+    // Drops the dictation being recorded without a trace (the hotkey's key began a shortcut).
+    void cancelDictation();
 
     // Permission tracking: recompute the four flags; ask once per launch for what is missing.
     void refreshPermissionStatus();

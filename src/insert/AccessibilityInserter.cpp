@@ -61,6 +61,7 @@ ElementRef AccessibilityInserter::resolveFocusedElement(const std::optional<Inse
 bool AccessibilityInserter::insertText(const QString& text, const std::optional<InsertionTarget>& target)
 {
     m_lastFailureReason.reset();
+    m_fieldAltered = false;
     if (text.isEmpty())
         return false;
     if (target)
@@ -75,6 +76,9 @@ bool AccessibilityInserter::insertText(const QString& text, const std::optional<
     const int code = m_platform.accessibility->setSelectedText(*element, text);
     if (code == ax::success)
         return true;
+    // The field holds some of the text already: writing the value again would insert it a second time.
+    if (code == ax::alteredText)
+        return failAltered();
     if (replaceSelectionInValue(*element, text))
         return true;
     if (!m_lastFailureReason)
@@ -83,11 +87,22 @@ bool AccessibilityInserter::insertText(const QString& text, const std::optional<
     return false;
 }
 
+bool AccessibilityInserter::failAltered()
+{
+    m_fieldAltered = true;
+    m_lastFailureReason =
+        QStringLiteral("The field changed the inserted text and Quenda could not take it back, so nothing "
+                       "else was tried.");
+    return false;
+}
+
 bool AccessibilityInserter::replaceSelectionInValue(const AccessibleElement& element, const QString& text)
 {
     AccessibilityService& service = *m_platform.accessibility;
     const std::optional<QString> value = service.value(element);
-    if (!value) {
+    // An embedded object (a picture in a document) has no text to write back: rewriting the value would
+    // drop it.
+    if (!value || value->contains(QChar(0xFFFC))) {
         m_lastFailureReason = QStringLiteral("The focused element does not expose a writable text value.");
         return false;
     }
@@ -113,6 +128,8 @@ bool AccessibilityInserter::replaceSelectionInValue(const AccessibleElement& ele
         return false;
     }
     const int code = service.setValue(element, splice->value);
+    if (code == ax::alteredText)
+        return failAltered();
     if (code != ax::success) {
         m_lastFailureReason =
             QStringLiteral("Replacing the text value failed with %1.").arg(describeAXError(code));
@@ -144,7 +161,9 @@ std::optional<QString> AccessibilityInserter::readFocusedValue(const std::option
     const ElementRef element = resolveFocusedElement(target);
     if (!element)
         return std::nullopt;
-    return m_platform.accessibility->value(*element);
+    // What is compared with the inserted text and learnt from is the text the user sees.
+    const std::optional<QString> value = m_platform.accessibility->value(*element);
+    return value ? std::optional(graphemes::withoutEmbeddedMarkers(*value)) : std::nullopt;
 }
 
 QString AccessibilityInserter::describeAXError(int code)

@@ -32,6 +32,9 @@ public:
     std::optional<QString> readFocusedValue(const std::optional<InsertionTarget>& target) override;
 
     const std::optional<QString>& lastFailureReason() const { return m_lastFailureReason; }
+    // Whether the latest insertText left the field holding a changed form of the text, so that inserting it
+    // by any other method would put it there twice.
+    bool fieldWasAltered() const { return m_fieldAltered; }
     const std::optional<ExternalApplication>& lastExternalApplication() const
     {
         return m_lastExternalApplication;
@@ -52,9 +55,11 @@ private:
     void rememberExternalApplication(const RunningApplication& application);
     ElementRef resolveFocusedElement(const std::optional<InsertionTarget>& target);
     bool replaceSelectionInValue(const AccessibleElement& element, const QString& text);
+    bool failAltered();
 
     InsertionPlatform m_platform;
     std::optional<QString> m_lastFailureReason;
+    bool m_fieldAltered = false;
     std::optional<QString> m_ownBundleIdentifier;
     std::optional<ExternalApplication> m_lastExternalApplication;
     ActivationSubscription m_activations;

@@ -47,6 +47,18 @@ bool isTerminal(const QString& applicationId)
     const QString last = id.section(QLatin1Char('.'), -1);
     return terminals.contains(id) || terminals.contains(last);
 }
+
+bool pastesWithShiftInsert(const QString& applicationId)
+{
+    // xterm and its Unicode wrapper have no paste binding on Ctrl+Shift+V.
+    const QString id = applicationId.toLower();
+    return id == QLatin1String("xterm") || id == QLatin1String("uxterm");
+}
+
+qsizetype occurrences(const QString& haystack, const QString& needle)
+{
+    return needle.isEmpty() ? 0 : graphemes::withoutEmbeddedMarkers(haystack).count(needle);
+}
 } // namespace
 
 ClipboardInserter::ClipboardInserter(const InsertionPlatform& platform, QStringList editMenuTitles,
@@ -58,10 +70,13 @@ ClipboardInserter::ClipboardInserter(const InsertionPlatform& platform, QStringL
 
 ClipboardInserter::~ClipboardInserter() = default;
 
-QString ClipboardInserter::pasteShortcut(const std::optional<QString>& applicationId)
+ClipboardInserter::PasteKeys ClipboardInserter::pasteKeys(const std::optional<QString>& applicationId)
 {
-    return applicationId && isTerminal(*applicationId) ? QStringLiteral("ctrl+shift+v")
-                                                       : QStringLiteral("ctrl+v");
+    if (applicationId && pastesWithShiftInsert(*applicationId))
+        return {QStringLiteral("shift+Insert"), true};
+    if (applicationId && isTerminal(*applicationId))
+        return {QStringLiteral("ctrl+shift+v"), false};
+    return {QStringLiteral("ctrl+v"), false};
 }
 
 std::optional<RunningApplication>
@@ -99,42 +114,84 @@ bool ClipboardInserter::typeText(const QString& text, std::optional<qint64> proc
     return false;
 }
 
-void ClipboardInserter::scheduleClipboardRestore(const ClipboardSnapshot& state)
+void ClipboardInserter::scheduleClipboardRestore(const SavedClipboards& state,
+                                                 std::optional<PasteCheck> check)
 {
     const quint64 generation = ++m_restoreGeneration;
     std::weak_ptr<bool> alive = m_alive;
-    m_platform.mainQueue->postAfter(clipboardRestoreDelay, [this, alive, state, generation] {
-        // A later paste took over the restore: it puts back the same user content, later.
-        if (!alive.lock() || generation != m_restoreGeneration)
+    m_platform.mainQueue->postAfter(clipboardRestoreDelay, [this, alive, state, generation, check] {
+        if (!alive.lock())
             return;
-        m_pendingRestore.reset();
-        m_platform.clipboard->restore(state);
+        // The check comes before the restore: until then the clipboard still holds the text.
+        if (check)
+            finishPasteCheck(*check);
+        // A later paste took over the restore: it puts back the same user content, later.
+        if (generation != m_restoreGeneration)
+            return;
+        restoreNow(state);
     });
 }
 
-void ClipboardInserter::restoreNow(const ClipboardSnapshot& state)
+void ClipboardInserter::restoreNow(const SavedClipboards& state)
 {
     ++m_restoreGeneration;
     m_pendingRestore.reset();
-    m_platform.clipboard->restore(state);
+    m_platform.clipboard->restore(state.clipboard);
+    if (state.primary)
+        m_platform.clipboard->restore(*state.primary, ClipboardSelection::primary);
 }
 
-bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> processIdentifier)
+std::optional<ClipboardInserter::PasteCheck>
+ClipboardInserter::preparePasteCheck(const QString& text, std::optional<qint64> processIdentifier,
+                                     PasteChecked checked)
+{
+    if (!checked)
+        return std::nullopt;
+    AccessibilityService& service = *m_platform.accessibility;
+    ElementRef field = processIdentifier ? service.focusedElement(*processIdentifier) : nullptr;
+    if (!field)
+        field = service.systemFocusedElement();
+    const std::optional<QString> before = field ? service.value(*field) : std::nullopt;
+    // A field without readable text (a terminal, a canvas) cannot tell: the paste is trusted there.
+    if (!before)
+        return std::nullopt;
+    return PasteCheck{field, *before, text, std::move(checked)};
+}
+
+void ClipboardInserter::finishPasteCheck(const PasteCheck& check)
+{
+    const std::optional<QString> after = m_platform.accessibility->value(*check.field);
+    const bool arrived = after && occurrences(*after, check.text) > occurrences(check.before, check.text);
+    if (!arrived)
+        m_lastFailureReason = QStringLiteral("The pasted text did not arrive in the focused field.");
+    check.checked(arrived);
+}
+
+bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> processIdentifier,
+                                  PasteChecked checked)
 {
     m_lastFailureReason.reset();
     if (text.isEmpty())
         return false;
     Clipboard& clipboard = *m_platform.clipboard;
+    const auto application = resolveApplication(processIdentifier);
+    const PasteKeys keys = pasteKeys(application ? application->bundleIdentifier : std::nullopt);
     // While an earlier paste's restore is pending the clipboard holds Quenda's own text: the user's
-    // content is the snapshot that restore would put back.
-    const ClipboardSnapshot state = m_pendingRestore ? *m_pendingRestore : clipboard.save();
+    // content is the snapshot that restore would put back. This paste takes that restore over.
+    SavedClipboards state = m_pendingRestore ? *m_pendingRestore : SavedClipboards{clipboard.save(), {}};
+    if (keys.pastesPrimary && !state.primary)
+        state.primary = clipboard.save(ClipboardSelection::primary);
     m_pendingRestore = state;
+    ++m_restoreGeneration;
     clipboard.setText(text);
+    if (keys.pastesPrimary)
+        clipboard.setText(text, ClipboardSelection::primary);
     if (processIdentifier)
         m_platform.workspace->activate(*processIdentifier);
+    std::optional<PasteCheck> check = preparePasteCheck(text, processIdentifier, std::move(checked));
 
-    if (pasteViaMenu(processIdentifier) || pasteViaAutomation(processIdentifier)) {
-        scheduleClipboardRestore(state);
+    if (pasteViaMenu(processIdentifier) || pasteViaAutomation(processIdentifier, keys)) {
+        scheduleClipboardRestore(state, std::move(check));
         return true;
     }
 
@@ -147,9 +204,7 @@ bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> pro
                                "not granted synthetic typing access.");
         return false;
     }
-    const auto application = resolveApplication(processIdentifier);
-    const QString shortcut = pasteShortcut(application ? application->bundleIdentifier : std::nullopt);
-    if (!keyboard.canCreateShortcut(shortcut)) {
+    if (!keyboard.canCreateShortcut(keys.combination)) {
         restoreNow(state);
         m_lastFailureReason =
             QStringLiteral("Quenda could not create the keyboard events needed for paste fallback.");
@@ -157,11 +212,11 @@ bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> pro
     }
     const double delay = processIdentifier ? pasteTriggerDelayWithTarget : pasteTriggerDelayWithoutTarget;
     std::weak_ptr<bool> alive = m_alive;
-    m_platform.mainQueue->postAfter(delay, [this, alive, shortcut, state] {
+    m_platform.mainQueue->postAfter(delay, [this, alive, keys, state, check] {
         if (!alive.lock())
             return;
-        m_platform.keyboard->postShortcut(shortcut);
-        scheduleClipboardRestore(state);
+        m_platform.keyboard->postShortcut(keys.combination);
+        scheduleClipboardRestore(state, check);
     });
     return true;
 }
@@ -243,7 +298,7 @@ QList<ElementRef> ClipboardInserter::menuChildren(const AccessibleElement& eleme
     return result;
 }
 
-bool ClipboardInserter::pasteViaAutomation(std::optional<qint64> processIdentifier)
+bool ClipboardInserter::pasteViaAutomation(std::optional<qint64> processIdentifier, const PasteKeys& keys)
 {
     const auto application = resolveApplication(processIdentifier);
     if (!application) {
@@ -259,8 +314,7 @@ bool ClipboardInserter::pasteViaAutomation(std::optional<qint64> processIdentifi
     }
     if (m_platform.sleep)
         m_platform.sleep(processIdentifier ? pasteTriggerDelayWithTarget : pasteTriggerDelayWithoutTarget);
-    const std::optional<QString> error =
-        m_platform.automation->sendKeys(pasteShortcut(application->bundleIdentifier));
+    const std::optional<QString> error = m_platform.automation->sendKeys(keys.combination);
     if (m_platform.defaults)
         m_platform.defaults->setBool(kAutomationGrantKey, !error.has_value());
     if (!error)

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -24,9 +25,13 @@ public:
     ClipboardInserter(const ClipboardInserter&) = delete;
     ClipboardInserter& operator=(const ClipboardInserter&) = delete;
 
+    // Told, when the clipboard is put back, whether the pasted text arrived in the focused field. Only
+    // called where the field's text can be read.
+    using PasteChecked = std::function<void(bool arrived)>;
+
     bool typeText(const QString& text, std::optional<qint64> processIdentifier);
     // True when the paste was performed or has been scheduled.
-    bool pasteText(const QString& text, std::optional<qint64> processIdentifier);
+    bool pasteText(const QString& text, std::optional<qint64> processIdentifier, PasteChecked checked = {});
     // Whether a restore of the user's clipboard is still to come.
     bool isRestorePending() const { return m_pendingRestore.has_value(); }
 
@@ -34,20 +39,42 @@ public:
     const QStringList& editMenuTitles() const { return m_editMenuTitles; }
     const QStringList& pasteMenuTitles() const { return m_pasteMenuTitles; }
 
-    // The paste shortcut for an application: terminals take Ctrl+Shift+V, since Ctrl+V means something
-    // else to the program running inside them.
-    static QString pasteShortcut(const std::optional<QString>& applicationId);
+    // The keys that paste in an application. Terminals take Ctrl+Shift+V, since Ctrl+V means something
+    // else to the program running inside them; xterm binds neither and pastes the PRIMARY selection with
+    // Shift+Insert.
+    struct PasteKeys {
+        QString combination;
+        bool pastesPrimary = false;
+        bool operator==(const PasteKeys&) const = default;
+    };
+    static PasteKeys pasteKeys(const std::optional<QString>& applicationId);
 
     static constexpr double pasteTriggerDelayWithTarget = 0.22;
     static constexpr double pasteTriggerDelayWithoutTarget = 0.08;
     static constexpr double clipboardRestoreDelay = 1.0;
 
 private:
+    // What the user had on the clipboards a paste overwrites.
+    struct SavedClipboards {
+        ClipboardSnapshot clipboard;
+        std::optional<ClipboardSnapshot> primary;
+    };
+    // The focused field's text before a paste, to tell afterwards whether the paste arrived.
+    struct PasteCheck {
+        ElementRef field;
+        QString before;
+        QString text;
+        PasteChecked checked;
+    };
+
     std::optional<RunningApplication> resolveApplication(std::optional<qint64> processIdentifier) const;
-    void scheduleClipboardRestore(const ClipboardSnapshot& state);
-    void restoreNow(const ClipboardSnapshot& state);
+    std::optional<PasteCheck> preparePasteCheck(const QString& text, std::optional<qint64> processIdentifier,
+                                                PasteChecked checked);
+    void finishPasteCheck(const PasteCheck& check);
+    void scheduleClipboardRestore(const SavedClipboards& state, std::optional<PasteCheck> check);
+    void restoreNow(const SavedClipboards& state);
     bool pasteViaMenu(std::optional<qint64> processIdentifier);
-    bool pasteViaAutomation(std::optional<qint64> processIdentifier);
+    bool pasteViaAutomation(std::optional<qint64> processIdentifier, const PasteKeys& keys);
     ElementRef findMenuElement(const ElementRef& element, const QStringList& titles, int depth);
     QList<ElementRef> menuChildren(const AccessibleElement& element);
 
@@ -55,7 +82,7 @@ private:
     QStringList m_editMenuTitles;
     QStringList m_pasteMenuTitles;
     std::optional<QString> m_lastFailureReason;
-    std::optional<ClipboardSnapshot> m_pendingRestore;
+    std::optional<SavedClipboards> m_pendingRestore;
     quint64 m_restoreGeneration = 0;
     // Delayed work holds this weakly, so nothing runs once the inserter is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

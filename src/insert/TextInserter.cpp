@@ -114,11 +114,22 @@ void TextInserter::performInsertion(const QString& text, const QString& key,
     const bool tryTyping = tryAccessibility || *cached == InsertionMethod::simulatedTyping;
     if (tryAccessibility && m_accessibilityInserter->insertText(text, target))
         return succeed(InsertionMethod::accessibility);
+    if (tryAccessibility && m_accessibilityInserter->fieldWasAltered())
+        return reportInsertionFailure(key);
     if (tryTyping && m_clipboardInserter->typeText(text, pid))
         return succeed(InsertionMethod::simulatedTyping);
     if (!cached && target)
         m_platform.workspace->activate(target->processIdentifier);
-    if (m_clipboardInserter->pasteText(text, pid))
+    // Where the field can be read, a paste that never arrived is reported once it is known, and the
+    // application is not held to the clipboard method any more.
+    std::weak_ptr<bool> alive = m_alive;
+    auto checked = [this, alive, key](bool arrived) {
+        if (arrived || !alive.lock())
+            return;
+        m_methodCache.remove(key);
+        reportInsertionFailure(key);
+    };
+    if (m_clipboardInserter->pasteText(text, pid, checked))
         return succeed(InsertionMethod::clipboard);
     reportInsertionFailure(key);
 }

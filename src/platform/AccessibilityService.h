@@ -26,6 +26,9 @@ constexpr int actionUnsupported = -25206;
 constexpr int notImplemented = -25208;
 constexpr int apiDisabled = -25211;
 constexpr int noValue = -25212;
+// A write the field turned into something else (a length limit, a filter) and that could not be taken
+// back: the field now holds text Quenda cannot vouch for, so no other method may insert it again.
+constexpr int alteredText = -25290;
 } // namespace ax
 
 // A selection or caret, in UTF-16 code units of the element's text.

@@ -15,16 +15,22 @@ struct ClipboardSnapshot {
     bool operator==(const ClipboardSnapshot&) const = default;
 };
 
+// Which of the desktop's clipboards: the one Copy and Paste use, or the selection some programs (X11
+// terminals) paste from.
+enum class ClipboardSelection { clipboard, primary };
+
 // The system clipboard the user copies to and pastes from.
 class Clipboard {
 public:
     virtual ~Clipboard() = default;
 
-    virtual ClipboardSnapshot save() = 0;
+    virtual ClipboardSnapshot save(ClipboardSelection selection = ClipboardSelection::clipboard) = 0;
     // Puts the snapshot back byte for byte; an empty snapshot leaves the clipboard empty.
-    virtual void restore(const ClipboardSnapshot& snapshot) = 0;
+    virtual void restore(const ClipboardSnapshot& snapshot,
+                         ClipboardSelection selection = ClipboardSelection::clipboard) = 0;
     // Replaces whatever the clipboard holds with plain text.
-    virtual void setText(const QString& text) = 0;
+    virtual void setText(const QString& text,
+                         ClipboardSelection selection = ClipboardSelection::clipboard) = 0;
 };
 
 } // namespace quenda

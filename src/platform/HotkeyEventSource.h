@@ -42,8 +42,9 @@ public:
 
     enum class GrabResult {
         Installed,
-        Conflict,   // another client holds this key combination
-        Unavailable // no keyboard to grab (no display, extension missing)
+        Conflict,      // another client holds this key combination
+        Unavailable,   // no keyboard to grab (no display, extension missing)
+        ObserveInstead // keeping the key from applications would break their shortcuts: observe it
     };
 
     virtual ~HotkeyEventSource() = default;

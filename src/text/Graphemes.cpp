@@ -115,6 +115,14 @@ qsizetype indexOf(const QString& text, const QString& needle, qsizetype from, Qt
     return -1;
 }
 
+QString withoutEmbeddedMarkers(const QString& text)
+{
+    QString result = text;
+    result.remove(QChar(0xFFFC));
+    result.remove(QChar(0xFEFF));
+    return result;
+}
+
 QString clip(const QString& text, qsizetype n)
 {
     return prefix(text, n) + QLatin1String("...");

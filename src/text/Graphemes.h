@@ -38,6 +38,10 @@ std::optional<qsizetype> fromUtf16Index(const QString& text, qsizetype utf16Inde
 qsizetype indexOf(const QString& text, const QString& needle, qsizetype from = 0,
                   Qt::CaseSensitivity cs = Qt::CaseSensitive);
 
+// The text without the invisible markers applications put into what they report: the object replacement
+// character (U+FFFC, an embedded object) and the zero-width no-break space (U+FEFF).
+QString withoutEmbeddedMarkers(const QString& text);
+
 // The first n characters followed by "..." (always appended), as log lines quote user text.
 QString clip(const QString& text, qsizetype n);
 

@@ -50,6 +50,7 @@ class TestHotkeyManager : public QObject {
         {
             manager.setOnRecordingStart([this] { callbacks << QStringLiteral("start"); });
             manager.setOnRecordingStop([this] { callbacks << QStringLiteral("stop"); });
+            manager.setOnRecordingCancel([this] { callbacks << QStringLiteral("cancel"); });
         }
         QString press(const QStringList& events)
         {
@@ -85,6 +86,16 @@ private Q_SLOTS:
         QTest::newRow("Fn toggle observed")
             << true << 63 << none << false << QByteArray("F63+N F63 F63+N F63 F63+N")
             << QByteArray("0,0,0,0,0") << QByteArray("start stop start");
+        // Another key while the Fn role is held: a shortcut, not a dictation.
+        QTest::newRow("Fn chord: cancelled, the release ends nothing")
+            << false << 63 << none << false << QByteArray("F63+N D8+N U8+N D9+N F63")
+            << QByteArray("0,0,0,0,0") << QByteArray("start cancel");
+        QTest::newRow("Fn toggle chord: cancelled, the next press starts")
+            << true << 63 << none << false << QByteArray("F63+N D8+N F63 F63+N F63")
+            << QByteArray("0,0,0,0,0") << QByteArray("start cancel start");
+        QTest::newRow("Fn toggle stop, then a chord: nothing left to cancel")
+            << true << 63 << none << false << QByteArray("F63+N F63 F63+N D8+N F63")
+            << QByteArray("0,0,0,0,0") << QByteArray("start stop");
         QTest::newRow("Option-Space, plain Space passes")
             << false << 49 << option << true << QByteArray("D49 U49 D49+O U49+O D49+O+S U49+O+S")
             << QByteArray("0,0,1,1,1,1") << QByteArray("start stop start stop");

@@ -129,6 +129,7 @@ private Q_SLOTS:
     void startIsRefusedWithoutMicrophoneOrRecognizer();
     void pressAndReleaseDriveTheDictationAndBusyPressesAreDropped();
     void audioStartFailuresEndInMicUnavailableOnlyForTheCurrentDictation();
+    void aCancelledDictationLeavesNoTrace();
 
     void finalResultAndTimerRaceForTheTranscript();
     void blankTranscriptAndRecognitionErrors();
@@ -317,6 +318,27 @@ void TestDictationOrchestrator::pressAndReleaseDriveTheDictationAndBusyPressesAr
     rig.recognizer->startFailure.reset();
     rig.hotkey->press();
     QCOMPARE(rig.o().state(), DictationState::listening());
+}
+
+void TestDictationOrchestrator::aCancelledDictationLeavesNoTrace()
+{
+    Rig rig;
+    rig.hotkey->press();
+    rig.recognizer->emitResult(QStringLiteral("hello"), false);
+    rig.clock.runUntilIdle();
+    rig.hotkey->onCancel();
+    QCOMPARE(rig.o().state(), DictationState::idle());
+    QCOMPARE(rig.audio->calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    QCOMPARE(rig.recognizer->calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0"));
+    // Late news of it, and the release of the key, change nothing.
+    rig.recognizer->emitResult(QStringLiteral("hello"), true);
+    rig.hotkey->release();
+    rig.clock.advance(2);
+    QVERIFY(rig.inserter->inserted.isEmpty());
+    QVERIFY(rig.typer->typed.isEmpty());
+    QCOMPARE(rig.o().state(), DictationState::idle());
+    QVERIFY(rig.o().recentDictations().isEmpty());
 }
 
 void TestDictationOrchestrator::audioStartFailuresEndInMicUnavailableOnlyForTheCurrentDictation()

@@ -99,6 +99,7 @@ public:
     bool isListening() const override { return listening; }
     void setOnRecordingStart(Callback callback) override { onStart = std::move(callback); }
     void setOnRecordingStop(Callback callback) override { onStop = std::move(callback); }
+    void setOnRecordingCancel(Callback callback) override { onCancel = std::move(callback); }
 
     void press()
     {
@@ -114,6 +115,7 @@ public:
     bool listenSucceeds = true;
     bool listening = false;
     Callback onStart;
+    Callback onCancel;
     Callback onStop;
     QStringList calls;
 };

@@ -135,17 +135,26 @@ public:
 
 class FakeClipboard final : public Clipboard {
 public:
-    ClipboardSnapshot save() override { return content; }
-    void restore(const ClipboardSnapshot& snapshot) override
+    ClipboardSnapshot save(ClipboardSelection selection = ClipboardSelection::clipboard) override
     {
-        content = snapshot;
+        return of(selection);
+    }
+    void restore(const ClipboardSnapshot& snapshot,
+                 ClipboardSelection selection = ClipboardSelection::clipboard) override
+    {
+        of(selection) = snapshot;
         ++restores;
     }
-    void setText(const QString& text) override
+    void setText(const QString& text, ClipboardSelection selection = ClipboardSelection::clipboard) override
     {
-        content = ClipboardSnapshot{{{QStringLiteral("text/plain"), text.toUtf8()}}};
+        of(selection) = ClipboardSnapshot{{{QStringLiteral("text/plain"), text.toUtf8()}}};
+    }
+    ClipboardSnapshot& of(ClipboardSelection selection)
+    {
+        return selection == ClipboardSelection::primary ? primary : content;
     }
     ClipboardSnapshot content;
+    ClipboardSnapshot primary;
     int restores = 0;
 };
 

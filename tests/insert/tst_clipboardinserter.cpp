@@ -229,14 +229,74 @@ private Q_SLOTS:
         QCOMPARE(rig.clipboard.restores, 0);
     }
 
-    void terminalsPasteWithShift()
+    void pasteKeysFollowTheApplication_data()
     {
+        QTest::addColumn<QString>("app");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("primary");
         for (const char* app :
-             {"org.gnome.Terminal", "konsole", "Alacritty", "org.wezfurlong.wezterm", "XTerm"})
-            QCOMPARE(ClipboardInserter::pasteShortcut(QString::fromLatin1(app)),
-                     QStringLiteral("ctrl+shift+v"));
-        for (const char* app : {"org.gnome.TextEditor", "firefox"})
-            QCOMPARE(ClipboardInserter::pasteShortcut(QString::fromLatin1(app)), QStringLiteral("ctrl+v"));
+             {"org.gnome.Terminal", "konsole", "Alacritty", "org.wezfurlong.wezterm", "kitty"})
+            QTest::newRow(app) << app << "ctrl+shift+v" << false;
+        QTest::newRow("XTerm") << "XTerm"
+                               << "shift+Insert" << true;
+        QTest::newRow("UXTerm") << "UXTerm"
+                                << "shift+Insert" << true;
+        QTest::newRow("editor") << "org.gnome.TextEditor"
+                                << "ctrl+v" << false;
+        QTest::newRow("browser") << "firefox-esr"
+                                 << "ctrl+v" << false;
+    }
+    void pasteKeysFollowTheApplication()
+    {
+        QFETCH(QString, app);
+        QFETCH(QString, keys);
+        QFETCH(bool, primary);
+        QCOMPARE(ClipboardInserter::pasteKeys(app), (ClipboardInserter::PasteKeys{keys, primary}));
+    }
+
+    void xtermPastesThePrimarySelectionAndGetsBothBack()
+    {
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        rig.clipboard.primary = ClipboardSnapshot{{{QStringLiteral("text/plain"), QByteArray("selected")}}};
+        const ClipboardSnapshot userPrimary = rig.clipboard.primary;
+        rig.workspace.front = RunningApplication{QStringLiteral("XTerm"), 9, QStringLiteral("xterm")};
+        auto inserter = make(rig);
+        QVERIFY(inserter->pasteText(QStringLiteral("ls -l"), 9));
+        QCOMPARE(rig.clipboard.primary.formats.value(0).second, QByteArray("ls -l"));
+        QCOMPARE(rig.clipboard.content.formats.value(0).second, QByteArray("ls -l"));
+        rig.clock.advance(0.22);
+        QCOMPARE(rig.keyboard.shortcuts, QStringList{QStringLiteral("shift+Insert")});
+        rig.clock.advance(1.0);
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
+        QCOMPARE(rig.clipboard.primary, userPrimary);
+    }
+
+    void aPasteThatNeverArrivesIsReported_data()
+    {
+        QTest::addColumn<bool>("arrives");
+        QTest::newRow("arrives") << true;
+        QTest::newRow("nothing arrives") << false;
+    }
+    void aPasteThatNeverArrivesIsReported()
+    {
+        QFETCH(bool, arrives);
+        InsertionRig rig;
+        rig.clipboard.content = kUserClipboard;
+        auto field = rig.focusField(QStringLiteral("say: "), 5, 0);
+        auto inserter = make(rig);
+        QList<bool> outcomes;
+        QVERIFY(inserter->pasteText(QStringLiteral("hi"), InsertionRig::editorPid,
+                                    [&](bool arrived) { outcomes << arrived; }));
+        rig.clock.advance(0.22);
+        if (arrives)
+            field->text = QStringLiteral("say: hi");
+        rig.clock.advance(1.0);
+        QCOMPARE(outcomes, QList<bool>{arrives});
+        if (!arrives)
+            QCOMPARE(inserter->lastFailureReason(),
+                     std::optional(QStringLiteral("The pasted text did not arrive in the focused field.")));
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
     }
 };
 

@@ -161,6 +161,34 @@ private Q_SLOTS:
         QCOMPARE(c.inserter->cachedMethod(QStringLiteral("org.example.editor")), InsertionMethod::clipboard);
     }
 
+    void neverInsertsTwiceNorClaimsAPasteThatNeverArrived()
+    {
+        Chain c;
+        c.field->selectedTextResult = ax::alteredText;
+        c.inserter->insertText(QStringLiteral("x"), c.editor());
+        c.rig.clock.advance(0.1);
+        QCOMPARE(
+            c.lines.value(1),
+            QStringLiteral("Quenda could not insert into org.example.editor. The field changed the inserted "
+                           "text and Quenda could not take it back, so nothing else was tried."));
+        QVERIFY(c.rig.keyboard.typed.isEmpty());
+
+        // Only the clipboard works, and the field never shows the pasted text: said once it is known.
+        c.breakAccessibility();
+        c.rig.keyboard.outcome = KeyboardSynthesizer::Outcome::eventFailed;
+        c.rig.automation.error.reset();
+        c.lines.clear();
+        c.inserter->insertText(QStringLiteral("y"), c.editor());
+        c.rig.clock.advance(0.1);
+        QCOMPARE(c.lines.value(1), QStringLiteral("Queued clipboard paste fallback for org.example.editor."));
+        c.rig.clock.advance(1.0);
+        QCOMPARE(
+            c.lines.value(2),
+            QStringLiteral("Quenda could not insert into org.example.editor. Replacing the text value failed "
+                           "with cannot complete. The pasted text did not arrive in the focused field."));
+        QVERIFY(!c.inserter->cachedMethod(QStringLiteral("org.example.editor")));
+    }
+
     void everyWayFailingGivesBothReasons()
     {
         Chain c;

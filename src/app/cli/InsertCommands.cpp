@@ -79,9 +79,10 @@ int runInsert(CommandLine& commandLine, const QStringList& args)
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        // Done once the outcome is known and the user's clipboard is back.
+        // Done once the outcome is known and the user's clipboard is back; a line posted just before the
+        // restore (a paste that never arrived) is still delivered first.
         if (status >= 0 && !inserter.clipboardInserter().isRestorePending())
-            loop.quit();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     poll.start();
     QTimer::singleShot(30000, &loop, [&] {

@@ -3,433 +3,542 @@
 #include "text/Graphemes.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
-#include <atspi/atspi.h>
-#include <dbus/dbus.h>
-
-#include <functional>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace quenda {
 
 namespace {
 
-constexpr int pressTimeoutMsec = 5000;
+const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
+const QString kText = QStringLiteral("org.a11y.atspi.Text");
+const QString kEditableText = QStringLiteral("org.a11y.atspi.EditableText");
+const QString kAction = QStringLiteral("org.a11y.atspi.Action");
+const QString kApplication = QStringLiteral("org.a11y.atspi.Application");
+const QString kRootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
 
-// Owns one reference of a GObject.
-template <typename T>
-struct GRef {
-    T* p = nullptr;
-    GRef() = default;
-    explicit GRef(T* adopted)
-        : p(adopted)
-    {}
-    ~GRef()
-    {
-        if (p)
-            g_object_unref(p);
-    }
-    GRef(const GRef&) = delete;
-    GRef& operator=(const GRef&) = delete;
-    GRef(GRef&& other) noexcept
-        : p(std::exchange(other.p, nullptr))
-    {}
-    T* release() { return std::exchange(p, nullptr); }
-    explicit operator bool() const { return p != nullptr; }
+// The protocol's state and role numbers that the searches look at.
+enum State : uint {
+    stateActive = 1,
+    stateEnabled = 8,
+    stateFocused = 12,
+    stateSensitive = 24,
+    stateShowing = 25,
+};
+enum Role : uint {
+    roleDialog = 16,
+    roleFiller = 20,
+    roleFrame = 23,
+    roleLayeredPane = 30,
+    roleMenu = 33,
+    roleMenuBar = 34,
+    rolePanel = 39,
+    roleRootPane = 46,
+    roleWindow = 69,
 };
 
-// Catches the GError of one call and frees it.
-struct Err {
-    GError* e = nullptr;
-    ~Err()
-    {
-        if (e)
-            g_error_free(e);
-    }
-    GError** operator&() { return &e; }
-    explicit operator bool() const { return e != nullptr; }
-};
+constexpr int searchNodeBudget = 5000;
+constexpr int searchDepth = 64;
+constexpr int reconnectIntervalMsec = 5000;
 
-struct GFreeString {
-    gchar* s = nullptr;
-    ~GFreeString() { g_free(s); }
-};
-
-const AtspiElement& cast(const AccessibleElement& element)
+bool has(const QList<uint>& states, State state)
 {
-    return static_cast<const AtspiElement&>(element);
+    const int word = static_cast<int>(state) / 32;
+    return word < states.size() && (states[word] & (1u << (static_cast<uint>(state) % 32))) != 0;
 }
 
-bool toolkitCountsUtf16(AtspiAccessible* object)
+const AtspiObject& cast(const AccessibleElement& element)
 {
-    Err error;
-    GRef<AtspiAccessible> app(atspi_accessible_get_application(object, &error));
-    if (!app)
-        return false;
-    Err nameError;
-    GFreeString name{atspi_accessible_get_toolkit_name(app.p, &nameError)};
-    return name.s && QString::fromUtf8(name.s).contains(QLatin1String("qt"), Qt::CaseInsensitive);
+    return static_cast<const AtspiElement&>(element).object();
 }
 
-ElementRef wrap(AtspiAccessible* adopted, std::optional<bool> countsUtf16 = std::nullopt)
+ElementRef wrap(const std::optional<AtspiObject>& object)
 {
-    if (!adopted)
-        return nullptr;
-    const bool utf16 = countsUtf16 ? *countsUtf16 : toolkitCountsUtf16(adopted);
-    return std::make_shared<AtspiElement>(adopted, utf16);
+    return object ? std::make_shared<AtspiElement>(*object) : nullptr;
 }
 
-bool hasState(AtspiAccessible* object, AtspiStateType state)
+std::optional<bool> boolReply(const std::optional<QVariantList>& reply)
 {
-    GRef<AtspiStateSet> states(atspi_accessible_get_state_set(object));
-    return states && atspi_state_set_contains(states.p, state);
-}
-
-AtspiRole roleOf(AtspiAccessible* object)
-{
-    Err error;
-    return atspi_accessible_get_role(object, &error);
-}
-
-// Depth-first search below `object` (not including it) for the first descendant that matches; subtrees
-// for which `descend` says no are skipped. At most `budget` objects are visited.
-AtspiAccessible* findDescendant(AtspiAccessible* object, const std::function<bool(AtspiAccessible*)>& matches,
-                                const std::function<bool(AtspiAccessible*)>& descend, int depth, int& budget)
-{
-    if (depth <= 0)
-        return nullptr;
-    Err error;
-    const int count = atspi_accessible_get_child_count(object, &error);
-    for (int i = 0; i < count && budget > 0; ++i) {
-        Err childError;
-        GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, &childError));
-        if (!child)
-            continue;
-        --budget;
-        if (matches(child.p))
-            return child.release();
-        if (!descend(child.p))
-            continue;
-        if (AtspiAccessible* hit = findDescendant(child.p, matches, descend, depth - 1, budget))
-            return hit;
-    }
-    return nullptr;
-}
-
-// Focus, states and children change all the time; the cache follows them only as fast as change events
-// arrive, so a field focused a moment ago could be missed. Ask the application itself for those.
-void askLive(AtspiAccessible* application)
-{
-    atspi_accessible_set_cache_mask(
-        application,
-        static_cast<AtspiCache>(ATSPI_CACHE_DEFAULT & ~(ATSPI_CACHE_STATES | ATSPI_CACHE_CHILDREN)));
-}
-
-GRef<AtspiAccessible> applicationOf(qint64 processIdentifier)
-{
-    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop)
-        return {};
-    Err error;
-    const int count = atspi_accessible_get_child_count(desktop.p, &error);
-    for (int i = 0; i < count; ++i) {
-        Err childError;
-        GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.p, i, &childError));
-        if (!app)
-            continue;
-        Err pidError;
-        if (atspi_accessible_get_process_id(app.p, &pidError) == static_cast<guint>(processIdentifier) &&
-            !pidError)
-            return app;
-    }
-    return {};
-}
-
-AtspiAccessible* focusedIn(AtspiAccessible* app, bool requireActiveWindow)
-{
-    int budget = 20000;
-    auto isFocused = [](AtspiAccessible* o) { return hasState(o, ATSPI_STATE_FOCUSED); };
-    auto descend = [](AtspiAccessible* o) {
-        const AtspiRole role = roleOf(o);
-        // Menus hold no text field, and closed menus are large: skip them.
-        return role != ATSPI_ROLE_MENU_BAR && role != ATSPI_ROLE_MENU && hasState(o, ATSPI_STATE_SHOWING);
-    };
-    Err error;
-    const int windows = atspi_accessible_get_child_count(app, &error);
-    for (int pass = 0; pass < 2; ++pass) {
-        // Active windows first: a dialog's focus wins over the main window's remembered one.
-        for (int i = 0; i < windows; ++i) {
-            Err childError;
-            GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(app, i, &childError));
-            if (!window || hasState(window.p, ATSPI_STATE_ACTIVE) != (pass == 0))
-                continue;
-            if (isFocused(window.p))
-                return window.release();
-            if (AtspiAccessible* hit = findDescendant(window.p, isFocused, descend, 64, budget))
-                return hit;
-        }
-        if (requireActiveWindow)
-            break;
-    }
-    return nullptr;
-}
-
-QString textOf(AtspiText* text, bool& ok)
-{
-    Err countError;
-    const int count = atspi_text_get_character_count(text, &countError);
-    Err error;
-    GFreeString contents{count > 0 ? atspi_text_get_text(text, 0, count, &error) : nullptr};
-    ok = !countError && !error;
-    return contents.s ? QString::fromUtf8(contents.s) : QString();
-}
-
-// Native offsets (UTF-16 units for Qt, code points elsewhere) to QString indices and back.
-std::optional<qint64> toUtf16(const QString& text, qint64 offset, bool countsUtf16)
-{
-    if (offset < 0)
+    if (!reply || reply->isEmpty())
         return std::nullopt;
-    if (countsUtf16)
-        return offset <= text.size() ? std::optional(offset) : std::nullopt;
-    qint64 index = 0;
-    for (qint64 n = 0; n < offset; ++n) {
-        if (index >= text.size())
-            return std::nullopt;
-        index += (text.at(index).isHighSurrogate() && index + 1 < text.size()) ? 2 : 1;
-    }
-    return index;
+    return reply->constFirst().toBool();
 }
 
-qint64 toNative(const QString& text, qint64 utf16Index, bool countsUtf16)
+// Applications add invisible markers of their own (an object placeholder, a zero-width no-break space
+// after an emoji): a text is what it is without them.
+bool sameText(const QString& a, const QString& b)
 {
-    if (countsUtf16)
-        return utf16Index;
-    return QStringView(text).left(utf16Index).toUcs4().size();
-}
-
-// The "gint length" of an insertion: UTF-16 units for Qt, bytes for GTK.
-int insertionLength(const QString& text, bool countsUtf16)
-{
-    return countsUtf16 ? static_cast<int>(text.size()) : static_cast<int>(text.toUtf8().size());
+    return graphemes::withoutEmbeddedMarkers(a) == graphemes::withoutEmbeddedMarkers(b);
 }
 
 } // namespace
 
-AtspiElement::AtspiElement(AtspiAccessible* adopted, bool countsUtf16)
-    : m_object(adopted)
-    , m_countsUtf16(countsUtf16)
-{}
+struct AtspiAccessibility::Search {
+    QDeadlineTimer deadline;
+    int budget = searchNodeBudget;
+};
 
-AtspiElement::~AtspiElement()
-{
-    g_object_unref(m_object);
-}
+AtspiAccessibility::AtspiAccessibility() = default;
+AtspiAccessibility::~AtspiAccessibility() = default;
 
-AtspiAccessibility::AtspiAccessibility()
+AtspiBus* AtspiAccessibility::bus()
 {
-    const int status = atspi_init();
-    // 0: initialised now; 1: already initialised. The desktop answering tells whether the bus is there.
-    m_available = status == 0 || status == 1;
-    if (m_available) {
-        GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-        m_available = static_cast<bool>(desktop);
+    // Connected on first use, and again a while after a failed attempt: the bus may start later.
+    if (!m_bus &&
+        (!m_lastConnectAttempt.isValid() || m_lastConnectAttempt.elapsed() > reconnectIntervalMsec)) {
+        m_lastConnectAttempt.start();
+        m_bus = AtspiBus::connect();
     }
+    return m_bus.get();
 }
 
-bool AtspiAccessibility::isAvailable() const
+bool AtspiAccessibility::isAvailable()
 {
-    return m_available;
+    AtspiBus* b = bus();
+    return b && b->property(QDeadlineTimer(AtspiBus::callTimeoutMsec),
+                            AtspiObject{QStringLiteral("org.a11y.atspi.Registry"), kRootPath}, kAccessible,
+                            QStringLiteral("ChildCount"))
+                    .has_value();
+}
+
+std::optional<QList<uint>> AtspiAccessibility::states(const QDeadlineTimer& deadline,
+                                                      const AtspiObject& object)
+{
+    const auto reply = m_bus->call(deadline, object, kAccessible, QStringLiteral("GetState"));
+    if (!reply || reply->isEmpty())
+        return std::nullopt;
+    return AtspiBus::uintList(reply->constFirst());
+}
+
+std::optional<uint> AtspiAccessibility::role(const QDeadlineTimer& deadline, const AtspiObject& object)
+{
+    const auto reply = m_bus->call(deadline, object, kAccessible, QStringLiteral("GetRole"));
+    if (!reply || reply->isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const uint value = reply->constFirst().toUInt(&ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+std::optional<QList<AtspiObject>> AtspiAccessibility::childrenOf(const QDeadlineTimer& deadline,
+                                                                 const AtspiObject& object)
+{
+    const auto reply = m_bus->call(deadline, object, kAccessible, QStringLiteral("GetChildren"));
+    if (!reply || reply->isEmpty())
+        return std::nullopt;
+    return AtspiBus::objectList(reply->constFirst());
+}
+
+bool AtspiAccessibility::hasInterfaces(const QDeadlineTimer& deadline, const AtspiObject& object,
+                                       const QStringList& wanted)
+{
+    const auto reply = m_bus->call(deadline, object, kAccessible, QStringLiteral("GetInterfaces"));
+    const auto interfaces =
+        reply && !reply->isEmpty() ? AtspiBus::stringList(reply->constFirst()) : std::nullopt;
+    if (!interfaces)
+        return false;
+    for (const QString& name : wanted) {
+        if (!interfaces->contains(name))
+            return false;
+    }
+    return true;
+}
+
+std::optional<AtspiObject> AtspiAccessibility::applicationOf(const QDeadlineTimer& deadline,
+                                                             qint64 processIdentifier)
+{
+    for (const AtspiObject& application : m_bus->applications(deadline)) {
+        if (m_bus->isSkipped(application.service))
+            continue;
+        if (m_bus->processOf(deadline, application.service) == processIdentifier)
+            return application;
+    }
+    return std::nullopt;
+}
+
+std::optional<AtspiObject> AtspiAccessibility::findFocused(Search& search, const AtspiObject& node, int depth)
+{
+    if (depth <= 0)
+        return std::nullopt;
+    const auto children = childrenOf(search.deadline, node);
+    if (!children)
+        return std::nullopt;
+    for (const AtspiObject& child : *children) {
+        if (--search.budget < 0 || search.deadline.hasExpired())
+            return std::nullopt;
+        const auto childStates = states(search.deadline, child);
+        if (!childStates)
+            continue;
+        if (has(*childStates, stateFocused))
+            return child;
+        // Hidden parts hold no focus; menus hold no text field, and closed ones are large.
+        if (!has(*childStates, stateShowing))
+            continue;
+        const auto childRole = role(search.deadline, child);
+        if (childRole == roleMenuBar || childRole == roleMenu)
+            continue;
+        if (auto hit = findFocused(search, child, depth - 1))
+            return hit;
+    }
+    return std::nullopt;
+}
+
+std::optional<AtspiObject> AtspiAccessibility::focusedIn(Search& search, const AtspiObject& application,
+                                                         bool requireActiveWindow)
+{
+    const auto windows = childrenOf(search.deadline, application);
+    if (!windows)
+        return std::nullopt;
+    QList<AtspiObject> active, inactive;
+    for (const AtspiObject& window : *windows) {
+        const auto windowStates = states(search.deadline, window);
+        if (!windowStates)
+            continue;
+        if (has(*windowStates, stateFocused))
+            return window;
+        (has(*windowStates, stateActive) ? active : inactive).append(window);
+    }
+    // Active windows first: a dialog's focus wins over the main window's remembered one.
+    for (const AtspiObject& window : std::as_const(active)) {
+        if (auto hit = findFocused(search, window, searchDepth))
+            return hit;
+    }
+    if (requireActiveWindow)
+        return std::nullopt;
+    for (const AtspiObject& window : std::as_const(inactive)) {
+        if (auto hit = findFocused(search, window, searchDepth))
+            return hit;
+    }
+    return std::nullopt;
 }
 
 ElementRef AtspiAccessibility::focusedElement(qint64 processIdentifier)
 {
-    GRef<AtspiAccessible> app = applicationOf(processIdentifier);
-    if (!app)
+    if (!bus())
         return nullptr;
-    return wrap(focusedIn(app.p, false), toolkitCountsUtf16(app.p));
+    Search search{QDeadlineTimer(searchBudgetMsec)};
+    const auto application = applicationOf(search.deadline, processIdentifier);
+    if (!application)
+        return nullptr;
+    return wrap(focusedIn(search, *application, false));
 }
 
 ElementRef AtspiAccessibility::systemFocusedElement()
 {
-    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop)
+    if (!bus())
         return nullptr;
-    const auto ownPid = static_cast<guint>(QCoreApplication::applicationPid());
-    Err error;
-    const int count = atspi_accessible_get_child_count(desktop.p, &error);
-    for (int i = 0; i < count; ++i) {
-        Err childError;
-        GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.p, i, &childError));
-        Err pidError;
-        if (!app || atspi_accessible_get_process_id(app.p, &pidError) == ownPid)
+    Search search{QDeadlineTimer(searchBudgetMsec)};
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    for (const AtspiObject& application : m_bus->applications(search.deadline)) {
+        if (search.deadline.hasExpired())
+            break;
+        // Quenda's own interface answers on its own main thread, which is the one asking: never ask it.
+        if (m_bus->isSkipped(application.service) ||
+            m_bus->processOf(search.deadline, application.service).value_or(ownPid) == ownPid)
             continue;
-        askLive(app.p);
-        if (AtspiAccessible* hit = focusedIn(app.p, true))
-            return wrap(hit, toolkitCountsUtf16(app.p));
+        if (auto hit = focusedIn(search, application, true))
+            return wrap(hit);
     }
     return nullptr;
 }
 
+bool AtspiAccessibility::countsInsertionInUtf16(const QDeadlineTimer& deadline, const AtspiObject& object)
+{
+    // The length argument of an insertion is the one offset the text cannot tell: Qt's bridge takes UTF-16
+    // units, the ATK bridge (GTK, LibreOffice, browsers) bytes. A wrong guess is caught by the read-back.
+    if (const auto it = m_insertsInUtf16.constFind(object.service); it != m_insertsInUtf16.cend())
+        return *it;
+    const auto name = m_bus->property(deadline, AtspiObject{object.service, kRootPath}, kApplication,
+                                      QStringLiteral("ToolkitName"));
+    const bool utf16 = name && name->toString().compare(QLatin1String("qt"), Qt::CaseInsensitive) == 0;
+    if (name)
+        m_insertsInUtf16.insert(object.service, utf16);
+    return utf16;
+}
+
+std::optional<AtspiAccessibility::TextState> AtspiAccessibility::readText(const QDeadlineTimer& deadline,
+                                                                          const AtspiObject& object)
+{
+    const auto count = m_bus->property(deadline, object, kText, QStringLiteral("CharacterCount"));
+    if (!count)
+        return std::nullopt;
+    const auto reply = m_bus->call(deadline, object, kText, QStringLiteral("GetText"), {0, -1});
+    if (!reply || reply->isEmpty() || reply->constFirst().metaType() != QMetaType::fromType<QString>())
+        return std::nullopt;
+    TextState state;
+    state.text = reply->constFirst().toString();
+    state.unit = TextOffsets::detect(state.text, count->toLongLong());
+    return state;
+}
+
+std::optional<TextRange> AtspiAccessibility::selection(const QDeadlineTimer& deadline,
+                                                       const AtspiObject& object, const TextState& state)
+{
+    qint64 start = 0, end = 0;
+    const auto count = m_bus->call(deadline, object, kText, QStringLiteral("GetNSelections"));
+    if (!count || count->isEmpty())
+        return std::nullopt;
+    if (count->constFirst().toInt() > 0) {
+        const auto range = m_bus->call(deadline, object, kText, QStringLiteral("GetSelection"), {0});
+        if (!range || range->size() < 2)
+            return std::nullopt;
+        start = std::min(range->at(0).toLongLong(), range->at(1).toLongLong());
+        end = std::max(range->at(0).toLongLong(), range->at(1).toLongLong());
+    } else {
+        const auto caret = m_bus->property(deadline, object, kText, QStringLiteral("CaretOffset"));
+        if (!caret)
+            return std::nullopt;
+        start = end = caret->toLongLong();
+    }
+    const auto from = TextOffsets::toUtf16(state.text, start, state.unit);
+    const auto to = TextOffsets::toUtf16(state.text, end, state.unit);
+    if (!from || !to)
+        return std::nullopt;
+    return TextRange{*from, *to - *from};
+}
+
+bool AtspiAccessibility::insertAt(const QDeadlineTimer& deadline, const AtspiObject& object,
+                                  const TextState& state, qint64 utf16Index, const QString& insertion)
+{
+    const auto position = TextOffsets::toNative(state.text, utf16Index, state.unit);
+    if (!position)
+        return false;
+    const bool utf16 = countsInsertionInUtf16(deadline, object);
+    const qint64 length = utf16 ? insertion.size() : insertion.toUtf8().size();
+    return boolReply(m_bus->call(deadline, object, kEditableText, QStringLiteral("InsertText"),
+                                 {static_cast<int>(*position), insertion, static_cast<int>(length)}))
+        .value_or(false);
+}
+
+bool AtspiAccessibility::deleteRange(const QDeadlineTimer& deadline, const AtspiObject& object,
+                                     const TextState& state, qint64 utf16Start, qint64 utf16End)
+{
+    const auto from = TextOffsets::toNative(state.text, utf16Start, state.unit);
+    const auto to = TextOffsets::toNative(state.text, utf16End, state.unit);
+    if (!from || !to)
+        return false;
+    return boolReply(m_bus->call(deadline, object, kEditableText, QStringLiteral("DeleteText"),
+                                 {static_cast<int>(*from), static_cast<int>(*to)}))
+        .value_or(false);
+}
+
+bool AtspiAccessibility::restoreText(const QDeadlineTimer& deadline, const AtspiObject& object,
+                                     const QString& wanted, const TextState& current)
+{
+    if (current.unit == TextOffsets::Unit::unknown)
+        return false;
+    const QString& now = current.text;
+    qint64 prefix = 0;
+    const qint64 shorter = std::min(wanted.size(), now.size());
+    while (prefix < shorter && wanted[prefix] == now[prefix])
+        ++prefix;
+    qint64 suffix = 0;
+    while (suffix < shorter - prefix && wanted[wanted.size() - 1 - suffix] == now[now.size() - 1 - suffix])
+        ++suffix;
+    // Never cut between the halves of a surrogate pair.
+    if (prefix > 0 && QChar(now.at(prefix - 1)).isHighSurrogate())
+        --prefix;
+    if (suffix > 0 && QChar(now.at(now.size() - suffix)).isLowSurrogate())
+        --suffix;
+    const qint64 removeEnd = now.size() - suffix;
+    const qint64 putEnd = wanted.size() - suffix;
+    if (removeEnd > prefix && !deleteRange(deadline, object, current, prefix, removeEnd))
+        return false;
+    if (putEnd > prefix) {
+        TextState cut{now.left(prefix) + now.mid(removeEnd), current.unit};
+        if (!insertAt(deadline, object, cut, prefix, wanted.mid(prefix, putEnd - prefix)))
+            return false;
+    }
+    const auto after = readText(deadline, object);
+    return after && sameText(after->text, wanted);
+}
+
+void AtspiAccessibility::reselect(const QDeadlineTimer& deadline, const AtspiObject& object,
+                                  const QString& text, TextRange range)
+{
+    const auto unit = readText(deadline, object);
+    if (!unit)
+        return;
+    const auto from = TextOffsets::toNative(text, range.location, unit->unit);
+    const auto to = TextOffsets::toNative(text, range.location + range.length, unit->unit);
+    if (!from || !to)
+        return;
+    m_bus->call(deadline, object, kText, QStringLiteral("SetCaretOffset"), {static_cast<int>(*from)});
+    if (*to > *from && !boolReply(m_bus->call(deadline, object, kText, QStringLiteral("SetSelection"),
+                                              {0, static_cast<int>(*from), static_cast<int>(*to)}))
+                            .value_or(false))
+        m_bus->call(deadline, object, kText, QStringLiteral("AddSelection"),
+                    {static_cast<int>(*from), static_cast<int>(*to)});
+}
+
+int AtspiAccessibility::verifyWrite(const QDeadlineTimer& deadline, const AtspiObject& object,
+                                    const TextState& before, const QString& expected,
+                                    std::optional<qint64> caret, std::optional<TextRange> selected)
+{
+    // Some fields accept a call and change nothing, or something else (a length limit, a filter, offsets
+    // counted in another unit): only the text itself tells.
+    const auto after = readText(deadline, object);
+    if (!after)
+        return ax::alteredText;
+    if (sameText(after->text, expected)) {
+        const TextOffsets::Unit unit = TextOffsets::combine(before.unit, after->unit);
+        if (caret) {
+            if (const auto native = TextOffsets::toNative(after->text, *caret, unit))
+                m_bus->call(deadline, object, kText, QStringLiteral("SetCaretOffset"),
+                            {static_cast<int>(*native)});
+        }
+        return ax::success;
+    }
+    if (sameText(after->text, before.text))
+        return ax::cannotComplete;
+    TextState current = *after;
+    current.unit = TextOffsets::combine(after->unit, before.unit);
+    if (!restoreText(deadline, object, before.text, current))
+        return ax::alteredText;
+    // The next method types or pastes where the user left the caret, over what they had selected.
+    if (selected)
+        reselect(deadline, object, before.text, *selected);
+    return ax::cannotComplete;
+}
+
 int AtspiAccessibility::setSelectedText(const AccessibleElement& element, const QString& insertion)
 {
-    const AtspiElement& e = cast(element);
-    GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(e.object()));
-    GRef<AtspiText> text(atspi_accessible_get_text_iface(e.object()));
-    if (!editable || !text)
+    if (!bus())
+        return ax::apiDisabled;
+    const QDeadlineTimer deadline(textBudgetMsec);
+    const AtspiObject& object = cast(element);
+    if (!hasInterfaces(deadline, object, {kText, kEditableText}))
         return ax::attributeUnsupported;
-    bool ok = false;
-    const QString before = textOf(text.p, ok);
-    if (!ok)
+    const auto before = readText(deadline, object);
+    if (!before || before->unit == TextOffsets::Unit::unknown)
         return ax::cannotComplete;
-    const SelectedRangeRead read = selectedTextRange(element);
-    if (read.problem != SelectedRangeRead::Problem::none)
+    const auto range = selection(deadline, object, *before);
+    if (!range)
         return ax::cannotComplete;
-    const qint64 start = read.range.location;
-    const qint64 end = start + read.range.length;
-    const qint64 nativeStart = toNative(before, start, e.countsUtf16());
-    if (end > start) {
-        Err error;
-        if (!atspi_editable_text_delete_text(editable.p, static_cast<gint>(nativeStart),
-                                             static_cast<gint>(toNative(before, end, e.countsUtf16())),
-                                             &error) ||
-            error)
-            return ax::cannotComplete;
+    const qint64 start = range->location;
+    const qint64 end = start + range->length;
+    const QString expected = before->text.left(start) + insertion + before->text.mid(end);
+    if (end > start && !deleteRange(deadline, object, *before, start, end)) {
+        const int code = verifyWrite(deadline, object, *before, before->text, std::nullopt, *range);
+        return code == ax::success ? ax::cannotComplete : code;
     }
-    const QByteArray utf8 = insertion.toUtf8();
-    Err error;
-    if (!atspi_editable_text_insert_text(editable.p, static_cast<gint>(nativeStart), utf8.constData(),
-                                         insertionLength(insertion, e.countsUtf16()), &error) ||
-        error)
-        return ax::cannotComplete;
-    // Some fields accept the call and change nothing (or something else): only the text itself tells.
-    const QString expected = before.left(start) + insertion + before.mid(end);
-    if (textOf(text.p, ok) != expected)
-        return ax::cannotComplete;
-    Err caretError;
-    atspi_text_set_caret_offset(
-        text.p, static_cast<gint>(toNative(expected, start + insertion.size(), e.countsUtf16())),
-        &caretError);
-    return ax::success;
+    const TextState cut{before->text.left(start) + before->text.mid(end), before->unit};
+    insertAt(deadline, object, cut, start, insertion);
+    return verifyWrite(deadline, object, *before, expected, start + insertion.size(), *range);
 }
 
 std::optional<QString> AtspiAccessibility::value(const AccessibleElement& element)
 {
-    GRef<AtspiText> text(atspi_accessible_get_text_iface(cast(element).object()));
-    if (!text)
+    if (!bus())
         return std::nullopt;
-    bool ok = false;
-    QString contents = textOf(text.p, ok);
-    if (!ok)
-        return std::nullopt;
-    return contents;
+    const auto state = readText(QDeadlineTimer(textBudgetMsec), cast(element));
+    return state ? std::optional(state->text) : std::nullopt;
 }
 
 SelectedRangeRead AtspiAccessibility::selectedTextRange(const AccessibleElement& element)
 {
-    const AtspiElement& e = cast(element);
-    GRef<AtspiText> text(atspi_accessible_get_text_iface(e.object()));
-    if (!text)
+    if (!bus())
         return {SelectedRangeRead::Problem::unavailable, {}};
-    bool ok = false;
-    const QString contents = textOf(text.p, ok);
-    qint64 start = 0, end = 0;
-    Err countError;
-    const int selections = atspi_text_get_n_selections(text.p, &countError);
-    if (selections > 0) {
-        Err error;
-        AtspiRange* range = atspi_text_get_selection(text.p, 0, &error);
-        if (!range || error) {
-            if (range)
-                g_free(range);
-            return {SelectedRangeRead::Problem::unavailable, {}};
-        }
-        start = std::min(range->start_offset, range->end_offset);
-        end = std::max(range->start_offset, range->end_offset);
-        g_free(range);
-    } else {
-        Err error;
-        start = end = atspi_text_get_caret_offset(text.p, &error);
-        if (error)
-            return {SelectedRangeRead::Problem::unavailable, {}};
-    }
-    const auto from = toUtf16(contents, start, e.countsUtf16());
-    const auto to = toUtf16(contents, end, e.countsUtf16());
-    if (!ok || !from || !to)
+    const QDeadlineTimer deadline(textBudgetMsec);
+    const auto state = readText(deadline, cast(element));
+    if (!state)
+        return {SelectedRangeRead::Problem::unavailable, {}};
+    const auto range = selection(deadline, cast(element), *state);
+    if (!range)
         return {SelectedRangeRead::Problem::invalid, {}};
-    return {SelectedRangeRead::Problem::none, TextRange{*from, *to - *from}};
+    return {SelectedRangeRead::Problem::none, *range};
 }
 
 int AtspiAccessibility::setValue(const AccessibleElement& element, const QString& contents)
 {
-    GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(cast(element).object()));
-    if (!editable)
+    if (!bus())
+        return ax::apiDisabled;
+    const QDeadlineTimer deadline(textBudgetMsec);
+    const AtspiObject& object = cast(element);
+    if (!hasInterfaces(deadline, object, {kText, kEditableText}))
         return ax::attributeUnsupported;
-    Err error;
-    if (!atspi_editable_text_set_text_contents(editable.p, contents.toUtf8().constData(), &error) || error)
+    const auto before = readText(deadline, object);
+    if (!before)
         return ax::cannotComplete;
-    const auto now = value(element);
-    return now == contents ? ax::success : ax::cannotComplete;
+    const auto selected = selection(deadline, object, *before);
+    m_bus->call(deadline, object, kEditableText, QStringLiteral("SetTextContents"), {contents});
+    return verifyWrite(deadline, object, *before, contents, std::nullopt, selected);
 }
 
 int AtspiAccessibility::setSelectedTextRange(const AccessibleElement& element, TextRange range)
 {
-    const AtspiElement& e = cast(element);
-    GRef<AtspiText> text(atspi_accessible_get_text_iface(e.object()));
-    if (!text)
+    if (!bus())
+        return ax::apiDisabled;
+    const QDeadlineTimer deadline(textBudgetMsec);
+    const auto state = readText(deadline, cast(element));
+    if (!state)
         return ax::attributeUnsupported;
-    bool ok = false;
-    const QString contents = textOf(text.p, ok);
-    Err error;
-    const gint caret = static_cast<gint>(toNative(contents, range.location, e.countsUtf16()));
-    if (!atspi_text_set_caret_offset(text.p, caret, &error) || error)
-        return ax::cannotComplete;
-    return ax::success;
+    const auto caret = TextOffsets::toNative(state->text, range.location, state->unit);
+    if (!caret)
+        return ax::illegalArgument;
+    const auto done = boolReply(m_bus->call(deadline, cast(element), kText, QStringLiteral("SetCaretOffset"),
+                                            {static_cast<int>(*caret)}));
+    return done.value_or(false) ? ax::success : ax::cannotComplete;
 }
 
 ElementRef AtspiAccessibility::applicationElement(qint64 processIdentifier)
 {
-    GRef<AtspiAccessible> app = applicationOf(processIdentifier);
-    return app ? wrap(app.release()) : nullptr;
+    if (!bus())
+        return nullptr;
+    return wrap(applicationOf(QDeadlineTimer(searchBudgetMsec), processIdentifier));
 }
 
 ElementRef AtspiAccessibility::menuBar(const AccessibleElement& application)
 {
+    if (!bus())
+        return nullptr;
+    const QDeadlineTimer deadline(searchBudgetMsec);
     int budget = 2000;
-    auto isMenuBar = [](AtspiAccessible* o) { return roleOf(o) == ATSPI_ROLE_MENU_BAR; };
-    auto descend = [](AtspiAccessible* o) {
-        const AtspiRole role = roleOf(o);
-        return role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_FILLER ||
-               role == ATSPI_ROLE_PANEL || role == ATSPI_ROLE_ROOT_PANE || role == ATSPI_ROLE_LAYERED_PANE ||
-               role == ATSPI_ROLE_DIALOG;
-    };
-    const AtspiElement& app = cast(application);
-    return wrap(findDescendant(app.object(), isMenuBar, descend, 5, budget), app.countsUtf16());
+    // Breadth-first through the containers a menu bar sits in, a few levels deep.
+    QList<std::pair<AtspiObject, int>> queue{{cast(application), 0}};
+    while (!queue.isEmpty() && budget > 0 && !deadline.hasExpired()) {
+        const auto [node, depth] = queue.takeFirst();
+        const auto children = childrenOf(deadline, node);
+        if (!children)
+            continue;
+        for (const AtspiObject& child : *children) {
+            if (--budget < 0)
+                break;
+            const auto childRole = role(deadline, child);
+            if (childRole == roleMenuBar)
+                return wrap(child);
+            const bool container = childRole == roleFrame || childRole == roleWindow ||
+                                   childRole == roleFiller || childRole == rolePanel ||
+                                   childRole == roleRootPane || childRole == roleLayeredPane ||
+                                   childRole == roleDialog;
+            if (container && depth + 1 < 5)
+                queue.append({child, depth + 1});
+        }
+    }
+    return nullptr;
 }
 
 std::optional<QString> AtspiAccessibility::title(const AccessibleElement& element)
 {
-    Err error;
-    GFreeString name{atspi_accessible_get_name(cast(element).object(), &error)};
-    if (!name.s || error)
+    if (!bus())
         return std::nullopt;
-    return QString::fromUtf8(name.s);
+    const auto name =
+        m_bus->property(QDeadlineTimer(textBudgetMsec), cast(element), kAccessible, QStringLiteral("Name"));
+    return name ? std::optional(name->toString()) : std::nullopt;
 }
 
 std::optional<QList<ElementRef>> AtspiAccessibility::children(const AccessibleElement& element)
 {
-    const AtspiElement& e = cast(element);
-    Err error;
-    const int count = atspi_accessible_get_child_count(e.object(), &error);
-    if (error)
+    if (!bus())
+        return std::nullopt;
+    const auto objects = childrenOf(QDeadlineTimer(textBudgetMsec), cast(element));
+    if (!objects)
         return std::nullopt;
     QList<ElementRef> result;
-    for (int i = 0; i < count; ++i) {
-        Err childError;
-        if (ElementRef child =
-                wrap(atspi_accessible_get_child_at_index(e.object(), i, &childError), e.countsUtf16()))
-            result << child;
-    }
+    for (const AtspiObject& object : *objects)
+        result << wrap(object);
     return result;
 }
 
@@ -446,71 +555,49 @@ ElementRef AtspiAccessibility::shownMenu(const AccessibleElement&)
 
 std::optional<bool> AtspiAccessibility::isEnabled(const AccessibleElement& element)
 {
-    GRef<AtspiStateSet> states(atspi_accessible_get_state_set(cast(element).object()));
-    if (!states)
+    if (!bus())
         return std::nullopt;
-    return atspi_state_set_contains(states.p, ATSPI_STATE_ENABLED) ||
-           atspi_state_set_contains(states.p, ATSPI_STATE_SENSITIVE);
+    const auto s = states(QDeadlineTimer(textBudgetMsec), cast(element));
+    if (!s)
+        return std::nullopt;
+    return has(*s, stateEnabled) || has(*s, stateSensitive);
 }
 
 int AtspiAccessibility::press(const AccessibleElement& element)
 {
-    GRef<AtspiAction> action(atspi_accessible_get_action_iface(cast(element).object()));
-    if (!action)
-        return ax::actionUnsupported;
-    Err countError;
-    const int count = atspi_action_get_n_actions(action.p, &countError);
-    if (count <= 0)
+    if (!bus())
+        return ax::apiDisabled;
+    const AtspiObject& object = cast(element);
+    const QDeadlineTimer deadline(textBudgetMsec);
+    const auto count = m_bus->property(deadline, object, kAction, QStringLiteral("NActions"));
+    if (!count || count->toInt() <= 0)
         return ax::actionUnsupported;
     int chosen = 0;
-    for (int i = 0; i < count; ++i) {
-        Err error;
-        GFreeString name{atspi_action_get_action_name(action.p, i, &error)};
-        const QString n = QString::fromUtf8(name.s).toLower();
+    for (int i = 0; i < count->toInt(); ++i) {
+        const auto name = m_bus->call(deadline, object, kAction, QStringLiteral("GetName"), {i});
+        const QString n = name && !name->isEmpty() ? name->constFirst().toString().toLower() : QString();
         if (n == QLatin1String("press") || n == QLatin1String("click") || n == QLatin1String("activate")) {
             chosen = i;
             break;
         }
     }
-    // Not atspi_action_do_action: a Paste item makes the target ask Quenda for the clipboard before it
-    // answers, and a blocked Quenda cannot serve it. The call goes out by hand and events keep flowing.
-    auto* object = reinterpret_cast<AtspiObject*>(cast(element).object());
-    if (!object->app || !object->app->bus || !object->app->bus_name || !object->path)
-        return ax::invalidUIElement;
-    DBusMessage* message = dbus_message_new_method_call(object->app->bus_name, object->path,
-                                                        "org.a11y.atspi.Action", "DoAction");
-    if (!message)
-        return ax::failure;
-    dbus_int32_t index = chosen;
-    dbus_message_append_args(message, DBUS_TYPE_INT32, &index, DBUS_TYPE_INVALID);
-    DBusPendingCall* pending = nullptr;
-    const bool sent = dbus_connection_send_with_reply(object->app->bus, message, &pending, pressTimeoutMsec);
-    dbus_message_unref(message);
-    if (!sent || !pending)
+    if (m_bus->isSkipped(object.service))
         return ax::cannotComplete;
-    dbus_connection_flush(object->app->bus);
-    QElapsedTimer timer;
-    timer.start();
-    while (!dbus_pending_call_get_completed(pending) && timer.elapsed() < pressTimeoutMsec) {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        g_main_context_iteration(nullptr, FALSE);
-        if (!dbus_pending_call_get_completed(pending))
-            QThread::usleep(500);
+    // A Paste item makes its application ask Quenda for the clipboard before it answers: the event loop
+    // keeps serving that request while the press is out. User input waits until the answer is in.
+    QDBusPendingCall pending =
+        m_bus->asyncCall(object, kAction, QStringLiteral("DoAction"), {chosen}, pressTimeoutMsec);
+    if (!pending.isFinished() && QCoreApplication::instance()) {
+        QEventLoop loop;
+        QDBusPendingCallWatcher watcher(pending);
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(pressTimeoutMsec + 100, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    DBusMessage* reply =
-        dbus_pending_call_get_completed(pending) ? dbus_pending_call_steal_reply(pending) : nullptr;
-    if (!reply)
-        dbus_pending_call_cancel(pending);
-    dbus_pending_call_unref(pending);
-    if (!reply)
+    if (!pending.isFinished())
         return ax::cannotComplete;
-    dbus_bool_t done = false;
-    const bool ok = dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN &&
-                    dbus_message_get_args(reply, nullptr, DBUS_TYPE_BOOLEAN, &done, DBUS_TYPE_INVALID) &&
-                    done;
-    dbus_message_unref(reply);
-    return ok ? ax::success : ax::cannotComplete;
+    const QDBusPendingReply<bool> reply = pending;
+    return reply.isValid() && reply.value() ? ax::success : ax::cannotComplete;
 }
 
 } // namespace quenda

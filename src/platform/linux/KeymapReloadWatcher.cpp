@@ -14,6 +14,7 @@ namespace {
 // Xlib hands out client resource ids with the client number in the bits above these.
 constexpr XID clientIdMask = 0x1fffff;
 constexpr unsigned char xkbGetMap = 8;
+constexpr unsigned char xkbSetMap = 9;
 } // namespace
 
 std::unique_ptr<KeymapReloadWatcher> KeymapReloadWatcher::start(Display* control, XID own, XID target)
@@ -37,7 +38,8 @@ std::unique_ptr<KeymapReloadWatcher> KeymapReloadWatcher::start(Display* control
     if (watcher->m_xkbOpcode > 0) {
         range->ext_requests.ext_major.first = range->ext_requests.ext_major.last =
             static_cast<unsigned char>(watcher->m_xkbOpcode);
-        range->ext_requests.ext_minor.first = range->ext_requests.ext_minor.last = xkbGetMap;
+        range->ext_requests.ext_minor.first = xkbGetMap;
+        range->ext_requests.ext_minor.last = xkbSetMap;
     }
     XRecordClientSpec clients[2] = {own, target};
     watcher->m_context = XRecordCreateContext(control, 0, clients, 2, &range, 1);
@@ -72,16 +74,24 @@ void KeymapReloadWatcher::intercept(char* closure, void* data)
     if (recorded->category == XRecordFromClient && recorded->data && recorded->data_len > 0) {
         const unsigned char opcode = recorded->data[0];
         const unsigned char minor = recorded->data[1];
-        if (recorded->id_base == self->m_ownBase && opcode == X_ChangeKeyboardMapping) {
+        const bool isXkb = int(opcode) == self->m_xkbOpcode;
+        if (recorded->id_base == self->m_ownBase &&
+            (opcode == X_ChangeKeyboardMapping || (isXkb && minor == xkbSetMap))) {
             ++self->m_changes;
             self->m_fetchedSinceChange = false;
         } else if (recorded->id_base == self->m_targetBase &&
-                   (opcode == X_GetKeyboardMapping ||
-                    (int(opcode) == self->m_xkbOpcode && minor == xkbGetMap))) {
+                   (opcode == X_GetKeyboardMapping || (isXkb && minor == xkbGetMap))) {
             self->m_fetchedSinceChange = true;
         }
     }
     XRecordFreeData(recorded);
+}
+
+bool KeymapReloadWatcher::reloaded()
+{
+    XSync(m_control, False);
+    XRecordProcessReplies(m_data);
+    return m_changes >= m_sent && m_fetchedSinceChange;
 }
 
 bool KeymapReloadWatcher::waitForReload(double timeoutSeconds)

@@ -11,7 +11,8 @@ namespace quenda {
 // the mapping when they handle the change notice, which reaches them after every key event sent before
 // it; so once the target has fetched the mapping after the last change, the keys typed before that
 // change have been read with the mapping they were meant for, and the keycodes may be given new keysyms.
-// Works through the RECORD extension, watching the two clients' keymap requests in server order.
+// Works through the RECORD extension, watching the two clients' keymap requests in server order. Used for
+// applications that do not answer pings (X11Ping), such as xterm.
 class KeymapReloadWatcher {
 public:
     // Null when the server has no RECORD extension. `own` is a window of the connection that changes the
@@ -24,6 +25,8 @@ public:
     // True once the target has fetched the mapping after the last change made by `own`; false when it did
     // not within the timeout (it may not care about the keyboard at all).
     bool waitForReload(double timeoutSeconds);
+    // The same question without waiting.
+    bool reloaded();
     // Call after each mapping change sent through the control connection.
     void changeSent() { ++m_sent; }
 

@@ -6,10 +6,17 @@
 
 namespace quenda {
 
-ClipboardSnapshot QtClipboard::save()
+namespace {
+QClipboard::Mode modeOf(ClipboardSelection selection)
+{
+    return selection == ClipboardSelection::primary ? QClipboard::Selection : QClipboard::Clipboard;
+}
+} // namespace
+
+ClipboardSnapshot QtClipboard::save(ClipboardSelection selection)
 {
     ClipboardSnapshot snapshot;
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(modeOf(selection));
     if (!data)
         return snapshot;
     for (const QString& format : data->formats()) {
@@ -24,22 +31,22 @@ ClipboardSnapshot QtClipboard::save()
     return snapshot;
 }
 
-void QtClipboard::restore(const ClipboardSnapshot& snapshot)
+void QtClipboard::restore(const ClipboardSnapshot& snapshot, ClipboardSelection selection)
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (snapshot.isEmpty()) {
-        clipboard->clear(QClipboard::Clipboard);
+        clipboard->clear(modeOf(selection));
         return;
     }
     auto* data = new QMimeData;
     for (const auto& [format, bytes] : snapshot.formats)
         data->setData(format, bytes);
-    clipboard->setMimeData(data, QClipboard::Clipboard);
+    clipboard->setMimeData(data, modeOf(selection));
 }
 
-void QtClipboard::setText(const QString& text)
+void QtClipboard::setText(const QString& text, ClipboardSelection selection)
 {
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    QGuiApplication::clipboard()->setText(text, modeOf(selection));
 }
 
 } // namespace quenda

@@ -1,6 +1,7 @@
 #include "platform/linux/X11HotkeySource.h"
 
 #include "platform/linux/X11KeyCodes.h"
+#include "platform/linux/X11Keysyms.h"
 
 #include <QSocketNotifier>
 
@@ -111,18 +112,13 @@ HotkeyEventSource::GrabResult X11HotkeySource::installGrab(quint16 keyCode, quin
     removeGrab();
     if (!m_x.isOpen())
         return GrabResult::Unavailable;
-    Display* display = m_x.display();
 
+    // The Fn role (Right Ctrl) is also the user's Control key: grabbing it would take Right Ctrl+C and every
+    // other shortcut with it from the applications. It is observed instead, which keeps nothing from anyone.
+    if (keyCode == 63)
+        return m_xiOpcode >= 0 ? GrabResult::ObserveInstead : GrabResult::Unavailable;
     std::vector<std::pair<int, unsigned int>> wanted;
-    // The laptop's Fn is a bonus: the power manager may hold it, and that must not cost Right Ctrl.
-    std::vector<std::pair<int, unsigned int>> bonus;
-    if (keyCode == 63) {
-        // The Fn role: the key alone, whatever else is held.
-        if (XkbKeycodeToKeysym(display, KeyCode(X11KeyCodes::rightControl), 0, 0) != NoSymbol)
-            wanted.emplace_back(X11KeyCodes::rightControl, AnyModifier);
-        if (XkbKeycodeToKeysym(display, KeyCode(X11KeyCodes::wakeUp), 0, 0) != NoSymbol)
-            bonus.emplace_back(X11KeyCodes::wakeUp, AnyModifier);
-    } else if (const int keycode = X11KeyCodes::xKeycode(keyCode)) {
+    if (const int keycode = X11KeyCodes::xKeycode(keyCode)) {
         const unsigned int required = xMask(modifiers);
         if (required == 0) {
             wanted.emplace_back(keycode, AnyModifier);
@@ -144,10 +140,6 @@ HotkeyEventSource::GrabResult X11HotkeySource::installGrab(quint16 keyCode, quin
     if (!grabKeys(wanted)) {
         removeGrab();
         return GrabResult::Conflict;
-    }
-    if (!bonus.empty() && !grabKeys(bonus)) {
-        m_grabs.resize(m_grabs.size() - bonus.size());
-        ungrabKeys(bonus);
     }
     m_filter = std::move(filter);
     processPendingEvents();
@@ -227,16 +219,8 @@ std::optional<QString> X11HotkeySource::layoutKeyName(quint16 keyCode) const
         return std::nullopt;
     XkbStateRec state{};
     XkbGetState(m_x.display(), XkbUseCoreKbd, &state);
-    const KeySym keysym = XkbKeycodeToKeysym(m_x.display(), KeyCode(keycode), state.group, 0);
-    // Latin-1 keysyms are their own code points; Unicode keysyms carry theirs in the low bits.
-    char32_t codePoint = 0;
-    if ((keysym >= 0x20 && keysym <= 0x7e) || (keysym >= 0xa0 && keysym <= 0xff))
-        codePoint = char32_t(keysym);
-    else if ((keysym & 0xff000000) == 0x01000000)
-        codePoint = char32_t(keysym & 0x00ffffff);
-    if (codePoint == 0)
-        return std::nullopt;
-    return QString::fromUcs4(&codePoint, 1);
+    // Named through the keysym tables, so Cyrillic_ef reads "ф" and Greek_alpha "α", not "Key 0".
+    return X11Keysyms::text(XkbKeycodeToKeysym(m_x.display(), KeyCode(keycode), state.group, 0));
 }
 
 QString X11HotkeySource::functionKeyName() const

@@ -22,7 +22,8 @@ namespace quenda {
 // - Observing: XInput 2 raw key events of every keyboard, which keep nothing from anyone.
 // - The Fn role: PC keyboards rarely report Fn, so Right Ctrl held alone plays it (or the key many
 //   laptops send for Fn, XF86WakeUp). Its presses become flags-changed events of key 63 with the Fn bit.
-// X has no way to let a grabbed event through after all, so every grabbed event stays with Quenda.
+//   It is observed, never grabbed: X has no way to let a grabbed event through after all, and Right Ctrl
+//   is also the Control key of the user's shortcuts.
 class X11HotkeySource final : public QObject, public HotkeyEventSource {
     Q_OBJECT
 public:

@@ -1,56 +1,78 @@
 #include "platform/linux/XTestKeyTyper.h"
 
 #include "platform/linux/KeymapReloadWatcher.h"
+#include "platform/linux/X11Keysyms.h"
+#include "platform/linux/X11Ping.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QElapsedTimer>
-#include <QSet>
-#include <QThread>
-#include <QTimer>
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace quenda {
 
 namespace {
 
-unsigned long keysymForCodePoint(char32_t codePoint)
+// Levels reached with Shift and with AltGr (Mod5) only: other modifiers could turn a key into a command.
+constexpr unsigned int usableModifiers = ShiftMask | Mod5Mask;
+constexpr const char* ownershipProperty = "_QUENDA_REMAPPED_KEYCODES";
+
+int typeIndex(XkbDescPtr xkb, Display* display, const char* name)
 {
-    if ((codePoint >= 0x20 && codePoint <= 0x7e) || (codePoint >= 0xa0 && codePoint <= 0xff))
-        return codePoint;
-    if (codePoint == '\n' || codePoint == '\r')
-        return XK_Return;
-    if (codePoint == '\t')
-        return XK_Tab;
-    if (codePoint == '\b')
-        return XK_BackSpace;
-    return 0x01000000u | codePoint;
+    if (!xkb->names || !xkb->map)
+        return -1;
+    const Atom wanted = XInternAtom(display, name, False);
+    for (int i = 0; i < xkb->map->num_types; ++i)
+        if (xkb->map->types[i].name == wanted)
+            return i;
+    return -1;
 }
 
-// Code points whose keysym carries no character of its own and would have a key press no text.
-bool isTypable(char32_t codePoint)
+// The real modifiers that select `level` of the key type, if only Shift and AltGr are involved.
+std::optional<unsigned int> levelMask(const XkbKeyTypeRec& type, int level)
 {
-    return codePoint >= 0x20 || codePoint == '\n' || codePoint == '\r' || codePoint == '\t';
+    if (level == 0)
+        return 0u;
+    for (int e = 0; e < type.map_count; ++e) {
+        const XkbKTMapEntryRec& entry = type.map[e];
+        if (entry.active && entry.level == level && entry.mods.mask != 0 &&
+            (entry.mods.mask & ~usableModifiers) == 0)
+            return entry.mods.mask;
+    }
+    return std::nullopt;
+}
+
+bool processAlive(long pid)
+{
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
 }
 
 } // namespace
 
 XTestKeyTyper::XTestKeyTyper() = default;
+
 XTestKeyTyper::~XTestKeyTyper()
 {
-    if (m_x && !m_carried.isEmpty()) {
-        // Leaving now (a command that typed and exits): let the target read what was typed first.
-        waitForTarget(100);
-        restoreKeycodes();
+    if (m_x && !m_assigned.isEmpty()) {
+        // Leaving (a command that typed and exits): the application reads what was typed first. If it never
+        // shows that it has, the keycodes stay as they are and the next start puts them back.
+        if (m_unconfirmed.isEmpty() || confirmConsumed() == Confirmation::confirmed)
+            restoreKeycodes();
     }
+    m_watcher.reset();
+    m_ping.reset();
+    if (m_xkb)
+        XkbFreeKeyboard(m_xkb, XkbAllComponentsMask, True);
 }
 
 bool XTestKeyTyper::ensureConnection()
@@ -65,6 +87,10 @@ bool XTestKeyTyper::ensureConnection()
         if (m_hasXTest)
             XTestGrabControl(m_x->display(), True);
     }
+    if (m_hasXTest && !m_staleChecked) {
+        m_staleChecked = true;
+        restoreStaleRemaps();
+    }
     return m_hasXTest;
 }
 
@@ -75,108 +101,143 @@ bool XTestKeyTyper::canPostEvents() const
     return const_cast<XTestKeyTyper*>(this)->ensureConnection();
 }
 
-void XTestKeyTyper::loadKeyboard()
+bool XTestKeyTyper::loadKeyboard()
 {
     Display* display = m_x->display();
-    m_keys.clear();
-    m_spareKeycodes.clear();
-    m_ownedKeycodes.clear();
-    int minKeycode = 8, maxKeycode = 255;
-    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    if (m_xkb)
+        XkbFreeKeyboard(m_xkb, XkbAllComponentsMask, True);
+    m_xkb = XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd);
+    if (!m_xkb)
+        return false;
+    XkbGetNames(display, XkbKeyTypeNamesMask | XkbKeyNamesMask, m_xkb);
 
     XModifierKeymap* modmap = XGetModifierMapping(display);
     for (int modifier = 0; modifier < 8; ++modifier) {
         m_modifierKeycode[modifier] = 0;
         for (int i = 0; i < modmap->max_keypermod; ++i) {
             const KeyCode code = modmap->modifiermap[modifier * modmap->max_keypermod + i];
-            if (code) {
+            // Mode_switch shifts the group, not the level: AltGr levels need ISO_Level3_Shift.
+            if (code && XkbKeycodeToKeysym(display, code, 0, 0) != XK_Mode_switch) {
                 m_modifierKeycode[modifier] = code;
                 break;
             }
         }
     }
     XFreeModifiermap(modmap);
+    loadSlotType(m_xkb);
 
     XkbStateRec state{};
     XkbGetState(display, XkbUseCoreKbd, &state);
-    XkbDescPtr xkb = XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd);
-    if (!xkb)
-        return;
-    // Levels reached with Shift and with AltGr (Mod5) only: other modifiers could turn a key into a command.
-    const unsigned int usable = ShiftMask | Mod5Mask;
+    const int minKeycode = m_xkb->min_key_code, maxKeycode = m_xkb->max_key_code;
+    int perKeycode = 0;
+    KeySym* core = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode), maxKeycode - minKeycode + 1,
+                                       &perKeycode);
+
+    const QList<unsigned int> oldKeycodes = m_slotKeycodes;
+    const QList<unsigned long> oldKeysyms = m_slotKeysym;
+    const int oldLevels =
+        std::max(1, static_cast<int>(oldKeysyms.size() / std::max<qsizetype>(1, oldKeycodes.size())));
+    m_keys.clear();
+    m_slotKeycodes.clear();
+    m_slotKeysym.clear();
+    m_assigned.clear();
+    QSet<int> unconfirmed;
     for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
-        const int groups = XkbKeyNumGroups(xkb, keycode);
-        if (const auto carried = m_carried.constFind(static_cast<unsigned int>(keycode));
-            carried != m_carried.cend()) {
-            // Still ours when it still carries our keysym; a new layout may have replaced the whole map.
-            if (groups > 0 && XkbKeySymEntry(xkb, keycode, 0, 0) == *carried) {
-                m_ownedKeycodes << static_cast<unsigned int>(keycode);
+        const int groups = XkbKeyNumGroups(m_xkb, keycode);
+        // A keycode carrying our characters is still ours while it carries exactly them.
+        if (const qsizetype old = oldKeycodes.indexOf(static_cast<unsigned int>(keycode)); old >= 0) {
+            bool ours =
+                groups == 1 && oldLevels == m_levels && XkbKeyKeyTypeIndex(m_xkb, keycode, 0) == m_slotType;
+            bool empty = groups == 0;
+            for (int level = 0; ours && level < m_levels; ++level) {
+                const unsigned long carried = oldKeysyms.value(old * oldLevels + level);
+                ours = XkbKeySymEntry(m_xkb, keycode, level, 0) == (carried ? carried : NoSymbol);
+            }
+            if (ours || empty) {
+                const int base = static_cast<int>(m_slotKeycodes.size()) * m_levels;
+                m_slotKeycodes << static_cast<unsigned int>(keycode);
+                for (int level = 0; level < m_levels; ++level) {
+                    const unsigned long carried = ours ? oldKeysyms.value(old * oldLevels + level) : 0;
+                    m_slotKeysym << carried;
+                    if (carried) {
+                        m_assigned.insert(carried, base + level);
+                        if (m_unconfirmed.contains(static_cast<int>(old * oldLevels + level)))
+                            unconfirmed.insert(base + level);
+                    }
+                }
                 continue;
             }
-            m_remapped.remove(*carried);
-            m_carried.remove(static_cast<unsigned int>(keycode));
-            m_lru.removeAll(static_cast<unsigned int>(keycode));
+            // A new layout took the keycode over: it is no longer ours to change.
         }
         if (groups == 0) {
-            m_spareKeycodes << static_cast<unsigned int>(keycode);
+            bool coreEmpty = true;
+            for (int c = 0; core && c < perKeycode; ++c)
+                coreEmpty = coreEmpty && core[(keycode - minKeycode) * perKeycode + c] == NoSymbol;
+            if (coreEmpty) {
+                m_slotKeycodes << static_cast<unsigned int>(keycode);
+                for (int level = 0; level < m_levels; ++level)
+                    m_slotKeysym << 0;
+            }
             continue;
         }
         const int group = state.group < groups ? state.group : 0;
-        const XkbKeyTypePtr type = XkbKeyKeyType(xkb, keycode, group);
-        const int levels = type->num_levels;
-        for (int level = 0; level < levels; ++level) {
-            const KeySym keysym = XkbKeySymEntry(xkb, keycode, level, group);
+        const XkbKeyTypePtr type = XkbKeyKeyType(m_xkb, keycode, group);
+        for (int level = 0; level < type->num_levels; ++level) {
+            const KeySym keysym = XkbKeySymEntry(m_xkb, keycode, level, group);
             if (keysym == NoSymbol || m_keys.contains(keysym))
                 continue;
-            std::optional<unsigned int> mask;
-            if (level == 0) {
-                mask = 0;
-            } else {
-                for (int e = 0; e < type->map_count; ++e) {
-                    const XkbKTMapEntryRec& entry = type->map[e];
-                    if (entry.active && entry.level == level && (entry.mods.mask & ~usable) == 0) {
-                        mask = entry.mods.mask;
-                        break;
-                    }
-                }
-            }
-            if (mask)
+            if (const auto mask = levelMask(*type, level))
                 m_keys.insert(keysym, KeyStroke{static_cast<unsigned int>(keycode), *mask});
         }
     }
-    XkbFreeKeyboard(xkb, XkbAllComponentsMask, True);
-
-    int perKeycode = 0;
-    KeySym* all = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode), maxKeycode - minKeycode + 1,
-                                      &perKeycode);
-    m_keysymsPerKeycode = perKeycode;
-    if (all) {
-        // A keycode is spare only when no column of the core map names a keysym either.
-        QList<unsigned int> spare;
-        for (unsigned int keycode : std::as_const(m_spareKeycodes)) {
-            bool empty = true;
-            for (int c = 0; c < perKeycode; ++c)
-                empty = empty && all[(keycode - minKeycode) * perKeycode + c] == NoSymbol;
-            if (empty)
-                spare << keycode;
-        }
-        m_spareKeycodes = spare + m_ownedKeycodes;
-        XFree(all);
-    }
-    for (unsigned int keycode : std::as_const(m_spareKeycodes))
-        if (!m_lru.contains(keycode))
-            m_lru.prepend(keycode);
-    for (qsizetype i = m_lru.size() - 1; i >= 0; --i)
-        if (!m_spareKeycodes.contains(m_lru.at(i)))
-            m_lru.removeAt(i);
+    if (core)
+        XFree(core);
+    m_unconfirmed = unconfirmed;
+    return true;
 }
 
-std::optional<XTestKeyTyper::KeyStroke> XTestKeyTyper::strokeFor(unsigned long keysym) const
+void XTestKeyTyper::loadSlotType(XkbDescPtr xkb)
 {
-    const auto it = m_keys.constFind(keysym);
-    if (it == m_keys.cend())
-        return std::nullopt;
-    return *it;
+    // Four characters per spare keycode where the layout has an AltGr key, two with Shift alone.
+    const bool hasShift = m_modifierKeycode[ShiftMapIndex] != 0;
+    const bool hasAltGr = m_modifierKeycode[Mod5MapIndex] != 0;
+    m_slotType = 0;
+    m_levels = 1;
+    for (const auto& [name, levels] : {std::pair("FOUR_LEVEL", 4), std::pair("TWO_LEVEL", 2)}) {
+        const int index = typeIndex(xkb, m_x->display(), name);
+        if (index < 0 || xkb->map->types[index].num_levels != levels)
+            continue;
+        unsigned int masks[4] = {};
+        bool usable = true;
+        for (int level = 0; usable && level < levels; ++level) {
+            const auto mask = levelMask(xkb->map->types[index], level);
+            usable = mask && (!(*mask & ShiftMask) || hasShift) && (!(*mask & Mod5Mask) || hasAltGr);
+            masks[level] = mask.value_or(0);
+        }
+        if (usable) {
+            m_slotType = index;
+            m_levels = levels;
+            std::copy(std::begin(masks), std::end(masks), std::begin(m_levelMask));
+            return;
+        }
+    }
+}
+
+std::optional<XTestKeyTyper::KeyStroke> XTestKeyTyper::layoutStroke(char32_t codePoint,
+                                                                    unsigned long* keysym) const
+{
+    const QList<unsigned long> keysyms = X11Keysyms::forCodePoint(codePoint);
+    if (keysym)
+        *keysym = keysyms.value(0, NoSymbol);
+    for (unsigned long candidate : keysyms)
+        if (const auto it = m_keys.constFind(candidate); it != m_keys.cend())
+            return *it;
+    return std::nullopt;
+}
+
+XTestKeyTyper::KeyStroke XTestKeyTyper::slotStroke(int slot) const
+{
+    return KeyStroke{m_slotKeycodes.at(slot / m_levels), m_levelMask[slot % m_levels]};
 }
 
 void XTestKeyTyper::pressModifiers(unsigned int mask, bool down)
@@ -212,37 +273,35 @@ void XTestKeyTyper::releaseHeldModifiers()
     XFreeModifiermap(modmap);
 }
 
-void XTestKeyTyper::waitForTarget(int keysSent)
+namespace {
+unsigned long focusWindow(X11Connection& x)
 {
-    ++lastRoundTrips;
-    if (!m_watcher || !m_watcher->waitForReload(reloadTimeoutSeconds)) {
-        ++lastUnconfirmedReloads;
-        XSync(m_x->display(), False);
-    }
-    // The fetch shows the target handling the mapping notices; the keys between them take it about a
-    // millisecond each in the slowest toolkit measured.
-    QThread::msleep(static_cast<unsigned long>(std::min(20 + keysSent, 400)));
-}
-
-unsigned long XTestKeyTyper::targetWindow() const
-{
-    Display* display = m_x->display();
     Window focus = None;
     int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    if (focus != None && focus != PointerRoot && focus != m_x->root())
+    XGetInputFocus(x.display(), &focus, &revert);
+    if (focus != None && focus != PointerRoot && focus != x.root())
         return focus;
-    if (auto active = m_x->cardinals(m_x->root(), "_NET_ACTIVE_WINDOW", "WINDOW");
-        active && !active->isEmpty())
+    if (auto active = x.cardinals(x.root(), "_NET_ACTIVE_WINDOW", "WINDOW"); active && !active->isEmpty())
         return active->first();
     return 0;
 }
+} // namespace
 
 void XTestKeyTyper::watchTarget()
 {
+    const unsigned long target = focusWindow(*m_x);
+    if (target == m_target && (m_ping || m_watcher))
+        return;
+    // Keys still on their way to the previous application keep their keycodes until it has read them.
+    if (!m_unconfirmed.isEmpty() && confirmConsumed() == Confirmation::confirmed)
+        m_unconfirmed.clear();
+    m_target = target;
+    m_ping.reset();
     m_watcher.reset();
-    const unsigned long target = targetWindow();
     if (!target)
+        return;
+    m_ping = X11Ping::forFocus(*m_x, target);
+    if (m_ping)
         return;
     if (!m_ownWindow) {
         XSetWindowAttributes attributes{};
@@ -250,6 +309,222 @@ void XTestKeyTyper::watchTarget()
                                     CopyFromParent, 0, &attributes);
     }
     m_watcher = KeymapReloadWatcher::start(m_x->display(), m_ownWindow, target);
+}
+
+bool XTestKeyTyper::beginConfirmation()
+{
+    Display* display = m_x->display();
+    XSync(display, False);
+    if (m_ping) {
+        m_ping->send();
+        lastConfirmationWay = QStringLiteral("ping");
+        return true;
+    }
+    if (m_watcher && !m_slotKeycodes.isEmpty()) {
+        // A marker: a change that alters nothing, then a key that makes the application look the mapping up.
+        // It fetches the mapping when it gets to them, after every key sent before.
+        if (!writeSlots({m_slotKeycodes.first()}))
+            return false;
+        m_watcher->changeSent();
+        if (const unsigned int shift = m_modifierKeycode[ShiftMapIndex]) {
+            XTestFakeKeyEvent(display, shift, True, CurrentTime);
+            XTestFakeKeyEvent(display, shift, False, CurrentTime);
+        }
+        XSync(display, False);
+        lastConfirmationWay = QStringLiteral("reload");
+        return true;
+    }
+    lastConfirmationWay = QStringLiteral("none");
+    return false;
+}
+
+bool XTestKeyTyper::confirmationArrived()
+{
+    if (m_ping)
+        return m_ping->answered();
+    return m_watcher && m_watcher->reloaded();
+}
+
+XTestKeyTyper::Confirmation XTestKeyTyper::confirmConsumed()
+{
+    if (!beginConfirmation())
+        return Confirmation::impossible;
+    ++lastConfirmations;
+    const bool arrived =
+        m_ping ? m_ping->wait(confirmTimeoutSeconds) : m_watcher->waitForReload(confirmTimeoutSeconds);
+    if (!arrived)
+        return Confirmation::timedOut;
+    m_unconfirmed.clear();
+    return Confirmation::confirmed;
+}
+
+bool XTestKeyTyper::remapFor(const QList<char32_t>& codePoints, qsizetype from)
+{
+    const qsizetype capacity = m_slotKeysym.size();
+    if (capacity == 0)
+        return false;
+    // The characters the text needs next, in the order of their first use, as many as the keycodes hold.
+    QList<unsigned long> wanted;
+    QSet<unsigned long> wantedSet;
+    for (qsizetype i = from; i < codePoints.size() && wanted.size() < capacity; ++i) {
+        unsigned long keysym = NoSymbol;
+        if (layoutStroke(codePoints.at(i), &keysym) || keysym == NoSymbol || wantedSet.contains(keysym))
+            continue;
+        wanted << keysym;
+        wantedSet.insert(keysym);
+    }
+    // Free slots: empty ones first, then those whose character is not needed soon; a slot pressed since
+    // the application last caught up is taken only when nothing else is left.
+    QList<int> free;
+    for (int pass = 0; pass < 3; ++pass)
+        for (int slot = 0; slot < capacity; ++slot) {
+            const unsigned long carried = m_slotKeysym.at(slot);
+            if (wantedSet.contains(carried))
+                continue;
+            const bool pending = m_unconfirmed.contains(slot);
+            if ((pass == 0 && !carried && !pending) || (pass == 1 && carried && !pending) ||
+                (pass == 2 && pending))
+                free << slot;
+        }
+    QList<std::pair<int, unsigned long>> changes;
+    for (unsigned long keysym : std::as_const(wanted))
+        if (!m_assigned.contains(keysym) && !free.isEmpty())
+            changes << std::pair(free.takeFirst(), keysym);
+    if (changes.isEmpty())
+        return false;
+    const bool reusesPending = std::any_of(changes.cbegin(), changes.cend(),
+                                           [this](const auto& c) { return m_unconfirmed.contains(c.first); });
+    if (reusesPending && confirmConsumed() != Confirmation::confirmed)
+        return false; // typed characters stay exact; the rest is the fallback's
+
+    QSet<unsigned int> keycodes;
+    for (const auto& [slot, keysym] : std::as_const(changes)) {
+        if (const unsigned long old = m_slotKeysym.at(slot))
+            m_assigned.remove(old);
+        m_slotKeysym[slot] = keysym;
+        m_assigned.insert(keysym, slot);
+        keycodes.insert(m_slotKeycodes.at(slot / m_levels));
+    }
+    if (!writeSlots(keycodes))
+        return false;
+    if (m_watcher)
+        m_watcher->changeSent();
+    recordOwnership();
+    return true;
+}
+
+bool XTestKeyTyper::writeSlots(const QSet<unsigned int>& keycodes)
+{
+    if (keycodes.isEmpty() || !m_xkb)
+        return false;
+    // One request for the whole range: keys in between are sent back exactly as the server gave them.
+    const unsigned int first = *std::min_element(keycodes.cbegin(), keycodes.cend());
+    const unsigned int last = *std::max_element(keycodes.cbegin(), keycodes.cend());
+    for (unsigned int keycode : keycodes) {
+        const qsizetype index = m_slotKeycodes.indexOf(keycode);
+        bool empty = true;
+        for (int level = 0; level < m_levels; ++level)
+            empty = empty && m_slotKeysym.at(index * m_levels + level) == 0;
+        XkbSymMapRec& map = m_xkb->map->key_sym_map[keycode];
+        if (empty) {
+            XkbResizeKeySyms(m_xkb, static_cast<int>(keycode), 0);
+            map.group_info = 0;
+            map.width = 0;
+            std::fill(std::begin(map.kt_index), std::end(map.kt_index), 0);
+            continue;
+        }
+        KeySym* syms = XkbResizeKeySyms(m_xkb, static_cast<int>(keycode), m_levels);
+        if (!syms)
+            return false;
+        map.group_info = XkbSetNumGroups(0, 1);
+        map.width = static_cast<unsigned char>(m_levels);
+        std::fill(std::begin(map.kt_index), std::end(map.kt_index), static_cast<unsigned char>(m_slotType));
+        for (int level = 0; level < m_levels; ++level) {
+            const unsigned long keysym = m_slotKeysym.at(index * m_levels + level);
+            syms[level] = keysym ? keysym : NoSymbol;
+        }
+    }
+    XkbMapChangesRec changes{};
+    changes.changed = XkbKeySymsMask;
+    changes.first_key_sym = static_cast<KeyCode>(first);
+    changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
+    X11Connection::ErrorTrap trap(m_x->display());
+    const bool sent = XkbChangeMap(m_x->display(), m_xkb, &changes);
+    if (!sent || trap.failed())
+        return false;
+    ++lastKeymapChanges;
+    ++m_totalChanges;
+    return true;
+}
+
+void XTestKeyTyper::recordOwnership()
+{
+    // (process id, keycode) pairs of every Quenda process on this display; the server keeps them as long as
+    // it keeps the keyboard map they describe.
+    Display* display = m_x->display();
+    const long pid = ::getpid();
+    QList<unsigned long> entries;
+    if (auto existing = m_x->cardinals(m_x->root(), ownershipProperty, "CARDINAL"))
+        for (qsizetype i = 0; i + 1 < existing->size(); i += 2)
+            if (static_cast<long>(existing->at(i)) != pid)
+                entries << existing->at(i) << existing->at(i + 1);
+    for (qsizetype index = 0; index < m_slotKeycodes.size(); ++index)
+        for (int level = 0; level < m_levels; ++level)
+            if (m_slotKeysym.at(index * m_levels + level)) {
+                entries << static_cast<unsigned long>(pid) << m_slotKeycodes.at(index);
+                break;
+            }
+    const Atom property = m_x->atom(ownershipProperty);
+    if (entries.isEmpty())
+        XDeleteProperty(display, m_x->root(), property);
+    else
+        XChangeProperty(display, m_x->root(), property, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(entries.constData()),
+                        static_cast<int>(entries.size()));
+}
+
+void XTestKeyTyper::restoreStaleRemaps()
+{
+    const auto existing = m_x->cardinals(m_x->root(), ownershipProperty, "CARDINAL");
+    if (!existing || existing->isEmpty() || !loadKeyboard())
+        return;
+    QSet<unsigned int> stale;
+    QList<unsigned long> kept;
+    for (qsizetype i = 0; i + 1 < existing->size(); i += 2) {
+        const long pid = static_cast<long>(existing->at(i));
+        const unsigned int keycode = static_cast<unsigned int>(existing->at(i + 1));
+        if (pid != ::getpid() && processAlive(pid)) {
+            kept << existing->at(i) << existing->at(i + 1);
+            continue;
+        }
+        // Only keycodes outside the layout (no key name): a new layout may have given the number a real key.
+        const bool named = m_xkb->names && m_xkb->names->keys && keycode >= m_xkb->min_key_code &&
+                           keycode <= m_xkb->max_key_code && m_xkb->names->keys[keycode].name[0] != 0;
+        if (!named && XkbKeyNumGroups(m_xkb, keycode) > 0)
+            stale.insert(keycode);
+    }
+    if (!stale.isEmpty()) {
+        // Written as empty slots of ours for the one change that clears them all.
+        for (unsigned int keycode : std::as_const(stale)) {
+            if (m_slotKeycodes.contains(keycode))
+                continue;
+            m_slotKeycodes << keycode;
+            for (int level = 0; level < m_levels; ++level)
+                m_slotKeysym << 0;
+        }
+        writeSlots(stale);
+        std::printf("[Typing] Put back %lld keycodes left remapped by an earlier run\n",
+                    qlonglong(stale.size()));
+        std::fflush(stdout);
+    }
+    const Atom property = m_x->atom(ownershipProperty);
+    if (kept.isEmpty())
+        XDeleteProperty(m_x->display(), m_x->root(), property);
+    else
+        XChangeProperty(m_x->display(), m_x->root(), property, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(kept.constData()),
+                        static_cast<int>(kept.size()));
+    XSync(m_x->display(), False);
 }
 
 bool XTestKeyTyper::typeText(const QString& text)
@@ -261,13 +536,17 @@ KeyboardSynthesizer::Outcome XTestKeyTyper::typeCharacters(const QString& text)
 {
     if (!ensureConnection())
         return Outcome::noEventSource;
+    ++m_restoreGeneration;
     if (m_restoreTimer)
         m_restoreTimer->stop();
-    lastRoundTrips = 0;
-    lastUnconfirmedReloads = 0;
+    lastKeymapChanges = 0;
+    lastConfirmations = 0;
+    lastConfirmationWay.clear();
     Display* display = m_x->display();
-    loadKeyboard();
+    if (!loadKeyboard())
+        return Outcome::noEventSource;
     releaseHeldModifiers();
+    watchTarget();
 
     XkbStateRec state{};
     XkbGetState(display, XkbUseCoreKbd, &state);
@@ -278,52 +557,24 @@ KeyboardSynthesizer::Outcome XTestKeyTyper::typeCharacters(const QString& text)
         XTestFakeKeyEvent(display, capsKey, False, CurrentTime);
     }
 
-    // Keycodes pressed since the target last confirmed reading the mapping: giving one of them a new
-    // keysym now could change what an unread press means.
-    QSet<unsigned int> pressedSinceSync;
-    int keysSinceSync = 0;
     Outcome outcome = Outcome::typed;
-    m_watcher.reset();
-
-    const QList<uint> codePoints = text.toUcs4();
-    for (uint codePoint : codePoints) {
-        if (!isTypable(codePoint))
-            continue;
-        const unsigned long keysym = keysymForCodePoint(codePoint);
-        ++keysSinceSync;
-        if (auto stroke = strokeFor(keysym)) {
+    QList<char32_t> codePoints;
+    for (char32_t codePoint : text.toUcs4())
+        if (!X11Keysyms::forCodePoint(codePoint).isEmpty())
+            codePoints << codePoint;
+    for (qsizetype i = 0; i < codePoints.size(); ++i) {
+        unsigned long keysym = NoSymbol;
+        if (const auto stroke = layoutStroke(codePoints.at(i), &keysym)) {
             press(*stroke);
             continue;
         }
-        unsigned int keycode = m_remapped.value(keysym, 0);
-        if (!keycode) {
-            if (m_lru.isEmpty()) {
-                outcome = Outcome::eventFailed;
-                break;
-            }
-            keycode = m_lru.takeFirst();
-            if (!m_watcher)
-                watchTarget();
-            if (m_carried.contains(keycode)) {
-                if (pressedSinceSync.contains(keycode)) {
-                    waitForTarget(keysSinceSync);
-                    pressedSinceSync.clear();
-                    keysSinceSync = 0;
-                }
-                m_remapped.remove(m_carried.value(keycode));
-            }
-            QList<KeySym> column(m_keysymsPerKeycode, static_cast<KeySym>(keysym));
-            XChangeKeyboardMapping(display, static_cast<int>(keycode), m_keysymsPerKeycode, column.data(), 1);
-            if (m_watcher)
-                m_watcher->changeSent();
-            m_carried.insert(keycode, keysym);
-            m_remapped.insert(keysym, keycode);
-        } else {
-            m_lru.removeAll(keycode);
+        if (!m_assigned.contains(keysym) && !remapFor(codePoints, i)) {
+            outcome = Outcome::eventFailed;
+            break;
         }
-        m_lru.append(keycode); // most recently used last
-        press(KeyStroke{keycode, 0});
-        pressedSinceSync.insert(keycode);
+        const int slot = m_assigned.value(keysym);
+        press(slotStroke(slot));
+        m_unconfirmed.insert(slot);
     }
 
     if (capsLocked && capsKey) {
@@ -337,33 +588,54 @@ KeyboardSynthesizer::Outcome XTestKeyTyper::typeCharacters(const QString& text)
 
 void XTestKeyTyper::scheduleRestore()
 {
-    if (m_carried.isEmpty())
-        return;
-    // The keycodes keep their keysyms for a while: the target may still be reading the keys, and the next
-    // dictation often needs the same characters again.
-    if (!QCoreApplication::instance())
+    if (m_assigned.isEmpty() || !QCoreApplication::instance())
         return;
     if (!m_restoreTimer) {
         m_restoreTimer = std::make_unique<QTimer>();
         m_restoreTimer->setSingleShot(true);
-        QObject::connect(m_restoreTimer.get(), &QTimer::timeout, m_restoreTimer.get(),
-                         [this] { restoreKeycodes(); });
+        QObject::connect(m_restoreTimer.get(), &QTimer::timeout, m_restoreTimer.get(), [this] {
+            if (m_unconfirmed.isEmpty()) {
+                restoreKeycodes();
+            } else if (beginConfirmation()) {
+                ++lastConfirmations;
+                tryRestore(m_restoreGeneration, 300);
+            }
+        });
     }
     m_restoreTimer->start(static_cast<int>(restoreDelaySeconds * 1000));
 }
 
+void XTestKeyTyper::tryRestore(quint64 generation, int attemptsLeft)
+{
+    // Polled from the event loop: the application may be busy for a while with a long text.
+    if (generation != m_restoreGeneration)
+        return;
+    if (confirmationArrived()) {
+        m_unconfirmed.clear();
+        restoreKeycodes();
+        return;
+    }
+    if (attemptsLeft > 0)
+        QTimer::singleShot(10, m_restoreTimer.get(),
+                           [this, generation, attemptsLeft] { tryRestore(generation, attemptsLeft - 1); });
+    // Never shown to have caught up: the keycodes keep their characters until the next typing or start.
+}
+
 void XTestKeyTyper::restoreKeycodes()
 {
-    if (!m_x || m_carried.isEmpty())
+    if (!m_x || m_assigned.isEmpty() || !loadKeyboard())
         return;
-    Display* display = m_x->display();
-    QList<KeySym> empty(m_keysymsPerKeycode, NoSymbol);
-    for (auto it = m_carried.cbegin(); it != m_carried.cend(); ++it)
-        XChangeKeyboardMapping(display, static_cast<int>(it.key()), m_keysymsPerKeycode, empty.data(), 1);
-    XSync(display, False);
-    m_carried.clear();
-    m_remapped.clear();
-    m_watcher.reset();
+    QSet<unsigned int> keycodes;
+    for (qsizetype slot = 0; slot < m_slotKeysym.size(); ++slot)
+        if (m_slotKeysym.at(slot)) {
+            keycodes.insert(m_slotKeycodes.at(slot / m_levels));
+            m_slotKeysym[slot] = 0;
+        }
+    m_assigned.clear();
+    m_unconfirmed.clear();
+    writeSlots(keycodes);
+    recordOwnership();
+    XSync(m_x->display(), False);
 }
 
 bool XTestKeyTyper::parseCombination(const QString& combination, QList<unsigned int>& keycodes)
@@ -382,6 +654,8 @@ bool XTestKeyTyper::parseCombination(const QString& combination, QList<unsigned 
             keysym = XK_Super_L;
         else
             keysym = XStringToKeysym(name.toLatin1().constData());
+        if (keysym == NoSymbol) // key names such as "Insert" are case-sensitive
+            keysym = XStringToKeysym(part.trimmed().toLatin1().constData());
         const KeyCode code = keysym == NoSymbol ? 0 : XKeysymToKeycode(m_x->display(), keysym);
         if (!code)
             return false;

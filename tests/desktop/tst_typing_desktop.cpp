@@ -1,0 +1,193 @@
+// Typing through XTest into real applications: exact text with more off-layout characters than the spare
+// keycodes hold, the number of keyboard-map changes it costs, and the repair of what a crashed run left.
+#include "FixtureProcess.h"
+#include "platform/linux/X11Connection.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyTyper.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <cstdlib>
+
+using namespace quenda;
+
+namespace {
+
+// 48 letters no US key types, the space, a check mark and an emoji: more than the spare keycodes hold
+// one character each.
+const QString kManyOffLayout =
+    QString::fromUtf8("αβγδεζηθικλμνξοπρστυφχψω бвгджзийклмнопрстуфхцчшщ ✓ 😀 done.");
+constexpr int kDistinctOffLayout = 50;
+
+// Counts the keyboard-map changes every client of the display is told about.
+class KeymapChangeCounter {
+public:
+    KeymapChangeCounter()
+    {
+        int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+        XkbQueryExtension(m_x.display(), &opcode, &m_eventBase, &error, &major, &minor);
+        XkbSelectEvents(m_x.display(), XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
+        // The server repeats each change for the keyboards attached to the core one: count the core's.
+        if (XkbDescPtr xkb = XkbGetMap(m_x.display(), 0, XkbUseCoreKbd)) {
+            m_device = xkb->device_spec;
+            XkbFreeKeyboard(xkb, 0, True);
+        }
+        XSync(m_x.display(), False);
+    }
+    int count()
+    {
+        XSync(m_x.display(), False);
+        while (XPending(m_x.display())) {
+            XEvent event;
+            XNextEvent(m_x.display(), &event);
+            const auto& xkb = reinterpret_cast<XkbAnyEvent&>(event);
+            if (event.type == m_eventBase && xkb.xkb_type == XkbMapNotify && int(xkb.device) == m_device)
+                ++m_count;
+        }
+        return m_count;
+    }
+
+private:
+    X11Connection m_x;
+    int m_eventBase = 0;
+    int m_device = -1;
+    int m_count = 0;
+};
+
+bool keysymOnTheMap(KeySym keysym)
+{
+    X11Connection fresh; // its own copy of the map, read now
+    return XKeysymToKeycode(fresh.display(), keysym) != 0;
+}
+
+// xterm with a shell that writes every byte it receives to a file.
+class Terminal {
+public:
+    bool start(const QString& file)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QStringLiteral("xterm"),
+                        {QStringLiteral("-u8"), QStringLiteral("-e"), QStringLiteral("sh"),
+                         QStringLiteral("-c"),
+                         QStringLiteral("stty raw -echo; touch '%1.ready'; exec cat > '%1'").arg(file)});
+        if (!m_process.waitForStarted(10000) ||
+            !QTest::qWaitFor([&] { return QFile::exists(file + QStringLiteral(".ready")); }, 20000))
+            return false;
+        // Typed keys go to whoever has the focus: wait until the window manager has given it to xterm.
+        const auto workspace = X11Workspace::create();
+        return workspace && QTest::qWaitFor(
+                                [&] {
+                                    const auto front = workspace->frontmostApplication();
+                                    if (front && front->processIdentifier == m_process.processId())
+                                        return true;
+                                    workspace->activate(m_process.processId());
+                                    return false;
+                                },
+                                10000);
+    }
+    ~Terminal()
+    {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+
+private:
+    QProcess m_process;
+};
+
+QString fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+class TestTypingDesktop : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void manyOffLayoutCharactersArriveExact_data()
+    {
+        QTest::addColumn<QString>("application");
+        QTest::newRow("qt") << "qt";
+        QTest::newRow("gtk") << "gtk";
+        QTest::newRow("xterm, no pings") << "xterm";
+    }
+    void manyOffLayoutCharactersArriveExact()
+    {
+        QFETCH(QString, application);
+        QTemporaryDir dir;
+        const QString received = dir.filePath(QStringLiteral("received"));
+        FixtureProcess fixture;
+        Terminal terminal;
+        if (application == QLatin1String("xterm")) {
+            QVERIFY2(terminal.start(received), "xterm did not start");
+        } else {
+            QVERIFY(application == QLatin1String("qt")
+                        ? fixture.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {})
+                        : fixture.start(FixtureProcess::python(), {QStringLiteral(QUENDA_GTK_FIXTURE)}));
+            QVERIFY(fixture.ok("activate"));
+            QVERIFY(fixture.ok("focus multi"));
+        }
+        auto text = [&] {
+            return application == QLatin1String("xterm") ? fileText(received) : fixture.get("multi");
+        };
+
+        KeymapChangeCounter changes;
+        XTestKeyTyper typer;
+        QCOMPARE(typer.typeCharacters(kManyOffLayout), KeyboardSynthesizer::Outcome::typed);
+        QTRY_COMPARE_WITH_TIMEOUT(text(), kManyOffLayout, 10000);
+        // Once the application has caught up the keycodes are emptied again.
+        QTRY_VERIFY_WITH_TIMEOUT(!typer.hasRemappedKeys(), 10000);
+        QVERIFY(!keysymOnTheMap(XK_Greek_alpha));
+        QVERIFY(typer.spareKeycodeCount() > 0);
+        // One change per batch of spare keycodes, and the one that puts them back.
+        QVERIFY2(changes.count() <= kDistinctOffLayout / typer.spareKeycodeCount() + 1,
+                 qPrintable(QStringLiteral("%1 changes").arg(changes.count())));
+
+        // A second typing right away, in two slices, is just as exact.
+        QVERIFY(typer.typeText(kManyOffLayout.left(30)));
+        QVERIFY(typer.typeText(kManyOffLayout.mid(30)));
+        QTRY_COMPARE_WITH_TIMEOUT(text(), kManyOffLayout + kManyOffLayout, 10000);
+    }
+
+    void remapsOfACrashedRunArePutBackAtTheNextStart()
+    {
+        QProcess crashing;
+        crashing.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--type-and-crash")});
+        QVERIFY(crashing.waitForFinished(20000));
+        QCOMPARE(crashing.exitCode(), 3);
+        QVERIFY(keysymOnTheMap(XK_Greek_alpha)); // left behind
+
+        XTestKeyTyper next;
+        QVERIFY(next.canPostEvents());
+        QVERIFY(!keysymOnTheMap(XK_Greek_alpha));
+        QVERIFY(!keysymOnTheMap(XK_Greek_beta));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    QGuiApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--type-and-crash"))) {
+        XTestKeyTyper typer;
+        typer.typeCharacters(QString::fromUtf8("αβ"));
+        std::_Exit(3); // no destructor, no restore: as a crash would leave it
+    }
+    TestTypingDesktop test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_typing_desktop.moc"
