@@ -15,8 +15,9 @@ packages=(
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps
   # the whisper engine's kernel check (objdump) and model generator
   binutils python3
-  # real applications the typing and insertion tests drive
-  chromium firefox-esr xterm
+  # real applications the typing and insertion tests drive; LibreOffice's accessibility comes with its
+  # GTK 3 front end
+  chromium firefox-esr xterm libreoffice-writer libreoffice-gtk3 mousepad
   # packaging checks: the desktop entry and the AppStream metainfo
   desktop-file-utils appstream
   # fuzzing and sanitizer runtimes for clang
