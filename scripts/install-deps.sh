@@ -16,6 +16,8 @@ packages=(
   # the windows' desktop test reads and drives them as a screen reader does; the screenshots follow the
   # session's GTK theme, light and dark
   python3-pyatspi qt6-gtk-platformtheme
+  # the whisper engine's kernel check (objdump) and model generator
+  binutils python3
   # real applications the typing and insertion tests drive; LibreOffice's accessibility comes with its
   # GTK 3 front end
   chromium firefox-esr xterm libreoffice-writer libreoffice-gtk3 mousepad
@@ -38,4 +40,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# npm fetches the whisper library's pinned package (scripts/fetch-whisper.sh); any npm will do, so Debian's
+# is installed only when there is none.
+if ! command -v npm >/dev/null 2>&1; then
+  echo "[install] installing: npm"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends npm >/dev/null
+fi
 echo "[install] all packages present"
+bash "$(dirname "$0")/fetch-whisper.sh" >/dev/null
