@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/UnreadableValueKeeper.h"
 #include "text/Snippet.h"
 
 #include <QList>
@@ -17,7 +18,8 @@ class UserDefaults;
 class SnippetManager : public QObject {
     Q_OBJECT
 public:
-    // Loads the stored list; missing or undecodable data leaves it empty (the next save overwrites it).
+    // Loads the stored list, every snippet that decodes. A stored list that cannot be read in full is copied
+    // beside the settings file before the first save replaces it.
     explicit SnippetManager(UserDefaults& defaults, QObject* parent = nullptr);
 
     static inline const QString storageKey = QStringLiteral("snippets");
@@ -32,8 +34,12 @@ public:
     // order. Returns the text and whether anything was replaced.
     std::pair<QString, bool> expandSnippets(const QString& text) const;
 
-    // The stored blob as loadSnippets reads it: nothing when it does not decode.
-    static std::optional<QList<Snippet>> decodeStoredSnippets(const QByteArray& data);
+    struct Decoded {
+        QList<Snippet> snippets; // every element that decodes, in stored order
+        bool complete = false;   // nothing was left behind
+    };
+    // The stored blob as loadSnippets reads it.
+    static Decoded decodeStoredSnippets(const QByteArray& data);
 
     void loadSnippets();
     void saveSnippets();
@@ -43,6 +49,7 @@ Q_SIGNALS:
 
 private:
     UserDefaults& m_defaults;
+    UnreadableValueKeeper m_unreadable;
     QList<Snippet> m_snippets;
 };
 

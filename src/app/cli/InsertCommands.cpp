@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "app/cli/CommandLine.h"
 #include "insert/TextInserter.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -20,10 +21,11 @@ bool isDesktopCommand(const char* name)
                     std::strcmp(name, "run") == 0);
 }
 
-int noDesktop(CommandLine& commandLine)
+// Why the X11 display could not be used, found before the application was made.
+std::optional<QString>& displayProblem()
 {
-    return commandLine.failure(
-        QStringLiteral("this command needs an X11 display (DISPLAY is not set or cannot be opened)."));
+    static std::optional<QString> problem;
+    return problem;
 }
 
 void waitSeconds(double seconds)
@@ -115,9 +117,19 @@ int runReadFocused(CommandLine& commandLine, const QStringList& args)
 
 } // namespace
 
+int noDesktop(CommandLine& commandLine)
+{
+    return commandLine.failure(QStringLiteral("this command needs an X11 display: %1.")
+                                   .arg(displayProblem().value_or(QStringLiteral("it cannot be opened"))));
+}
+
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv)
 {
-    if (argc > 1 && isDesktopCommand(argv[1]) && qEnvironmentVariableIsSet("DISPLAY")) {
+    // Qt ends the process when its display platform cannot start: the display is tried first, so that the
+    // command can say what is wrong instead.
+    if (argc > 1 && isDesktopCommand(argv[1]))
+        displayProblem() = X11Connection::displayProblem();
+    if (argc > 1 && isDesktopCommand(argv[1]) && !displayProblem()) {
         // The clipboard and the display connection belong to the X11 platform, whatever the caller set.
         qputenv("QT_QPA_PLATFORM", "xcb");
         return std::make_unique<QGuiApplication>(argc, argv);

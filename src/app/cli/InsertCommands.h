@@ -13,7 +13,9 @@ class CommandLine;
 void addInsertCommands(CommandLine& commandLine);
 
 // The desktop commands need a GUI application on the X11 platform (the clipboard lives there); every
-// other command runs without a display.
+// other command runs without a display. Without a usable display they get a plain application, and
+// noDesktop() says why and fails.
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv);
+int noDesktop(CommandLine& commandLine);
 
 } // namespace quenda
