@@ -1,7 +1,9 @@
 #include "app/AppServices.h"
 #include "app/cli/CleanCommand.h"
 #include "app/cli/CommandLine.h"
+#include "app/cli/ModelCommand.h"
 #ifdef QUENDA_LINUX_DESKTOP
+#include "app/TrayApplication.h"
 #include "app/cli/CaptureCommands.h"
 #include "app/cli/InsertCommands.h"
 #include "app/cli/RemoteCommands.h"
@@ -24,11 +26,22 @@ int main(int argc, char** argv)
 
     // Every long-lived service of the process, owned here and handed out by reference.
     quenda::AppServices services;
+#ifdef QUENDA_LINUX_DESKTOP
+    if (quenda::isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY")) {
+        if (const std::optional<QString> problem = quenda::desktopProblem()) {
+            QTextStream(stderr) << "quenda: the tray application needs an X11 display: " << *problem << ".\n";
+            return 1;
+        }
+        quenda::TrayApplication tray(services);
+        return tray.run(QCoreApplication::arguments().mid(1));
+    }
+#endif
 
     QTextStream out(stdout);
     QTextStream err(stderr);
     quenda::CommandLine commandLine(services, out, err);
     quenda::addCleanCommand(commandLine);
+    quenda::addModelCommand(commandLine);
 #ifdef QUENDA_LINUX_DESKTOP
     quenda::addCaptureCommands(commandLine);
     quenda::addInsertCommands(commandLine);

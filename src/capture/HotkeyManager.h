@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "capture/HotkeyListener.h"
 #include "platform/HotkeyEventSource.h"
 
@@ -24,8 +25,8 @@ class HotkeyManager final : public QObject, public HotkeyListener {
 public:
     static constexpr quint16 functionKeyCode = 63;
     static constexpr quint16 defaultKeyCode = functionKeyCode;
-    static inline const QString keyCodeKey = QStringLiteral("hotkeyKeyCode");
-    static inline const QString modifiersKey = QStringLiteral("hotkeyModifiers");
+    static inline const QString keyCodeKey = settings::hotkeyKeyCode.key();
+    static inline const QString modifiersKey = settings::hotkeyModifiers.key();
 
     HotkeyManager(HotkeyEventSource& source, Scheduler& mainQueue, UserDefaults& defaults,
                   QObject* parent = nullptr);
@@ -49,6 +50,11 @@ public:
     bool isUsingActiveGrab() const { return m_grabInstalled; }
 
     void setHotkey(quint16 keyCode, quint64 modifierFlags);
+
+    // A start or stop asked for elsewhere (the remote control) goes the way of a key press, and moves the
+    // toggle state with it, so the next press of the key does the opposite.
+    void requestStart();
+    void requestStop();
     void resetToDefault();
 
     QString displayString() const;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "base/SerialQueue.h"
+#include "base/Settings.h"
+#include "base/WorkerThread.h"
 #include "net/HttpSession.h"
 #include "training/TrainingUploader.h"
 
@@ -25,7 +26,7 @@ class UserDefaults;
 class QuendaAPIClient final : public TrainingUploader {
 public:
     static inline const QString productionOrigin = QStringLiteral("https://api.quenda.app");
-    static inline const QString hostKey = QStringLiteral("quenda_api_host");
+    static inline const QString hostKey = settings::backendHost.key();
 
     struct Config {
         HttpSession::Timeouts timeouts{15000, 30000}; // 15 s without data, 30 s for the whole exchange
@@ -113,7 +114,7 @@ private:
     std::optional<QString> m_authToken;
     // The secret store may take seconds to answer: its writes wait here, never on the network thread.
     // Declared last, so that a write still queued finishes before the rest goes.
-    SerialQueue m_keychainWriter{"com.quenda.keychain"};
+    WorkerThread m_keychainWriter{QStringLiteral("com.quenda.keychain")};
 };
 
 } // namespace quenda

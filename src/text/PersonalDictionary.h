@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "base/UnreadableValueKeeper.h"
 #include "text/DictionaryEntry.h"
 
@@ -28,8 +29,8 @@ public:
     // in full is copied beside the settings file before the first save replaces it.
     PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent = nullptr);
 
-    static inline const QString storageKey = QStringLiteral("personalDictionary");
-    static inline const QString correctionCountsKey = QStringLiteral("personalDictionaryCorrectionCounts");
+    static inline const QString storageKey = settings::personalDictionary.key();
+    static inline const QString correctionCountsKey = settings::personalDictionaryCorrectionCounts.key();
     static constexpr int autoAddThreshold = 2;
 
     const QList<DictionaryEntry>& entries() const { return m_entries; }

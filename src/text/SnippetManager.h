@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "base/UnreadableValueKeeper.h"
 #include "text/Snippet.h"
 
@@ -22,7 +23,7 @@ public:
     // beside the settings file before the first save replaces it.
     explicit SnippetManager(UserDefaults& defaults, QObject* parent = nullptr);
 
-    static inline const QString storageKey = QStringLiteral("snippets");
+    static inline const QString storageKey = settings::snippets.key();
 
     const QList<Snippet>& snippets() const { return m_snippets; }
 

@@ -68,6 +68,31 @@ public:
                                          : QStringLiteral("<no answer: %1>").arg(QString::fromUtf8(answer));
     }
 
+    // Every format on the clipboard as "type base64" lines, read by another process (the fixture editor
+    // in --dump-clipboard mode) while this one keeps serving the clipboard it may own.
+    static QStringList clipboardFormats(const QString& fixtureEditor)
+    {
+        QProcess dumper;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        dumper.setProcessEnvironment(environment);
+        dumper.start(fixtureEditor, {QStringLiteral("--dump-clipboard")});
+        QByteArray buffer;
+        QElapsedTimer timer;
+        timer.start();
+        while (!buffer.contains("end\n") && timer.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            dumper.waitForReadyRead(5);
+            buffer += dumper.readAllStandardOutput();
+        }
+        dumper.waitForFinished(3000);
+        QStringList lines;
+        for (const QByteArray& line : buffer.split('\n'))
+            if (!line.isEmpty() && line != "end")
+                lines << QString::fromUtf8(line);
+        return lines;
+    }
+
     QByteArray readLine(int timeoutMsec)
     {
         QElapsedTimer timer;

@@ -28,3 +28,14 @@ target_compile_definitions(tst_typing_desktop PRIVATE
 # Exact typing into Chromium and Firefox ESR (each started once) on a US and a Russian layout.
 quenda_add_desktop_test(tst_browser_typing ${CMAKE_CURRENT_LIST_DIR}/tst_browser_typing.cpp)
 target_link_libraries(tst_browser_typing PRIVATE quenda_fakeserver)
+
+# Applications nobody on this project wrote (LibreOffice Writer, mousepad, xterm, Firefox ESR, Chromium),
+# each started once; the browsers make this the slowest desktop test.
+quenda_add_desktop_test(tst_applications_desktop ${CMAKE_CURRENT_LIST_DIR}/tst_applications_desktop.cpp)
+add_dependencies(tst_applications_desktop quenda_fixture_editor quenda)
+target_link_libraries(tst_applications_desktop PRIVATE quenda_fakeserver)
+set_tests_properties(tst_applications_desktop PROPERTIES TIMEOUT 600)
+target_compile_definitions(tst_applications_desktop PRIVATE
+  QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
+  QUENDA_GTK_FIXTURE="${CMAKE_CURRENT_LIST_DIR}/fixtures/gtk_editor.py"
+  QUENDA_BINARY="$<TARGET_FILE:quenda>")

@@ -64,28 +64,9 @@ bool startFixture(FixtureProcess& fixture, const QString& toolkit = QStringLiter
 class TestInsertionDesktop : public QObject {
     Q_OBJECT
 
-    QStringList readClipboardFormats()
+    static QStringList readClipboardFormats()
     {
-        QProcess dumper;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        dumper.setProcessEnvironment(environment);
-        dumper.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {QStringLiteral("--dump-clipboard")});
-        QStringList lines;
-        QByteArray buffer;
-        QElapsedTimer timer;
-        timer.start();
-        // Keep serving the clipboard (the test may own it) while the other process reads it.
-        while (!buffer.contains("end\n") && timer.elapsed() < 15000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            dumper.waitForReadyRead(5);
-            buffer += dumper.readAllStandardOutput();
-        }
-        dumper.waitForFinished(3000);
-        for (const QByteArray& line : buffer.split('\n'))
-            if (!line.isEmpty() && line != "end")
-                lines << QString::fromUtf8(line);
-        return lines;
+        return FixtureProcess::clipboardFormats(QStringLiteral(QUENDA_FIXTURE_EDITOR));
     }
 
 private Q_SLOTS:

@@ -5,6 +5,7 @@
 #include "insert/TextInserter.h"
 #include "platform/linux/X11Connection.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QTimer>
@@ -117,6 +118,16 @@ int runReadFocused(CommandLine& commandLine, const QStringList& args)
 
 } // namespace
 
+bool isTrayApplication(int argc, char** argv)
+{
+    return argc == 1 || (argc == 2 && std::strcmp(argv[1], "--relaunched") == 0);
+}
+
+std::optional<QString> desktopProblem()
+{
+    return displayProblem();
+}
+
 int noDesktop(CommandLine& commandLine)
 {
     return commandLine.failure(QStringLiteral("this command needs an X11 display: %1.")
@@ -126,10 +137,19 @@ int noDesktop(CommandLine& commandLine)
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv)
 {
     // Qt ends the process when its display platform cannot start: the display is tried first, so that the
-    // command can say what is wrong instead.
-    if (argc > 1 && isDesktopCommand(argv[1]))
+    // command (or the tray application) can say what is wrong instead.
+    const bool tray = isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY");
+    const bool desktopCommand = argc > 1 && isDesktopCommand(argv[1]);
+    if (tray || desktopCommand)
         displayProblem() = X11Connection::displayProblem();
-    if (argc > 1 && isDesktopCommand(argv[1]) && !displayProblem()) {
+    if (displayProblem())
+        return std::make_unique<QCoreApplication>(argc, argv);
+    // No command at all is the tray application, which has windows.
+    if (tray) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return std::make_unique<QApplication>(argc, argv);
+    }
+    if (desktopCommand) {
         // The clipboard and the display connection belong to the X11 platform, whatever the caller set.
         qputenv("QT_QPA_PLATFORM", "xcb");
         return std::make_unique<QGuiApplication>(argc, argv);

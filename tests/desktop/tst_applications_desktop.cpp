@@ -1,0 +1,418 @@
+// The insertion chain and the desktop commands against applications nobody on this project wrote, each
+// started once in the private session: LibreOffice Writer, mousepad, xterm, Firefox ESR and Chromium.
+// What arrived is read independently of Quenda's own read-back where the application allows: the browsers'
+// page posts its text area back when Enter is pressed, xterm runs a program that writes what it receives
+// to a file.
+#include "BrowserPage.h"
+#include "FixtureProcess.h"
+#include "base/QtScheduler.h"
+#include "base/UserDefaults.h"
+#include "insert/TextInserter.h"
+#include "platform/linux/LinuxInsertionServices.h"
+#include "text/Graphemes.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <csignal>
+
+using namespace quenda;
+
+namespace {
+
+const QString kAscii = QStringLiteral("Send the report to Anna by Friday, please. ");
+// The emoji makes the second insertion land after a character that applications count differently.
+const QString kAccented = QString::fromUtf8("Crème brûlée, naïve façade, Grüße aus Köln 😀 ");
+const QString kRussian = QString::fromUtf8("Съешь же ещё этих мягких французских булок, да выпей чаю. ");
+
+enum class Readback { accessibility, page, file };
+
+struct Application {
+    Application(QString n, QString c, Readback r)
+        : name(std::move(n))
+        , windowClass(std::move(c))
+        , readback(r)
+    {}
+    QString name;
+    QString windowClass;
+    Readback readback;
+    std::unique_ptr<QProcess> process;
+    std::unique_ptr<BrowserPage> browser;
+    QString skipReason;
+    qint64 pid = 0; // the process that owns the window (a launcher script may have started it)
+    QString window;
+    QString outputFile; // xterm: what the program in the terminal received
+    qint64 consumed = 0;
+    QStringList methods; // as measured, for the README
+};
+
+// Runs a short tool, serving the event loop meanwhile (it may ask this process for the clipboard).
+QString tool(const QString& program, const QStringList& arguments, int* status = nullptr,
+             int timeoutMsec = 10000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    QElapsedTimer timer;
+    timer.start();
+    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMsec)
+        QTest::qWait(5);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    if (status)
+        *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    QString output = QString::fromUtf8(process.readAllStandardOutput());
+    if (output.endsWith(QLatin1Char('\n')))
+        output.chop(1);
+    return output;
+}
+
+} // namespace
+
+class TestApplicationsDesktop : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    UserDefaults m_defaults{m_dir.filePath(QStringLiteral("Quenda.conf"))};
+    QtScheduler m_mainQueue;
+    std::unique_ptr<LinuxInsertionServices> m_services;
+    std::unique_ptr<TextInserter> m_inserter;
+    QStringList m_lines;
+    FixtureProcess m_clipboardOwner;
+    QStringList m_userClipboard;
+    QList<Application*> m_applications;
+    Application m_writer{QStringLiteral("LibreOffice Writer"), QStringLiteral("libreoffice-writer"),
+                         Readback::accessibility};
+    Application m_mousepad{QStringLiteral("mousepad"), QStringLiteral("Mousepad"), Readback::accessibility};
+    Application m_xterm{QStringLiteral("xterm"), QStringLiteral("XTerm"), Readback::file};
+    Application m_firefox{QStringLiteral("Firefox ESR"), QStringLiteral("firefox-esr"), Readback::page};
+    Application m_chromium{QStringLiteral("Chromium"), QStringLiteral("chromium"), Readback::page};
+
+    Application* application(const QString& name)
+    {
+        for (Application* a : std::as_const(m_applications))
+            if (a->name == name)
+                return a;
+        return nullptr;
+    }
+
+    void launch(Application& app, const QString& program, const QStringList& arguments,
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        m_applications << &app;
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            app.skipReason =
+                QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)").arg(program);
+            return;
+        }
+        app.process = std::make_unique<QProcess>();
+        app.process->setProcessEnvironment(environment);
+        app.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.process->setStandardOutputFile(QProcess::nullDevice());
+        app.process->start(program, arguments);
+    }
+
+    // Waits for the application's window; its owner is the process to target.
+    void awaitWindow(Application& app)
+    {
+        if (!app.skipReason.isEmpty())
+            return;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 60000) {
+            const QStringList windows =
+                tool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                 QStringLiteral("--class"), app.windowClass})
+                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            for (const QString& window : windows) {
+                const qint64 pid =
+                    tool(QStringLiteral("xdotool"), {QStringLiteral("getwindowpid"), window}).toLongLong();
+                if (pid > 0) {
+                    app.window = window;
+                    app.pid = pid;
+                    return;
+                }
+            }
+            QTest::qWait(250);
+        }
+        app.skipReason = QStringLiteral("%1 showed no window within 60 s").arg(app.name);
+    }
+
+    bool bringForward(const Application& app)
+    {
+        for (int i = 0; i < 500; ++i) {
+            const auto front = m_services->workspace().frontmostApplication();
+            if (front && front->processIdentifier == app.pid)
+                return true;
+            m_services->workspace().activate(app.pid);
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+    // What the application's field holds now, read without Quenda where the application allows.
+    QString contents(Application& app)
+    {
+        switch (app.readback) {
+        case Readback::accessibility: {
+            const ElementRef field = m_services->accessibility().focusedElement(app.pid);
+            const auto value = field ? m_services->accessibility().value(*field) : std::nullopt;
+            return value ? graphemes::withoutEmbeddedMarkers(*value) : QStringLiteral("<unreadable>");
+        }
+        case Readback::page: {
+            // The page posts the area's text and empties it.
+            const qsizetype before = app.browser->bodies("/line").size();
+            tool(QStringLiteral("xdotool"),
+                 {QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("Return")});
+            if (!QTest::qWaitFor([&] { return app.browser->bodies("/line").size() > before; }, 5000))
+                return QStringLiteral("<the page posted nothing>");
+            return app.browser->bodies("/line").value(before);
+        }
+        case Readback::file: {
+            QFile file(app.outputFile);
+            if (!file.open(QIODevice::ReadOnly))
+                return QStringLiteral("<no output>");
+            file.seek(app.consumed);
+            return QString::fromUtf8(file.readAll());
+        }
+        }
+        return {};
+    }
+
+    bool clear(Application& app)
+    {
+        if (app.readback == Readback::file) {
+            app.consumed = QFileInfo(app.outputFile).size();
+            return true;
+        }
+        if (app.readback == Readback::page) {
+            contents(app); // posting empties the area
+            return true;
+        }
+        tool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"),
+                                         QStringLiteral("ctrl+a"), QStringLiteral("Delete")});
+        return QTest::qWaitFor([&] { return contents(app).isEmpty(); }, 5000);
+    }
+
+    // One insertion through the whole chain, as a dictation makes it; the status line of its outcome.
+    QString insert(const QString& text)
+    {
+        m_lines.clear();
+        m_inserter->insertText(text, m_inserter->captureInsertionTarget());
+        if (!QTest::qWaitFor([&] { return m_lines.size() >= 2; }, 15000))
+            return QStringLiteral("no outcome within 15 s");
+        if (!QTest::qWaitFor([&] { return !m_inserter->clipboardInserter().isRestorePending(); }, 5000))
+            return QStringLiteral("the clipboard was not restored within 5 s");
+        return m_lines[1];
+    }
+
+    QString quenda(const QStringList& arguments, int& status, qint64& elapsedMsec, int boundMsec)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const QString output = tool(QStringLiteral(QUENDA_BINARY), arguments, &status, boundMsec);
+        elapsedMsec = timer.elapsed();
+        return output;
+    }
+
+    void skipUnlessRunning(const Application& app)
+    {
+        if (!app.skipReason.isEmpty())
+            QSKIP(qPrintable(app.skipReason));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_services = LinuxInsertionServices::create();
+        QVERIFY(m_services);
+        m_inserter = std::make_unique<TextInserter>(m_services->platform(m_mainQueue, m_defaults));
+        m_inserter->setOnStatusChange([this](const QString& line) { m_lines << line; });
+
+        // What the user copied last: text, HTML and an image, owned by another program.
+        QVERIFY(m_clipboardOwner.start(QStringLiteral(QUENDA_FIXTURE_EDITOR),
+                                       {QStringLiteral("--own-clipboard")}));
+        m_userClipboard = FixtureProcess::clipboardFormats(QStringLiteral(QUENDA_FIXTURE_EDITOR));
+        QCOMPARE(m_userClipboard.size(), 3);
+
+        auto profile = [this](const QString& name) {
+            QDir(m_dir.path()).mkpath(name);
+            return m_dir.filePath(name);
+        };
+        // A fresh LibreOffice profile would greet the user with a dialog that takes the focus.
+        const QString office = profile(QStringLiteral("lo/user"));
+        QFile settings(office + QStringLiteral("/registrymodifications.xcu"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                       "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                       "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n"
+                       "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+                       "oor:name=\"ShowTipOfTheDay\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+                       "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+                       "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+                       "<item oor:path=\"/org.openoffice.Setup/Office\"><prop "
+                       "oor:name=\"ooSetupInstCompleted\" oor:op=\"fuse\"><value>true</value></prop></item>\n"
+                       "</oor:items>\n");
+        settings.close();
+        launch(m_writer, QStringLiteral("soffice"),
+               {QStringLiteral("--norestore"), QStringLiteral("--nologo"), QStringLiteral("--writer"),
+                QStringLiteral("-env:UserInstallation=%1")
+                    .arg(QUrl::fromLocalFile(profile(QStringLiteral("lo"))).toString())});
+        launch(m_mousepad, QStringLiteral("mousepad"), {});
+
+        m_xterm.outputFile = m_dir.filePath(QStringLiteral("xterm.out"));
+        QProcessEnvironment utf8 = QProcessEnvironment::systemEnvironment();
+        utf8.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        // The program in the terminal writes every byte it receives, at once and unchanged.
+        launch(m_xterm, QStringLiteral("xterm"),
+               {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                QStringLiteral("stty raw -echo; exec cat > '%1'").arg(m_xterm.outputFile)},
+               utf8);
+
+        for (Application* browser : {&m_firefox, &m_chromium}) {
+            m_applications << browser;
+            browser->browser = std::make_unique<BrowserPage>();
+            if (!browser->browser->start(browser->windowClass))
+                browser->skipReason =
+                    QStringLiteral("%1 is not installed or never loaded the page").arg(browser->name);
+        }
+        for (Application* app : std::as_const(m_applications))
+            awaitWindow(*app);
+    }
+
+    void cleanupTestCase()
+    {
+        // The measured methods, for the README's table.
+        for (Application* app : std::as_const(m_applications)) {
+            qInfo("[Applications] %s: %s", qPrintable(app->name),
+                  qPrintable(app->skipReason.isEmpty() ? app->methods.join(QStringLiteral(", "))
+                                                       : app->skipReason));
+            app->browser.reset();
+            if (app->process) {
+                app->process->terminate();
+                if (!app->process->waitForFinished(5000))
+                    app->process->kill();
+            }
+        }
+    }
+
+    void insertsExactlyTwiceAtTheCaret_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        for (const char* name : {"LibreOffice Writer", "mousepad", "xterm", "Firefox ESR", "Chromium"}) {
+            QTest::addRow("%s ascii", name) << name << kAscii;
+            QTest::addRow("%s accented", name) << name << kAccented;
+            QTest::addRow("%s russian", name) << name << kRussian;
+        }
+    }
+    void insertsExactlyTwiceAtTheCaret()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        Application* app = application(name);
+        QVERIFY(app);
+        skipUnlessRunning(*app);
+        QVERIFY(bringForward(*app));
+        QVERIFY2(clear(*app), qPrintable(contents(*app)));
+
+        QString outcome;
+        for (int round = 0; round < 2; ++round) {
+            outcome = insert(text);
+            QVERIFY2(outcome.startsWith(QLatin1String("Inserted into")), qPrintable(outcome));
+        }
+        const QString method = outcome.section(QStringLiteral(" via "), 1).chopped(1);
+        const QString measured =
+            method +
+            QStringLiteral(" (accessibility: %1)")
+                .arg(m_inserter->accessibilityInserter().lastFailureReason().value_or(QStringLiteral("ok")));
+        if (!app->methods.contains(measured))
+            app->methods << measured;
+        const QString expected = text + text;
+        QString arrived;
+        // A page is read once (reading empties it); the others until the text is complete.
+        if (app->readback == Readback::page)
+            arrived = contents(*app);
+        else if (!QTest::qWaitFor([&] { return (arrived = contents(*app)) == expected; }, 5000))
+            qWarning("still not exact after 5 s");
+        QCOMPARE(arrived, expected);
+        QCOMPARE(FixtureProcess::clipboardFormats(QStringLiteral(QUENDA_FIXTURE_EDITOR)), m_userClipboard);
+    }
+
+    void pastesIntoXtermWithShiftInsert()
+    {
+        skipUnlessRunning(m_xterm);
+        QVERIFY(bringForward(m_xterm));
+        QVERIFY(clear(m_xterm));
+        const QString text = QString::fromUtf8("echo pasted ✓");
+        QVERIFY(m_inserter->clipboardInserter().pasteText(text, m_xterm.pid));
+        QTRY_COMPARE_WITH_TIMEOUT(contents(m_xterm), text, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_inserter->clipboardInserter().isRestorePending(), 5000);
+        QCOMPARE(FixtureProcess::clipboardFormats(QStringLiteral(QUENDA_FIXTURE_EDITOR)), m_userClipboard);
+    }
+
+    // Reproduces what hung: a command with a terminal (or any application) in front while LibreOffice and
+    // other accessible applications run, and an application that stopped answering altogether.
+    void commandsFinishWithinTheirBounds_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char* name :
+             {"xterm", "LibreOffice Writer", "mousepad", "Firefox ESR", "Chromium", "frozen"})
+            QTest::newRow(name) << name;
+    }
+    void commandsFinishWithinTheirBounds()
+    {
+        QFETCH(QString, name);
+        skipUnlessRunning(m_writer);
+        FixtureProcess frozen;
+        Application stopped{QStringLiteral("frozen"), QString(), Readback::accessibility};
+        const auto resume = qScopeGuard([&] {
+            if (stopped.pid > 0)
+                ::kill(static_cast<pid_t>(stopped.pid), SIGCONT);
+        });
+        Application* app = application(name);
+        if (!app) {
+            // Brought forward and focused first: a stopped application cannot take the focus.
+            QVERIFY(frozen.start(FixtureProcess::python(), {QStringLiteral(QUENDA_GTK_FIXTURE)}));
+            stopped.pid = frozen.pid();
+            app = &stopped;
+            QVERIFY(bringForward(stopped));
+            QVERIFY(frozen.ok("focus line"));
+            ::kill(static_cast<pid_t>(stopped.pid), SIGSTOP);
+        }
+        skipUnlessRunning(*app);
+        QVERIFY(bringForward(*app));
+
+        int status = -1;
+        qint64 elapsed = 0;
+        const QString value = quenda({QStringLiteral("read-focused")}, status, elapsed, 10000);
+        qInfo("read-focused into %s: status %d after %lld ms", qPrintable(name), status, elapsed);
+        QVERIFY2(status == 0 || status == 1,
+                 qPrintable(QStringLiteral("status %1 after %2 ms").arg(status).arg(elapsed)));
+        if (app->readback == Readback::accessibility && app != &stopped)
+            QCOMPARE(value, contents(*app));
+
+        const QString lines =
+            quenda({QStringLiteral("insert"), QStringLiteral("ok ")}, status, elapsed, 30000);
+        qInfo("insert into %s: status %d after %lld ms", qPrintable(name), status, elapsed);
+        QVERIFY2(status == 0, qPrintable(lines));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // The test is not a target: keep it off the accessibility bus so only the applications are found there.
+    qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    QGuiApplication app(argc, argv);
+    TestApplicationsDesktop test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_applications_desktop.moc"
