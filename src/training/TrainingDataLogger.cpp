@@ -50,14 +50,14 @@ struct TrainingDataLogger::Core {
     bool syncInFlight = false;
     std::deque<std::pair<bool, std::function<void()>>> waitingSyncs;
 
-    std::weak_ptr<Core> self;
-    WorkerThread queue{QStringLiteral("com.quenda.training-data")};
-
     // The log's count of pairs and its size as of the last append or rewrite here, so that an append
     // need not read the whole log again to tell the total; another writer shows as a different size.
     int knownCount = -1;
     qint64 knownSize = -1;
     bool restricted = false;
+
+    std::weak_ptr<Core> self;
+    WorkerThread queue{QStringLiteral("com.quenda.training-data")};
 
     QString filePath() const
     {

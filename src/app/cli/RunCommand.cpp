@@ -57,7 +57,8 @@ int run(CommandLine& commandLine, const QStringList& args)
         << (toggle ? " to start and again to stop" : ", speak, let go") << ". Ctrl+C quits.\n";
     if (hotkey.listenerErrorMessage())
         err << "Hotkey: " << *hotkey.listenerErrorMessage() << '\n';
-    if (LinuxDesktop* desktop = services.linuxDesktop(); desktop && desktop->audioInput().inputFormat().sampleRate <= 0)
+    if (LinuxDesktop* desktop = services.linuxDesktop();
+        desktop && desktop->audioInput().inputFormat().sampleRate <= 0)
         err << "Microphone: no input device (dictations say \"Mic unavailable\" until one is there).\n";
     err << "Clean-up: "
         << (orchestrator.textEnhancer().isCleanUpAvailable()
