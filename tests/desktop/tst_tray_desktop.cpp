@@ -226,6 +226,12 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     QCOMPARE(quendaCommand({}, &second), 0);
     QVERIFY(second.contains("already running"));
     QTRY_COMPARE(activeWindowName(), QStringLiteral("Quenda Settings"));
+    // Closing its last window leaves the tray application running.
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+F4")}),
+             0);
+    QTRY_VERIFY(activeWindowName() != QStringLiteral("Quenda Settings"));
+    QTest::qWait(300);
+    QCOMPARE(quenda.state(), QProcess::Running);
 
     QVERIFY(click(QStringLiteral("Quit Quenda")));
     QVERIFY(quenda.waitForFinished(10000));
