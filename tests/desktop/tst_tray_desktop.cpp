@@ -221,6 +221,13 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     QTRY_VERIFY(!editor.get("line").isEmpty());
     QVERIFY2(field.contains(editor.get("line").trimmed()), qPrintable(editor.get("line")));
 
+    // `quenda toggle` from another process goes the hotkey's way: on, then off.
+    notices.states.clear();
+    QCOMPARE(quendaCommand({QStringLiteral("toggle")}), 0);
+    QTRY_COMPARE(notices.states, QStringList{QStringLiteral("listening")});
+    QCOMPARE(quendaCommand({QStringLiteral("toggle")}), 0);
+    QTRY_COMPARE(notices.states.last(), QStringLiteral("idle"));
+
     // A second start hands over to the running one, which shows its settings, and ends.
     QByteArray second;
     QCOMPARE(quendaCommand({}, &second), 0);
