@@ -1,15 +1,13 @@
 #include "net/HttpSession.h"
 
+#include "base/WorkerThread.h"
 #include "net/SseLineReader.h"
 
 #include <QCoreApplication>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QThread>
 #include <QTimer>
 
 namespace quenda {
@@ -31,68 +29,17 @@ struct ExchangeControl {
 
 namespace {
 
-// The process-wide network thread ("the shared task pool" of the HTTP requests). It runs until the
-// application object goes away.
-class NetworkThread {
-public:
-    static NetworkThread& instance()
-    {
-        static NetworkThread* const thread = new NetworkThread;
-        return *thread;
-    }
-
-    // Runs the function on the network thread, after what is already queued. False once it has stopped.
-    bool post(std::function<void()> function)
-    {
-        QMutexLocker locker(&m_mutex);
-        if (m_stopped)
-            return false;
-        QMetaObject::invokeMethod(m_context, std::move(function), Qt::QueuedConnection);
-        return true;
-    }
-
-    // Runs the function on the network thread and waits for it (directly when already there or stopped).
-    void runAndWait(const std::function<void()>& function)
-    {
-        {
-            QMutexLocker locker(&m_mutex);
-            if (!m_stopped && QThread::currentThread() != m_thread) {
-                QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
-                return;
-            }
-        }
-        function();
-    }
-
-private:
-    NetworkThread()
-    {
-        m_thread = new QThread;
-        m_thread->setObjectName(QStringLiteral("quenda-network"));
-        m_context = new QObject;
-        m_context->moveToThread(m_thread);
-        m_thread->start();
-        qAddPostRoutine(&NetworkThread::shutDown);
-    }
-
-    static void shutDown()
-    {
-        NetworkThread& self = instance();
-        {
-            QMutexLocker locker(&self.m_mutex);
-            if (self.m_stopped)
-                return;
-            self.m_stopped = true;
-        }
-        self.m_thread->quit();
-        self.m_thread->wait();
-    }
-
-    QMutex m_mutex;
-    bool m_stopped = false;
-    QThread* m_thread = nullptr;
-    QObject* m_context = nullptr;
-};
+// The process-wide network thread ("the shared task pool" of the HTTP requests), until the application
+// object goes away.
+WorkerThread& networkThread()
+{
+    static WorkerThread* const thread = [] {
+        auto* worker = new WorkerThread(QStringLiteral("quenda-network"));
+        qAddPostRoutine([] { networkThread().stop(); });
+        return worker;
+    }();
+    return *thread;
+}
 
 // Errors below 200 come from the connection itself; from 200 on Qt maps HTTP statuses to errors, and
 // those replies are still HTTP replies with a body.
@@ -148,6 +95,17 @@ public:
 
     void setWholeBody(HttpSession::Completion done) { m_completion = std::move(done); }
 
+    void setDownload(HttpSession::DownloadHandlers handlers)
+    {
+        m_onBytes = std::move(handlers.onData);
+        auto onHead = std::move(handlers.onHead);
+        setStreaming({[this, onHead](int status) {
+                          return onHead(HttpHead{status, m_reply->rawHeaderPairs()});
+                      },
+                      {},
+                      std::move(handlers.done)});
+    }
+
     void setStreaming(HttpSession::StreamHandlers handlers)
     {
         m_stream = std::move(handlers);
@@ -174,6 +132,9 @@ private:
             return false; // finished() reports it
         if (!m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && m_reply->isRunning())
             return false; // no head yet
+        const int status = statusOf(m_reply);
+        if (m_onBytes && status >= 300 && status < 400 && m_reply->isRunning())
+            return false; // a redirect being followed: the head that counts comes later
         m_headHandled = true;
         if (std::optional<ServiceError> refusal = m_stream.onHead(statusOf(m_reply))) {
             end(std::move(refusal));
@@ -187,7 +148,7 @@ private:
         if (m_ended || !handleHead())
             return;
         const QByteArray bytes = m_reply->readAll();
-        if (!m_reader.feed(bytes, m_stream.onLine))
+        if (!feed(bytes))
             end(std::nullopt); // the consumer has what it wanted
     }
 
@@ -214,9 +175,19 @@ private:
         if (!handleHead())
             return;
         const QByteArray rest = m_reply->readAll();
-        if (m_reader.feed(rest, m_stream.onLine))
+        if (m_onBytes)
+            feed(rest);
+        else if (m_reader.feed(rest, m_stream.onLine))
             m_reader.finish(m_stream.onLine);
         end(std::nullopt);
+    }
+
+    // The body's bytes to the consumer: as lines, or as they are for a download. False: it wants no more.
+    bool feed(const QByteArray& bytes)
+    {
+        if (!m_onBytes)
+            return m_reader.feed(bytes, m_stream.onLine);
+        return bytes.isEmpty() || m_onBytes(bytes);
     }
 
     void finishWhole(Result<HttpResponse> result)
@@ -262,6 +233,7 @@ private:
     std::optional<ServiceError> m_abortReason;
     HttpSession::Completion m_completion;
     HttpSession::StreamHandlers m_stream;
+    std::function<bool(QByteArrayView)> m_onBytes; // download mode
     SseLineReader m_reader;
 };
 
@@ -282,11 +254,20 @@ QNetworkReply* startTransfer(detail::SessionState& session, const HttpRequest& r
 
 } // namespace
 
+QByteArray HttpHead::header(QByteArrayView name) const
+{
+    for (const auto& [key, value] : headers) {
+        if (QByteArrayView(key).compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
 void RequestHandle::cancel() const
 {
     if (!m_control || m_control->cancelled.exchange(true))
         return;
-    NetworkThread::instance().post([control = m_control] {
+    networkThread().post([control = m_control] {
         if (control->abort)
             control->abort();
     });
@@ -308,7 +289,7 @@ HttpSession::~HttpSession()
 {
     m_state->closing = true;
     // Waits until no handler of this session runs; then deletes the manager and, with it, its replies.
-    NetworkThread::instance().runAndWait([state = m_state] {
+    networkThread().sync([state = m_state] {
         delete state->manager;
         state->manager = nullptr;
     });
@@ -317,23 +298,21 @@ HttpSession::~HttpSession()
 RequestHandle HttpSession::send(HttpRequest request, Completion done)
 {
     auto control = std::make_shared<detail::ExchangeControl>();
-    const bool posted = NetworkThread::instance().post(
-        [state = m_state, control, request = std::move(request), done]() mutable {
-            if (state->closing)
-                return;
-            if (control->cancelled) {
-                done(ServiceError::cancelled());
-                return;
-            }
-            auto* exchange = new Exchange(startTransfer(*state, request), state, control);
-            exchange->setWholeBody(std::move(done));
-        });
-    if (!posted)
-        done(ServiceError::cancelled());
+    // Refused only once the application has ended: then no handler is called at all, as for a closed session.
+    networkThread().post([state = m_state, control, request = std::move(request), done]() mutable {
+        if (state->closing)
+            return;
+        if (control->cancelled) {
+            done(ServiceError::cancelled());
+            return;
+        }
+        auto* exchange = new Exchange(startTransfer(*state, request), state, control);
+        exchange->setWholeBody(std::move(done));
+    });
     return RequestHandle(control);
 }
 
-RequestHandle HttpSession::stream(HttpRequest request, StreamHandlers handlers)
+RequestHandle HttpSession::download(HttpRequest request, DownloadHandlers handlers)
 {
     auto control = std::make_shared<detail::ExchangeControl>();
     auto finishEarly = handlers.done;
@@ -346,10 +325,27 @@ RequestHandle HttpSession::stream(HttpRequest request, StreamHandlers handlers)
                 return;
             }
             auto* exchange = new Exchange(startTransfer(*state, request), state, control);
-            exchange->setStreaming(std::move(handlers));
+            exchange->setDownload(std::move(handlers));
         });
     if (!posted)
         finishEarly(ServiceError::cancelled());
+    return RequestHandle(control);
+}
+
+RequestHandle HttpSession::stream(HttpRequest request, StreamHandlers handlers)
+{
+    auto control = std::make_shared<detail::ExchangeControl>();
+    networkThread().post(
+        [state = m_state, control, request = std::move(request), handlers = std::move(handlers)]() mutable {
+            if (state->closing)
+                return;
+            if (control->cancelled) {
+                handlers.done(ServiceError::cancelled());
+                return;
+            }
+            auto* exchange = new Exchange(startTransfer(*state, request), state, control);
+            exchange->setStreaming(std::move(handlers));
+        });
     return RequestHandle(control);
 }
 
