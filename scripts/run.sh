@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what Quenda needs, builds it and runs it. With no arguments it shows a short tour of the
-# command line on the user's own settings; otherwise the arguments go to `quenda`.
+# Installs what Quenda needs, builds it and starts it. With no arguments it starts the tray application on
+# the user's desktop (on a machine without a display it says so and shows a short tour of the command line
+# instead); otherwise the arguments go to `quenda`.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -9,6 +10,12 @@ quenda="$root/build/src/app/quenda"
 if [ "$#" -gt 0 ]; then
   exec "$quenda" "$@"
 fi
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Starting Quenda in the tray: hold Right Ctrl, speak, let go. \`quenda quit\` (or the tray menu) ends it."
+  exec "$quenda"
+fi
+echo "No display here (DISPLAY is not set), so the tray application cannot start. The command line works:"
+echo
 "$quenda" help
 echo
 echo "\$ quenda snippets list"

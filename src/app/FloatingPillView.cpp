@@ -98,9 +98,16 @@ void FloatingPillView::paintEvent(QPaintEvent*)
     QColor background = palette().color(QPalette::Window);
     if (m_compositing)
         background.setAlphaF(0.88f);
-    painter.setPen(Qt::NoPen);
     painter.setBrush(background);
-    painter.drawPath(capsule(QRectF(rect())));
+    if (m_compositing) {
+        painter.setPen(Qt::NoPen);
+        painter.drawPath(capsule(QRectF(rect())));
+    } else {
+        // Without a compositor there is no shadow: a fine outline sets the pill off from what lies below.
+        painter.setPen(QPen(palette().color(QPalette::Mid), 1));
+        painter.drawPath(capsule(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)));
+        painter.setPen(Qt::NoPen);
+    }
 
     // The meter: three bars centred in a 24 × 24 square.
     const bool active = m_content.state.isListening();

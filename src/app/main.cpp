@@ -2,6 +2,7 @@
 #include "app/cli/CleanCommand.h"
 #include "app/cli/CommandLine.h"
 #ifdef QUENDA_LINUX_DESKTOP
+#include "app/TrayApplication.h"
 #include "app/cli/CaptureCommands.h"
 #include "app/cli/InsertCommands.h"
 #include "app/cli/RemoteCommands.h"
@@ -24,6 +25,12 @@ int main(int argc, char** argv)
 
     // Every long-lived service of the process, owned here and handed out by reference.
     quenda::AppServices services;
+#ifdef QUENDA_LINUX_DESKTOP
+    if (quenda::isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY")) {
+        quenda::TrayApplication tray(services);
+        return tray.run(QCoreApplication::arguments().mid(1));
+    }
+#endif
 
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -326,6 +326,18 @@ void HotkeyManager::handleObservedEvent(const CanonicalKeyEvent& event)
     }
 }
 
+void HotkeyManager::requestStart()
+{
+    m_isToggleActive = true;
+    queueStart();
+}
+
+void HotkeyManager::requestStop()
+{
+    m_isToggleActive = false;
+    queueStop();
+}
+
 void HotkeyManager::queueStart()
 {
     queue(&HotkeyManager::m_onRecordingStart);

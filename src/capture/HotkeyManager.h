@@ -49,6 +49,11 @@ public:
     bool isUsingActiveGrab() const { return m_grabInstalled; }
 
     void setHotkey(quint16 keyCode, quint64 modifierFlags);
+
+    // A start or stop asked for elsewhere (the remote control) goes the way of a key press, and moves the
+    // toggle state with it, so the next press of the key does the opposite.
+    void requestStart();
+    void requestStop();
     void resetToDefault();
 
     QString displayString() const;

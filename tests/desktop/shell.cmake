@@ -13,3 +13,12 @@ add_dependencies(tst_floatingpill_desktop quenda_fixture_editor quenda_pill_driv
 target_compile_definitions(tst_floatingpill_desktop PRIVATE
   QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
   QUENDA_PILL_DRIVER="$<TARGET_FILE:quenda_pill_driver>")
+
+# The tray application end to end, with a StatusNotifier tray of the test's own.
+quenda_add_desktop_test(tst_tray_desktop ${CMAKE_CURRENT_LIST_DIR}/tst_tray_desktop.cpp)
+add_dependencies(tst_tray_desktop quenda_fixture_editor quenda)
+target_link_libraries(tst_tray_desktop PRIVATE Qt6::DBus PkgConfig::XLIBS)
+target_compile_definitions(tst_tray_desktop PRIVATE
+  QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
+  QUENDA_SNI_HOST="${CMAKE_CURRENT_LIST_DIR}/fixtures/sni_host.py"
+  QUENDA_BINARY="$<TARGET_FILE:quenda>")

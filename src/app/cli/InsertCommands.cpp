@@ -4,6 +4,7 @@
 #include "app/cli/CommandLine.h"
 #include "insert/TextInserter.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QTimer>
@@ -115,8 +116,18 @@ int runReadFocused(CommandLine& commandLine, const QStringList& args)
 
 } // namespace
 
+bool isTrayApplication(int argc, char** argv)
+{
+    return argc == 1 || (argc == 2 && std::strcmp(argv[1], "--relaunched") == 0);
+}
+
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv)
 {
+    // No command at all is the tray application, which has windows.
+    if (isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return std::make_unique<QApplication>(argc, argv);
+    }
     if (argc > 1 && isDesktopCommand(argv[1]) && qEnvironmentVariableIsSet("DISPLAY")) {
         // The clipboard and the display connection belong to the X11 platform, whatever the caller set.
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -12,8 +12,10 @@ class CommandLine;
 // command line, into whatever application is in front.
 void addInsertCommands(CommandLine& commandLine);
 
-// The desktop commands need a GUI application on the X11 platform (the clipboard lives there); every
-// other command runs without a display.
+// The desktop commands need a GUI application on the X11 platform (the clipboard lives there), and the tray
+// application a widgets one; every other command runs without a display.
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv);
+// `quenda` alone, or as started by a relaunch: the tray application.
+bool isTrayApplication(int argc, char** argv);
 
 } // namespace quenda

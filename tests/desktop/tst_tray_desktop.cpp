@@ -1,0 +1,262 @@
+// The tray application itself, in a session with a StatusNotifier tray of the test's own: its menu read and
+// clicked over D-Bus as a desktop's panel does, a whole dictation with the hotkey held through XTest and a
+// recording played into the microphone, one instance per session, and the relaunch after the one-time
+// migration.
+#include "FixtureProcess.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace {
+const QString recording = QStringLiteral(
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav");
+
+int quendaCommand(const QStringList& arguments, QByteArray* output = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(QUENDA_BINARY), arguments);
+    process.waitForFinished(20000);
+    if (output)
+        *output = process.readAll();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+void setFlag(const char* key, bool on)
+{
+    quendaCommand({QStringLiteral("config"), QStringLiteral("set"), QString::fromLatin1(key),
+                   on ? QStringLiteral("true") : QStringLiteral("false"), QStringLiteral("--bool")});
+}
+
+QString activeWindowName()
+{
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
+    xdotool.waitForFinished(5000);
+    return QString::fromUtf8(xdotool.readAll()).trimmed();
+}
+
+// Maps and unmaps of windows that bypass the window manager, as the pill does.
+class PillWatch {
+public:
+    PillWatch()
+        : m_display(XOpenDisplay(nullptr))
+    {
+        XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+    }
+    ~PillWatch() { XCloseDisplay(m_display); }
+    QStringList events()
+    {
+        while (XPending(m_display)) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            if (event.type == MapNotify && event.xmap.override_redirect)
+                m_events << QStringLiteral("shown");
+            else if (event.type == UnmapNotify && m_events.endsWith(QStringLiteral("shown")))
+                m_events << QStringLiteral("hidden");
+        }
+        return m_events;
+    }
+    void holdRightControl(bool down)
+    {
+        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, XStringToKeysym("Control_R")), down,
+                          CurrentTime);
+        XSync(m_display, False);
+    }
+
+private:
+    Display* m_display;
+    QStringList m_events;
+};
+} // namespace
+
+// State changes of the running Quenda, as any client of the bus sees them.
+class StateNotices : public QObject {
+    Q_OBJECT
+public:
+    QStringList states;
+public Q_SLOTS:
+    void changed(const QString&, const QVariantMap& properties, const QStringList&)
+    {
+        if (properties.contains(QStringLiteral("State")))
+            states << properties.value(QStringLiteral("State")).toString();
+    }
+};
+
+class TestTrayDesktop : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void dictationThroughTheTrayApplication();
+    void relaunchAfterTheMigrationTakesOver();
+
+private:
+    // The rows of the newest tray item's menu: "-" for a separator, "(off)" after a disabled row.
+    QStringList menu();
+    bool click(const QString& label);
+    bool waitForOutput(QProcess& process, const QByteArray& wanted, int timeoutMsec = 20000);
+
+    FixtureProcess m_tray;
+    QByteArray m_output;
+};
+
+void TestTrayDesktop::initTestCase()
+{
+    QVERIFY(m_tray.start(FixtureProcess::python(), {QStringLiteral(QUENDA_SNI_HOST)}));
+}
+
+QStringList TestTrayDesktop::menu()
+{
+    const QByteArray answer = m_tray.command("menu");
+    QStringList rows;
+    for (const QJsonValue row : QJsonDocument::fromJson(answer.mid(5)).array()) {
+        const QJsonObject item = row.toObject();
+        if (item.value(QLatin1String("type")).toString() == QLatin1String("separator"))
+            rows << QStringLiteral("-");
+        else
+            rows << item.value(QLatin1String("label")).toString() +
+                        (item.value(QLatin1String("enabled")).toBool() ? QString()
+                                                                       : QStringLiteral(" (off)"));
+    }
+    return rows;
+}
+
+bool TestTrayDesktop::click(const QString& label)
+{
+    const QByteArray answer = m_tray.command("menu");
+    for (const QJsonValue row : QJsonDocument::fromJson(answer.mid(5)).array())
+        if (row.toObject().value(QLatin1String("label")).toString() == label)
+            return m_tray.ok("click " +
+                             QByteArray::number(row.toObject().value(QLatin1String("id")).toInt()));
+    return false;
+}
+
+bool TestTrayDesktop::waitForOutput(QProcess& process, const QByteArray& wanted, int timeoutMsec)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_output.contains(wanted) && timer.elapsed() < timeoutMsec) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        process.waitForReadyRead(10);
+        m_output += process.readAll();
+    }
+    return m_output.contains(wanted);
+}
+
+void TestTrayDesktop::dictationThroughTheTrayApplication()
+{
+    if (!QFile::exists(recording))
+        QSKIP("pocketsphinx-testdata is not installed");
+    setFlag("hasCompletedOnboarding", true);
+    setFlag("entitlementsMigration_0_3_17", true);
+    FixtureProcess editor;
+    QVERIFY(editor.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {}));
+    QVERIFY(editor.ok("focus multi"));
+    QVERIFY(editor.ok("activate"));
+
+    StateNotices notices;
+    QVERIFY(QDBusConnection::sessionBus().connect(
+        QStringLiteral("com.quenda.Quenda"), QStringLiteral("/com/quenda/Quenda"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"), &notices,
+        SLOT(changed(QString, QVariantMap, QStringList))));
+    PillWatch pill;
+    QProcess quenda;
+    quenda.setProcessChannelMode(QProcess::MergedChannels);
+    m_output.clear();
+    quenda.start(QStringLiteral(QUENDA_BINARY), {});
+    QVERIFY2(waitForOutput(quenda, "[QuendaApp] Tray icon shown"), m_output.constData());
+    const QStringList windows{QStringLiteral("Stats..."),    QStringLiteral("Dictionary..."),
+                              QStringLiteral("Snippets..."), QStringLiteral("Check for Updates... (off)"),
+                              QStringLiteral("Settings..."), QStringLiteral("Report a Problem..."),
+                              QStringLiteral("-"),           QStringLiteral("Quit Quenda")};
+    // The hotkey listens once the pipeline is wired, on the first turn of the event loop.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        menu(),
+        QStringList({QStringLiteral("Recent (off)"), QStringLiteral("No recent dictations (off)"),
+                     QStringLiteral("-")}) +
+            windows,
+        10000);
+    QCOMPARE(activeWindowName(), QStringLiteral("Quenda fixture"));
+    QTest::qWait(1000); // the microphone's first start is slow in a fresh sound server
+
+    pill.holdRightControl(true);
+    QTRY_VERIFY(notices.states.contains(QStringLiteral("listening")));
+    QVERIFY2(waitForOutput(quenda, "[Audio] Installing tap"), m_output.constData());
+    QProcess player;
+    player.start(QStringLiteral("paplay"), {recording});
+    QVERIFY(player.waitForFinished(60000));
+    QTest::qWait(500);
+    pill.holdRightControl(false);
+    QTRY_VERIFY_WITH_TIMEOUT(notices.states.endsWith(QStringLiteral("idle")), 60000);
+    QCOMPARE(notices.states, (QStringList{QStringLiteral("listening"), QStringLiteral("processing"),
+                                          QStringLiteral("idle")}));
+    QTRY_COMPARE(pill.events(), (QStringList{QStringLiteral("shown"), QStringLiteral("hidden")}));
+
+    QVERIFY2(waitForOutput(quenda, "[QuendaApp] Insertion: Inserted into"), m_output.constData());
+    const QString field = editor.get("multi");
+    int heard = 0;
+    for (const char* word : {"leisure", "consider", "power", "john"})
+        heard += field.contains(QLatin1String(word)) ? 1 : 0;
+    QVERIFY2(heard >= 2, qPrintable(field));
+    QCOMPARE(activeWindowName(), QStringLiteral("Quenda fixture")); // the editor kept the focus
+
+    // The dictation is the menu's recent entry; choosing it puts its text on the clipboard.
+    const QStringList rows = menu();
+    QVERIFY2(rows.value(1).size() <= 51 && field.contains(rows.value(1).chopped(1)),
+             qPrintable(rows.join(u'|')));
+    QVERIFY(click(rows.value(1)));
+    QVERIFY(editor.ok("focus line"));
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+v")}),
+             0);
+    QTRY_VERIFY(!editor.get("line").isEmpty());
+    QVERIFY2(field.contains(editor.get("line").trimmed()), qPrintable(editor.get("line")));
+
+    // A second start hands over to the running one, which shows its settings, and ends.
+    QByteArray second;
+    QCOMPARE(quendaCommand({}, &second), 0);
+    QVERIFY(second.contains("already running"));
+    QTRY_COMPARE(activeWindowName(), QStringLiteral("Quenda Settings"));
+
+    QVERIFY(click(QStringLiteral("Quit Quenda")));
+    QVERIFY(quenda.waitForFinished(10000));
+    QCOMPARE(quenda.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(quenda.exitCode(), 0);
+}
+
+void TestTrayDesktop::relaunchAfterTheMigrationTakesOver()
+{
+    setFlag("hasCompletedOnboarding", true);
+    quendaCommand(
+        {QStringLiteral("config"), QStringLiteral("unset"), QStringLiteral("entitlementsMigration_0_3_17")});
+    QProcess old;
+    old.setProcessChannelMode(QProcess::MergedChannels);
+    m_output.clear();
+    old.start(QStringLiteral(QUENDA_BINARY), {});
+    QVERIFY2(waitForOutput(old, "[QuendaApp] Entitlements migration"), m_output.constData());
+    QVERIFY(old.waitForFinished(10000));
+    QCOMPARE(old.exitCode(), 0);
+    // The fresh instance owns the name once the old one has gone, and started normally.
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered(QStringLiteral("com.quenda.Quenda")).value(), 10000);
+    const uint owner = bus->servicePid(QStringLiteral("com.quenda.Quenda")).value();
+    QVERIFY(owner != 0 && qint64(owner) != old.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(menu().contains(QStringLiteral("Quit Quenda")), 10000);
+    QCOMPARE(quendaCommand(
+                 {QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("permissionsWereReset")}),
+             1);
+    QCOMPARE(quendaCommand({QStringLiteral("quit")}), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!bus->isServiceRegistered(QStringLiteral("com.quenda.Quenda")).value(), 10000);
+}
+
+QTEST_GUILESS_MAIN(TestTrayDesktop)
+#include "tst_tray_desktop.moc"
