@@ -13,6 +13,8 @@ packages=(
   # the headless session the desktop tests run in (scripts/session.sh) and its tools
   xvfb openbox x11-utils x11-xkb-utils xdotool dbus dbus-x11 pulseaudio pulseaudio-utils gnome-keyring
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps
+  # the whisper engine's kernel check (objdump) and model generator
+  binutils python3
   # real applications the typing and insertion tests drive; LibreOffice's accessibility comes with its
   # GTK 3 front end
   chromium firefox-esr xterm libreoffice-writer libreoffice-gtk3 mousepad
@@ -35,4 +37,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# npm fetches the whisper library's pinned package (scripts/fetch-whisper.sh); any npm will do, so Debian's
+# is installed only when there is none.
+if ! command -v npm >/dev/null 2>&1; then
+  echo "[install] installing: npm"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends npm >/dev/null
+fi
 echo "[install] all packages present"
+bash "$(dirname "$0")/fetch-whisper.sh" >/dev/null

@@ -13,6 +13,9 @@
 #ifdef QUENDA_LINUX_DESKTOP
 #include "platform/linux/LinuxDesktop.h"
 #include "platform/linux/SecretServiceStore.h"
+#ifdef QUENDA_WHISPER
+#include "platform/linux/WhisperEngine.h"
+#endif
 
 #include <QGuiApplication>
 #endif
@@ -119,6 +122,9 @@ SpeechEngineSelector& AppServices::speechEngines()
             std::make_unique<SpeechEngineSelector>(*m_defaults, *m_mainQueue, std::move(offline), [keychain] {
                 return keychain->read(KeychainStore::groqAccount);
             });
+#ifdef QUENDA_WHISPER
+        m_speechEngines->setWhisperFactory(&WhisperEngine::create);
+#endif
     }
     return *m_speechEngines;
 }
@@ -163,6 +169,7 @@ DictationPipeline* AppServices::pipeline()
     SpeechEngineSelector* engines = &speechEngines();
     m_pipeline = std::make_unique<DictationPipeline>(
         stores, *services, [engines] { return engines->current(); }, m_makePill);
+    engines->current(); // the chosen engine loads its model now, not at the first press
     return m_pipeline.get();
 }
 

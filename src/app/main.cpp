@@ -1,6 +1,7 @@
 #include "app/AppServices.h"
 #include "app/cli/CleanCommand.h"
 #include "app/cli/CommandLine.h"
+#include "app/cli/ModelCommand.h"
 #ifdef QUENDA_LINUX_DESKTOP
 #include "app/TrayApplication.h"
 #include "app/cli/CaptureCommands.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
     QTextStream err(stderr);
     quenda::CommandLine commandLine(services, out, err);
     quenda::addCleanCommand(commandLine);
+    quenda::addModelCommand(commandLine);
 #ifdef QUENDA_LINUX_DESKTOP
     quenda::addCaptureCommands(commandLine);
     quenda::addInsertCommands(commandLine);

@@ -39,6 +39,8 @@ public:
     void setRequestTimeouts(int partialMsec, int finalMsec);
 
     bool isAvailable() const override;
+    // The final request's timeout: a slow service still answers within it, or the request fails.
+    double finalAllowance() const override { return m_finalTimeoutMsec / 1000.0; }
     std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) override;
 
 private:

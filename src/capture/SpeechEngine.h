@@ -42,6 +42,11 @@ public:
     virtual ~SpeechEngine() = default;
 
     virtual bool isAvailable() const = 0;
+    // Why the engine cannot be used, for the user (empty while it can).
+    virtual QString unavailableReason() const { return {}; }
+    // How long, in seconds, the final result may take once the audio has ended: asked right after the end,
+    // so an engine may count the audio it still has to decode. Nothing: the final comes almost at once.
+    virtual double finalAllowance() const { return 0; }
     // Safe to call from the engine's own callback thread (a new segment starts from there).
     virtual std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) = 0;
 };

@@ -1,6 +1,12 @@
 #include "capture/SpeechEngineSelector.h"
 
+#include "base/Log.h"
 #include "base/UserDefaults.h"
+#include "capture/WhisperModelCatalog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 
 namespace quenda {
 
@@ -57,9 +63,38 @@ std::shared_ptr<SpeechEngine> SpeechEngineSelector::current()
         }
         return m_endpoint;
     }
+    if (choice == QLatin1String("whisper")) {
+        if (std::shared_ptr<SpeechEngine> engine = whisper())
+            return engine;
+    }
     if (!m_offline && m_offlineFactory)
         m_offline = m_offlineFactory();
     return m_offline;
+}
+
+std::shared_ptr<SpeechEngine> SpeechEngineSelector::whisper()
+{
+    const QString path = WhisperModelCatalog::chosenModelPath(m_defaults);
+    // A model file replaced under the same name (a new download) needs a new engine.
+    const QString key =
+        path + QLatin1Char('@') + QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
+    if (key != m_whisperKey) {
+        m_whisperKey = key;
+        m_whisper = m_whisperFactory ? m_whisperFactory(path) : nullptr;
+        m_toldWhisperFallback = false;
+    }
+    if (m_whisper && m_whisper->isAvailable())
+        return m_whisper;
+    if (!m_toldWhisperFallback) {
+        m_toldWhisperFallback = true;
+        const QString why = m_whisper
+                                ? m_whisper->unavailableReason()
+                                : QCoreApplication::translate("SpeechEngineSelector",
+                                                              "This build of Quenda has no whisper engine.");
+        log("Speech",
+            QStringLiteral("The whisper engine is unavailable: %1 Using PocketSphinx instead.").arg(why));
+    }
+    return nullptr;
 }
 
 } // namespace quenda

@@ -22,6 +22,8 @@ public:
     virtual std::optional<QString> startRecognition() = 0;
     // Ends the audio; the final result may still arrive shortly after.
     virtual void stopRecognition() = 0;
+    // After the stop: how long, in seconds, the engine says its final result may take.
+    virtual double finalAllowance() const { return 0; }
     // Called on the audio thread: feeds the current request, if there is one.
     virtual void appendAudio(const AudioBuffer& buffer) = 0;
     // Both handlers are invoked on the recogniser's own thread.

@@ -2,6 +2,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace quenda {
 
 QString describe(SpeechRecognizerError error)
@@ -102,22 +104,32 @@ void SpeechRecognizer::stopRecognition()
     if (!m_isRecognizing)
         return;
     std::shared_ptr<SpeechSession> session;
+    std::shared_ptr<SpeechEngine> engine;
     {
         QMutexLocker locker(&m_mutex);
         session = m_session;
+        engine = m_engine;
     }
     if (session)
         session->endAudio();
     m_isRecognizing = false;
-    // The final result has this long to arrive before the request is cancelled.
+    m_finalAllowance = engine ? engine->finalAllowance() : 0;
+    // The final result has this long to arrive before the request is cancelled: what the engine asks for,
+    // with a margin for the result's way to the main thread.
+    const double delay = std::max(m_cleanupDelay, m_finalAllowance + 0.5);
     std::shared_ptr<Lifetime> life = m_lifetime;
-    TaskHandle cleanup = m_mainQueue.postAfter(m_cleanupDelay, [this, life] {
+    TaskHandle cleanup = m_mainQueue.postAfter(delay, [this, life] {
         if (life->alive)
             cleanUpRecognition(true);
     });
     QMutexLocker locker(&m_mutex);
     m_pendingCleanup.cancel();
     m_pendingCleanup = cleanup;
+}
+
+double SpeechRecognizer::finalAllowance() const
+{
+    return m_finalAllowance;
 }
 
 void SpeechRecognizer::cleanUpRecognition(bool cancelTask)

@@ -31,12 +31,14 @@ public:
 
     std::optional<QString> startRecognition() override;
     void stopRecognition() override;
+    double finalAllowance() const override;
     void appendAudio(const AudioBuffer& buffer) override;
     void setOnResult(ResultHandler handler) override { m_onResult = std::move(handler); }
     void setOnError(ErrorHandler handler) override { m_onError = std::move(handler); }
 
     bool isRecognizing() const { return m_isRecognizing; }
-    // How long the final result may take after the stop (a file transcription allows its engine longer).
+    // How long the final result may take after the stop, at least (the engine may ask for longer; a file
+    // transcription allows its engine longer).
     void setCleanupDelay(double seconds) { m_cleanupDelay = seconds; }
     const QString& currentTranscript() const { return m_currentTranscript; }
 
@@ -51,6 +53,7 @@ private:
     ResultHandler m_onResult;
     ErrorHandler m_onError;
     double m_cleanupDelay = cleanupDelay;
+    double m_finalAllowance = 0; // stated by the engine at the last stop
     std::atomic_bool m_isRecognizing{false};
     QString m_currentTranscript; // main thread
 

@@ -8,6 +8,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace quenda {
 
 namespace {
@@ -229,9 +231,11 @@ void DictationOrchestrator::stopDictation()
     setState(DictationState::processing());
     m_awaitingTranscriptFinalization = true;
 
-    // Whichever comes first takes the transcript: the recogniser's final result or this timer.
+    // Whichever comes first takes the transcript: the recogniser's final result or this timer, which waits
+    // as long as the engine says its final may take.
+    const double wait = std::max(finalizationTimeout, m_c.speechRecognizer->finalAllowance());
     QPointer<DictationOrchestrator> self(this);
-    m_finalizationTimer = m_mainQueue.postAfter(finalizationTimeout, [self] {
+    m_finalizationTimer = m_mainQueue.postAfter(wait, [self] {
         if (self)
             self->finalizeTranscript(std::nullopt);
     });

@@ -60,6 +60,7 @@ public:
 
     static constexpr int maxRecentDictations = 10;
     static constexpr double speculativeInterval = 0.5;
+    // The shortest wait for the final transcript after the stop; an engine may ask for longer.
     static constexpr double finalizationTimeout = 0.6;
     static constexpr double pillFadeDuration = 0.3;
     static constexpr double reactivationPause = 0.1;

@@ -148,6 +148,17 @@ public:
 
     void setWholeBody(HttpSession::Completion done) { m_completion = std::move(done); }
 
+    void setDownload(HttpSession::DownloadHandlers handlers)
+    {
+        m_onBytes = std::move(handlers.onData);
+        auto onHead = std::move(handlers.onHead);
+        setStreaming({[this, onHead](int status) {
+                          return onHead(HttpHead{status, m_reply->rawHeaderPairs()});
+                      },
+                      {},
+                      std::move(handlers.done)});
+    }
+
     void setStreaming(HttpSession::StreamHandlers handlers)
     {
         m_stream = std::move(handlers);
@@ -174,6 +185,9 @@ private:
             return false; // finished() reports it
         if (!m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && m_reply->isRunning())
             return false; // no head yet
+        const int status = statusOf(m_reply);
+        if (m_onBytes && status >= 300 && status < 400 && m_reply->isRunning())
+            return false; // a redirect being followed: the head that counts comes later
         m_headHandled = true;
         if (std::optional<ServiceError> refusal = m_stream.onHead(statusOf(m_reply))) {
             end(std::move(refusal));
@@ -187,7 +201,7 @@ private:
         if (m_ended || !handleHead())
             return;
         const QByteArray bytes = m_reply->readAll();
-        if (!m_reader.feed(bytes, m_stream.onLine))
+        if (!feed(bytes))
             end(std::nullopt); // the consumer has what it wanted
     }
 
@@ -214,9 +228,19 @@ private:
         if (!handleHead())
             return;
         const QByteArray rest = m_reply->readAll();
-        if (m_reader.feed(rest, m_stream.onLine))
+        if (m_onBytes)
+            feed(rest);
+        else if (m_reader.feed(rest, m_stream.onLine))
             m_reader.finish(m_stream.onLine);
         end(std::nullopt);
+    }
+
+    // The body's bytes to the consumer: as lines, or as they are for a download. False: it wants no more.
+    bool feed(const QByteArray& bytes)
+    {
+        if (!m_onBytes)
+            return m_reader.feed(bytes, m_stream.onLine);
+        return bytes.isEmpty() || m_onBytes(bytes);
     }
 
     void finishWhole(Result<HttpResponse> result)
@@ -262,6 +286,7 @@ private:
     std::optional<ServiceError> m_abortReason;
     HttpSession::Completion m_completion;
     HttpSession::StreamHandlers m_stream;
+    std::function<bool(QByteArrayView)> m_onBytes; // download mode
     SseLineReader m_reader;
 };
 
@@ -281,6 +306,15 @@ QNetworkReply* startTransfer(detail::SessionState& session, const HttpRequest& r
 }
 
 } // namespace
+
+QByteArray HttpHead::header(QByteArrayView name) const
+{
+    for (const auto& [key, value] : headers) {
+        if (QByteArrayView(key).compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
 
 void RequestHandle::cancel() const
 {
@@ -330,6 +364,26 @@ RequestHandle HttpSession::send(HttpRequest request, Completion done)
         });
     if (!posted)
         done(ServiceError::cancelled());
+    return RequestHandle(control);
+}
+
+RequestHandle HttpSession::download(HttpRequest request, DownloadHandlers handlers)
+{
+    auto control = std::make_shared<detail::ExchangeControl>();
+    auto finishEarly = handlers.done;
+    const bool posted = NetworkThread::instance().post(
+        [state = m_state, control, request = std::move(request), handlers = std::move(handlers)]() mutable {
+            if (state->closing)
+                return;
+            if (control->cancelled) {
+                handlers.done(ServiceError::cancelled());
+                return;
+            }
+            auto* exchange = new Exchange(startTransfer(*state, request), state, control);
+            exchange->setDownload(std::move(handlers));
+        });
+    if (!posted)
+        finishEarly(ServiceError::cancelled());
     return RequestHandle(control);
 }
 

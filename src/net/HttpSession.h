@@ -32,6 +32,14 @@ struct HttpResponse {
     QByteArray body;
 };
 
+// The head of a reply: its status and its headers as they came.
+struct HttpHead {
+    int statusCode = 0;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    // The first header of that name (case-insensitive); empty when there is none.
+    QByteArray header(QByteArrayView name) const;
+};
+
 // A request in flight. Cancelling it (from any thread) aborts the transfer; its completion then reports
 // ServiceError::Kind::Cancelled. Copies share the request; a default handle is empty.
 class RequestHandle {
@@ -83,6 +91,18 @@ public:
     };
     // Sends the request and reads the body line by line as it arrives.
     RequestHandle stream(HttpRequest request, StreamHandlers handlers);
+
+    struct DownloadHandlers {
+        // The head of the final reply (redirects are followed). An error ends the exchange with it.
+        std::function<std::optional<ServiceError>(const HttpHead& head)> onHead;
+        // The body's bytes as they arrive. False stops reading; the exchange then ends successfully.
+        std::function<bool(QByteArrayView bytes)> onData;
+        // Called once: nothing when the body ended or a handler stopped it, else the error.
+        std::function<void(std::optional<ServiceError>)> done;
+    };
+    // Sends the request and hands the body on as it arrives, bytes as they are: for files too large to
+    // hold in memory.
+    RequestHandle download(HttpRequest request, DownloadHandlers handlers);
 
 private:
     Timeouts m_timeouts;

@@ -115,6 +115,29 @@ private Q_SLOTS:
         QCOMPARE(rig.results.size(), 1);
     }
 
+    void tearDownWaitsForWhatTheEngineAsks_data()
+    {
+        QTest::addColumn<double>("allowance");
+        QTest::addColumn<double>("tearDown");
+        QTest::newRow("at once") << 0.0 << 1.0;
+        QTest::newRow("half a second") << 0.5 << 1.0;
+        QTest::newRow("a slow final") << 4.0 << 4.5;
+    }
+    void tearDownWaitsForWhatTheEngineAsks()
+    {
+        QFETCH(double, allowance);
+        QFETCH(double, tearDown);
+        Rig rig;
+        rig.engine->allowance = allowance;
+        rig.recognizer.startRecognition();
+        rig.recognizer.stopRecognition();
+        QCOMPARE(rig.recognizer.finalAllowance(), allowance);
+        rig.queue.advance(tearDown - 0.01);
+        QVERIFY(!rig.session(0).cancelled);
+        rig.queue.advance(0.01);
+        QVERIFY(rig.session(0).cancelled);
+    }
+
     void segmentEndingAroundTheStop()
     {
         // The segment closes just after the stop (the engine was still decoding): a new segment takes

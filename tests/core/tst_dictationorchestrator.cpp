@@ -138,6 +138,8 @@ private Q_SLOTS:
     void speculativeCleanUpsAreSpacedHalfASecondApart();
     void cleanUpStreamsPiecesAsKeystrokesAfterReactivating();
     void cleanUpRecordsTheStreamedTextAndLogsTrainingPairs_data();
+    void theTimerWaitsAsLongAsTheEngineSays_data();
+    void theTimerWaitsAsLongAsTheEngineSays();
     void cleanUpRecordsTheStreamedTextAndLogsTrainingPairs();
     void cleanUpWithoutStreamFallsBackToTheInserter();
     void piecesFromANetworkThreadAreTypedBeforeTheEnd();
@@ -405,6 +407,40 @@ void TestDictationOrchestrator::finalResultAndTimerRaceForTheTranscript()
     QCOMPARE(rig.inserter->inserted.size(), 1);
     QCOMPARE(rig.o().recentDictations().size(), 1);
     QCOMPARE(rig.o().currentTranscript(), QString());
+}
+
+void TestDictationOrchestrator::theTimerWaitsAsLongAsTheEngineSays_data()
+{
+    QTest::addColumn<double>("allowance");
+    QTest::addColumn<double>("wait");
+    QTest::newRow("an engine that finalises at once: the floor") << 0.0 << 0.6;
+    QTest::newRow("less than the floor") << 0.3 << 0.6;
+    QTest::newRow("a slow final") << 2.5 << 2.5;
+}
+
+void TestDictationOrchestrator::theTimerWaitsAsLongAsTheEngineSays()
+{
+    QFETCH(double, allowance);
+    QFETCH(double, wait);
+    {
+        Rig rig; // the final result comes late, but within what the engine asked for
+        rig.recognizer->allowance = allowance;
+        rig.speakAndRelease(QStringLiteral("the first words"));
+        rig.clock.advance(wait - 0.01);
+        QCOMPARE(rig.o().state(), DictationState::processing());
+        rig.recognizer->emitResult(QStringLiteral("the first words and the last"), true);
+        rig.clock.runUntilIdle();
+        QCOMPARE(rig.inserter->inserted.size(), 1);
+        QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("the first words and the last"));
+    }
+    Rig rig; // no final at all: the live transcript is taken once the allowance is up
+    rig.recognizer->allowance = allowance;
+    rig.speakAndRelease(QStringLiteral("the first words"));
+    rig.clock.advance(wait - 0.001);
+    QVERIFY(rig.inserter->inserted.isEmpty());
+    rig.clock.advance(0.001);
+    QCOMPARE(rig.inserter->inserted.size(), 1);
+    QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("the first words"));
 }
 
 void TestDictationOrchestrator::blankTranscriptAndRecognitionErrors()

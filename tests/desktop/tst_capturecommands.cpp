@@ -90,6 +90,41 @@ private Q_SLOTS:
                  qPrintable(run.out.join(QLatin1Char('\n'))));
     }
 
+    // The whisper engine on a generated model says its one word; a model it cannot use makes way for
+    // PocketSphinx, and the log says why.
+    void whisperEngineOrItsFallback_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("finalText");
+        QTest::addColumn<QString>("logged");
+        const QString models = QStringLiteral(QUENDA_TEST_MODELS);
+        QTest::newRow("generated model")
+            << models + QStringLiteral("/ggml-test.en.bin") << QStringLiteral("hello")
+            << QStringLiteral("[Whisper] Loaded ggml-test.en.bin");
+        QTest::newRow("missing model")
+            << models + QStringLiteral("/none.bin") << QStringLiteral("he was not")
+            << QStringLiteral("/none.bin does not exist. Using PocketSphinx instead.");
+        QTest::newRow("not a model") << recording << QStringLiteral("he was not")
+                                     << QStringLiteral("unusable: not a whisper model (wrong magic number)");
+    }
+    void whisperEngineOrItsFallback()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, finalText);
+        QFETCH(QString, logged);
+        QTemporaryDir config;
+        for (const auto& [key, value] : {std::pair(QStringLiteral("speechEngine"), QStringLiteral("whisper")),
+                                         std::pair(QStringLiteral("whisperModelPath"), model)})
+            QCOMPARE(quenda({QStringLiteral("config"), QStringLiteral("set"), key, value}, {}, config.path())
+                         .status,
+                     0);
+        const Run run = quenda({QStringLiteral("transcribe"), recording}, {}, config.path());
+        const QString all = run.out.join(QLatin1Char('\n')) + run.err;
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.last().startsWith(finalText), qPrintable(all));
+        QVERIFY2(all.contains(logged), qPrintable(all));
+    }
+
     void endpointEngineWithNothingConfigured()
     {
         QTemporaryDir config;

@@ -58,6 +58,7 @@ public:
         calls << QStringLiteral("stop");
         recognizing = false;
     }
+    double finalAllowance() const override { return allowance; }
     void appendAudio(const AudioBuffer& buffer) override { appendedFrames += buffer.frameCount(); }
     void setOnResult(ResultHandler handler) override { onResult = std::move(handler); }
     void setOnError(ErrorHandler handler) override { onError = std::move(handler); }
@@ -74,6 +75,7 @@ public:
     }
 
     std::optional<QString> startFailure;
+    double allowance = 0;
     bool recognizing = false;
     qsizetype appendedFrames = 0;
     ResultHandler onResult;

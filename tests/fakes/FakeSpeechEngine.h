@@ -32,6 +32,7 @@ public:
     };
 
     bool isAvailable() const override { return available; }
+    double finalAllowance() const override { return allowance; }
     std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) override
     {
         auto session = std::make_shared<Session>(std::move(callbacks));
@@ -40,6 +41,7 @@ public:
     }
 
     bool available = true;
+    double allowance = 0;
     QList<std::shared_ptr<Session>> sessions;
 };
 

@@ -18,8 +18,13 @@ for path in bin/quenda share/applications/com.quenda.Quenda.desktop share/metain
     share/icons/hicolor/scalable/status/com.quenda.Quenda-{idle,listening,processing}.svg; do
   [ -e "$work/root/usr/$path" ] || { echo "not installed: /usr/$path"; exit 1; }
 done
-# Nothing but the program and its data: no tests, benchmarks or headers.
-unexpected=$(cd "$work/root/usr" && find . -type f | grep -v -E '^\./(bin/quenda|share/(applications|metainfo|icons)/)' || true)
+# The whisper library's licence notices travel with a Quenda that carries it.
+if grep -q '^QUENDA_WHISPER:BOOL=ON' "$build_dir/CMakeCache.txt"; then
+  [ -e "$work/root/usr/share/doc/quenda/whisper.cpp-and-ggml.txt" ] || { echo "not installed: the whisper licence"; exit 1; }
+fi
+# Nothing but the program, its data and its licence notices: no tests, benchmarks or headers.
+unexpected=$(cd "$work/root/usr" && find . -type f |
+  grep -v -E '^\./(bin/quenda|share/(applications|metainfo|icons|doc/quenda)/)' || true)
 [ -z "$unexpected" ] || { echo "installed by mistake: $unexpected"; exit 1; }
 
 (cd "$work" && cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) ||

@@ -9,6 +9,9 @@
 #include "capture/SpeechRecognizer.h"
 #include "capture/WavFile.h"
 #include "platform/linux/QtAudioInput.h"
+#ifdef QUENDA_WHISPER
+#include "platform/linux/WhisperEngine.h"
+#endif
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -41,6 +44,17 @@ public:
 
     SpeechRecognizer& recognizer() { return m_recognizer; }
 
+    // A command has time to let the chosen engine load, so that a model that turns out unusable makes way
+    // for the fallback before the first word.
+    void prepareEngine()
+    {
+#ifdef QUENDA_WHISPER
+        if (auto whisper =
+                std::dynamic_pointer_cast<WhisperEngine>(m_commandLine.services().speechEngines().current()))
+            whisper->waitUntilLoaded();
+#endif
+    }
+
     // Waits for the final result after the audio has ended; `allowance` is how long the engine may take.
     int finish(double allowance)
     {
@@ -57,9 +71,18 @@ public:
         m_commandLine.out().flush();
         return 0;
     }
-    void quit() { m_loop.quit(); }
-    QEventLoop& loop() { return m_loop; }
-    bool failed() const { return m_error.has_value(); }
+    void quit()
+    {
+        m_loop.quit();
+    }
+    QEventLoop& loop()
+    {
+        return m_loop;
+    }
+    bool failed() const
+    {
+        return m_error.has_value();
+    }
 
 private:
     void show(const DictationResult& result)
@@ -94,6 +117,7 @@ int transcribe(CommandLine& commandLine, const QStringList& args)
     if (!audio)
         return commandLine.failure(QStringLiteral("cannot read %1: %2").arg(args.first(), why));
     TranscriptPrinter printer(commandLine);
+    printer.prepareEngine();
     if (const auto error = printer.recognizer().startRecognition())
         return commandLine.failure(*error);
     // Fed in capture-sized buffers, as the microphone would deliver it, but as fast as the engine takes it.
@@ -125,6 +149,7 @@ int listen(CommandLine& commandLine, const QStringList& args)
     QtAudioInput input;
     AudioCaptureManager audio(input, mainQueue);
     TranscriptPrinter printer(commandLine);
+    printer.prepareEngine();
     if (const auto error = printer.recognizer().startRecognition())
         return commandLine.failure(*error);
     audio.setBufferHandler(

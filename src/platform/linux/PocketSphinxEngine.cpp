@@ -3,6 +3,7 @@
 #include "capture/AudioConversion.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <pocketsphinx.h>
@@ -124,6 +125,13 @@ bool PocketSphinxEngine::isAvailable() const
     return m_modelPresent && m_loadState >= 0;
 }
 
+double PocketSphinxEngine::finalAllowance() const
+{
+    const double queuedSeconds = double(m_queuedSamples) / sampleRate;
+    const double decode = queuedSeconds * double(m_decodeMicrosPerSecond) / 1e6;
+    return 1.5 * (decode + double(m_endMicros) / 1e6);
+}
+
 bool PocketSphinxEngine::waitUntilLoaded()
 {
     std::unique_lock lock(m_mutex);
@@ -141,6 +149,8 @@ std::shared_ptr<SpeechSession> PocketSphinxEngine::startSession(SpeechSession::C
 
 void PocketSphinxEngine::enqueue(Command command)
 {
+    if (command.kind == Command::Kind::Audio)
+        m_queuedSamples += command.samples.size() / 2;
     {
         std::lock_guard lock(m_mutex);
         m_queue.push_back(std::move(command));
@@ -185,7 +195,19 @@ void PocketSphinxEngine::run()
             command = std::move(m_queue.front());
             m_queue.pop_front();
         }
+        QElapsedTimer timer;
+        timer.start();
         process(command, utterance);
+        const qint64 micros = timer.nsecsElapsed() / 1000;
+        if (command.kind == Command::Kind::Audio) {
+            const qint64 samples = command.samples.size() / 2;
+            m_queuedSamples -= samples;
+            // A moving average of the decoding pace, over buffers long enough to time.
+            if (samples >= sampleRate / 50)
+                m_decodeMicrosPerSecond = (7 * m_decodeMicrosPerSecond + micros * sampleRate / samples) / 8;
+        } else if (command.kind == Command::Kind::End) {
+            m_endMicros = (3 * m_endMicros + micros) / 4;
+        }
     }
     if (utterance.active && m_decoder)
         ps_end_utt(m_decoder->decoder);

@@ -29,6 +29,9 @@ public:
     PocketSphinxEngine& operator=(const PocketSphinxEngine&) = delete;
 
     bool isAvailable() const override;
+    // The time to decode the audio still queued, at the pace measured so far, plus the end of the
+    // utterance, with half again as a margin.
+    double finalAllowance() const override;
     std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) override;
 
     // Blocks until the decoder has loaded (or failed to); true when it is ready.
@@ -53,6 +56,11 @@ private:
     std::deque<Command> m_queue;
     bool m_quit = false;
     std::atomic<quint64> m_nextSession{0};
+    // What the decoder has yet to do, and how fast it has been (microseconds per second of audio; the
+    // end of an utterance in microseconds).
+    std::atomic<qint64> m_queuedSamples{0};
+    std::atomic<qint64> m_decodeMicrosPerSecond{300000};
+    std::atomic<qint64> m_endMicros{500000};
     struct Decoder;
     std::unique_ptr<Decoder> m_decoder;
     std::thread m_thread;

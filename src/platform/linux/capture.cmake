@@ -21,3 +21,10 @@ target_sources(quenda_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/X11KeyCodes.cpp
 )
 target_sources(quenda_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/LinuxPermissionServices.cpp)
+
+# The in-process whisper engine, on the library cmake/Whisper.cmake builds.
+if(QUENDA_WHISPER)
+  target_sources(quenda_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/WhisperEngine.cpp)
+  target_link_libraries(quenda_platform PRIVATE quenda_whisper_lib)
+  target_compile_definitions(quenda_platform PUBLIC QUENDA_WHISPER=1)
+endif()

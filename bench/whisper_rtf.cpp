@@ -1,0 +1,172 @@
+// The whisper engine on generated models of the released shapes (random weights, real sizes and cost):
+// load time, the cost of a full pass (the final) and of a partial pass, the real-time factor, the time
+// from the end of the audio (the key release) to the final of a 5 s utterance streamed in real time, and
+// the process's memory. Each shape runs in a child process of its own, so its peak memory is its own.
+//
+//   build/bench/bench_whisper                 # tiny.en and base.en
+//   build/bench/bench_whisper --shape base.en --threads 2
+//
+// The generated models say one word per pass; real speech adds roughly 3-19 ms per word-piece (about
+// three a second of speech) to each pass.
+#include "platform/linux/WhisperEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+using namespace quenda;
+
+namespace {
+
+AudioBuffer tone(double seconds)
+{
+    AudioBuffer buffer;
+    buffer.sampleRate = WhisperEngine::sampleRate;
+    const int count = int(seconds * buffer.sampleRate);
+    buffer.data.resize(count * 2);
+    auto* samples = reinterpret_cast<qint16*>(buffer.data.data());
+    for (int i = 0; i < count; ++i)
+        samples[i] = qint16(6000 * std::sin(i * 0.07) + (i * 7919 % 400) - 200);
+    return buffer;
+}
+
+long memoryKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLong();
+    }
+    return 0;
+}
+
+struct Final {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    bool done = false;
+};
+
+// One dictation: the audio appended in 100 ms buffers (in real time when `live`), then its end; returns
+// the seconds from the end of the audio to the final.
+double dictate(WhisperEngine& engine, double seconds, bool live)
+{
+    Final final;
+    auto session = engine.startSession({[&](const QString&, bool isFinal) {
+                                            if (!isFinal)
+                                                return;
+                                            std::lock_guard lock(final.mutex);
+                                            final.done = true;
+                                            final.arrived.notify_all();
+                                        },
+                                        {}});
+    const AudioBuffer audio = tone(seconds);
+    const qsizetype chunk = WhisperEngine::sampleRate / 10 * 2;
+    for (qsizetype at = 0; at < audio.data.size(); at += chunk) {
+        AudioBuffer piece = audio;
+        piece.data = audio.data.mid(at, chunk);
+        session->append(piece);
+        if (live)
+            QThread::msleep(100);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    session->endAudio();
+    std::unique_lock lock(final.mutex);
+    final.arrived.wait(lock, [&] { return final.done; });
+    return timer.nsecsElapsed() / 1e9;
+}
+
+int runShape(const QString& shape, int threads)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ggml-%1.bin").arg(shape));
+    if (QProcess::execute(QStringLiteral("python3"),
+                          {QStringLiteral(QUENDA_MODEL_SCRIPT), QStringLiteral("--shape"), shape,
+                           QStringLiteral("--out"), path}) != 0) {
+        std::fprintf(stderr, "cannot generate the %s model\n", qPrintable(shape));
+        return 1;
+    }
+    std::mutex passMutex;
+    QList<double> partialPasses;
+    WhisperEngine::Options options;
+    options.modelPath = path;
+    options.threads = threads;
+    options.onPassEnded = [&](bool isFinal, bool completed, double seconds) {
+        std::lock_guard lock(passMutex);
+        if (!isFinal && completed)
+            partialPasses << seconds;
+    };
+    QElapsedTimer timer;
+    timer.start();
+    WhisperEngine engine(options);
+    if (!engine.waitUntilLoaded()) {
+        std::fprintf(stderr, "%s\n", qPrintable(engine.unavailableReason()));
+        return 1;
+    }
+    const double load = timer.nsecsElapsed() / 1e9;
+    const long afterLoad = memoryKb("VmRSS:");
+
+    // Offline passes: the audio all there at once, the final alone.
+    for (double seconds : {5.0, 10.0}) {
+        double best = 1e9;
+        for (int run = 0; run < 3; ++run)
+            best = std::min(best, dictate(engine, seconds, false));
+        std::printf("%-8s final pass over %4.1f s: %.3f s  (real-time factor %.3f)\n", qPrintable(shape),
+                    seconds, best, best / seconds);
+    }
+    // A live dictation: partials about once a second while the user speaks, then the key is released.
+    QList<double> releases;
+    for (int run = 0; run < 3; ++run)
+        releases << dictate(engine, 5.0, true);
+    std::sort(releases.begin(), releases.end());
+    double partialMean = 0;
+    {
+        std::lock_guard lock(passMutex);
+        for (double p : partialPasses)
+            partialMean += p / double(partialPasses.size());
+    }
+    std::printf("%-8s 5 s dictation, key release -> final: median %.3f s (min %.3f, max %.3f); "
+                "%lld partial passes, %.3f s each on average\n",
+                qPrintable(shape), releases.at(1), releases.first(), releases.last(),
+                static_cast<long long>(partialPasses.size()), partialMean);
+    std::printf("%-8s load + warm-up %.2f s; memory after load %.0f MB, peak %.0f MB; %d threads\n",
+                qPrintable(shape), load, afterLoad / 1024.0, memoryKb("VmHWM:") / 1024.0, threads);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int threadsAt = int(args.indexOf(QStringLiteral("--threads")));
+    const int threads = threadsAt > 0 ? args.value(threadsAt + 1).toInt() : 2;
+    const int shapeAt = int(args.indexOf(QStringLiteral("--shape")));
+    if (shapeAt > 0)
+        return runShape(args.value(shapeAt + 1), threads);
+    if (!WhisperEngine::processorSupported()) {
+        std::printf("this processor cannot run the whisper kernels (needs x86-64-v3)\n");
+        return 1;
+    }
+    int status = 0;
+    for (const QString& shape : {QStringLiteral("tiny.en"), QStringLiteral("base.en")}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(app.applicationFilePath(), {QStringLiteral("--shape"), shape, QStringLiteral("--threads"),
+                                                QString::number(threads)});
+        child.waitForFinished(-1);
+        status |= child.exitCode();
+    }
+    return status;
+}

@@ -1,0 +1,243 @@
+#include "base/QtScheduler.h"
+#include "fakes/FakeHttpServer.h"
+#include "net/ModelDownloader.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quenda;
+using fakes::FakeHttpServer;
+using fakes::FakeReply;
+using fakes::RecordedRequest;
+
+Q_DECLARE_METATYPE(quenda::fakes::FakeReply)
+
+namespace {
+
+// A model-sized stand-in: random bytes, so that any byte out of place changes the checksum.
+QByteArray payload()
+{
+    QByteArray bytes(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    return bytes;
+}
+
+FakeReply bytesReply(int status, const QByteArray& body,
+                     QList<std::pair<QByteArray, QByteArray>> headers = {},
+                     FakeReply::Ending ending = FakeReply::Ending::Complete)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.headers = std::move(headers);
+    reply.headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "application/octet-stream"));
+    // In pieces, so that progress is seen and a cut falls mid-body.
+    for (qsizetype at = 0; at < body.size(); at += 64 * 1024)
+        reply.body.append({body.mid(at, 64 * 1024), 0});
+    reply.ending = ending;
+    return reply;
+}
+
+// Serves the file as a server that honours ranges does; the first reply breaks off after `cutAfter` bytes.
+FakeReply rangeServer(const RecordedRequest& request, const QByteArray& file, qsizetype cutAfter, int& served)
+{
+    const bool first = served++ == 0;
+    static const QRegularExpression range(QStringLiteral("^bytes=(\\d+)-$"));
+    const auto match = range.match(QString::fromLatin1(request.header("range")));
+    const qsizetype from = match.hasMatch() ? match.captured(1).toLongLong() : 0;
+    QByteArray body = file.mid(from);
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    if (from > 0)
+        headers.append(std::pair<QByteArray, QByteArray>(
+            "Content-Range", "bytes " + QByteArray::number(from) + '-' + QByteArray::number(file.size() - 1) +
+                                 '/' + QByteArray::number(file.size())));
+    if (first && cutAfter > 0) {
+        body = body.left(cutAfter);
+        FakeReply reply = bytesReply(from > 0 ? 206 : 200, body, headers, FakeReply::Ending::Disconnect);
+        reply.framing = FakeReply::Framing::CloseDelimited;
+        return reply;
+    }
+    return bytesReply(from > 0 ? 206 : 200, body, headers);
+}
+
+struct Outcome {
+    std::optional<QString> error;
+    QList<ModelDownloader::Progress> progress;
+};
+
+} // namespace
+
+class TestModelDownloader : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QtScheduler m_queue;
+    const QByteArray m_file = payload();
+
+    QString destination() const { return m_dir.filePath(QStringLiteral("models/ggml-test.bin")); }
+
+    ModelDownloader::Target target(const QUrl& origin, QByteArray sha1 = {}) const
+    {
+        if (sha1.isEmpty())
+            sha1 = QCryptographicHash::hash(m_file, QCryptographicHash::Sha1).toHex();
+        return {
+            origin.resolved(QUrl(QStringLiteral("ggml-test.bin"))), destination(), m_file.size(), sha1, {}};
+    }
+
+    Outcome download(ModelDownloader::Target target)
+    {
+        ModelDownloader downloader(m_queue);
+        Outcome outcome;
+        bool done = false;
+        downloader.start(
+            std::move(target), [&](const ModelDownloader::Progress& p) { outcome.progress << p; },
+            [&](std::optional<QString> error) {
+                outcome.error = std::move(error);
+                done = true;
+            });
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(done, 20000); }();
+        return outcome;
+    }
+
+    QByteArray installed() const
+    {
+        QFile file(destination());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(destination());
+        QFile::remove(ModelDownloader::partPath(destination()));
+    }
+
+    void downloadsIntoPlaceWithProgress()
+    {
+        FakeHttpServer server;
+        server.enqueue(bytesReply(200, m_file));
+        const Outcome outcome = download(target(server.url()));
+        QVERIFY2(!outcome.error, qPrintable(outcome.error.value_or(QString())));
+        QCOMPARE(installed(), m_file);
+        QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
+        const QFileDevice::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                                QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFile::permissions(destination()) & others, QFileDevice::Permissions());
+        QVERIFY(!outcome.progress.isEmpty());
+        QCOMPARE(outcome.progress.last().received, m_file.size());
+        QCOMPARE(outcome.progress.last().total, m_file.size());
+    }
+
+    // A transfer that breaks off is taken up where it stopped; a server that ignores the range starts the
+    // file over; either way the result is the exact file.
+    void interruptedTransfersResumeOrRestart_data()
+    {
+        QTest::addColumn<bool>("honoursRanges");
+        QTest::newRow("resumed with a range") << true;
+        QTest::newRow("started over") << false;
+    }
+    void interruptedTransfersResumeOrRestart()
+    {
+        QFETCH(bool, honoursRanges);
+        FakeHttpServer server;
+        int served = 0;
+        const qsizetype cut = 100 * 1024;
+        server.setHandler([&](const RecordedRequest& request) {
+            if (honoursRanges)
+                return rangeServer(request, m_file, cut, served);
+            const bool first = served++ == 0;
+            FakeReply reply = bytesReply(200, first ? m_file.left(cut) : m_file, {},
+                                         first ? FakeReply::Ending::Disconnect : FakeReply::Ending::Complete);
+            reply.framing = FakeReply::Framing::CloseDelimited;
+            return reply;
+        });
+        const Outcome outcome = download(target(server.url()));
+        QVERIFY2(!outcome.error, qPrintable(outcome.error.value_or(QString())));
+        QCOMPARE(installed(), m_file);
+        // (Qt may repeat a request on its own when a connection closes under it.)
+        QStringList ranges;
+        for (const RecordedRequest& request : server.requests())
+            ranges << QString::fromLatin1(request.header("range"));
+        QVERIFY2(ranges.contains(QStringLiteral("bytes=%1-").arg(cut)),
+                 qPrintable(ranges.join(QLatin1Char(','))));
+        QCOMPARE(outcome.progress.last().resumedAt, honoursRanges ? cut : -1);
+    }
+
+    // A part left by an earlier run (cancelled, or the process ended) is taken up by the next one.
+    void anEarlierPartIsTakenUp()
+    {
+        {
+            QDir().mkpath(QFileInfo(destination()).absolutePath());
+            QFile part(ModelDownloader::partPath(destination()));
+            QVERIFY(part.open(QIODevice::WriteOnly));
+            part.write(m_file.left(200 * 1024));
+        }
+        FakeHttpServer server;
+        int served = 0;
+        server.setHandler(
+            [&](const RecordedRequest& request) { return rangeServer(request, m_file, 0, served); });
+        const Outcome outcome = download(target(server.url()));
+        QVERIFY2(!outcome.error, qPrintable(outcome.error.value_or(QString())));
+        QCOMPARE(server.requests().first().header("range"), QByteArray("bytes=204800-"));
+        QCOMPARE(installed(), m_file);
+    }
+
+    void badDownloadsNeverReachTheirPlace_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<QByteArray>("sha1");
+        QTest::addColumn<bool>("refuseStructure");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("partKept");
+        QByteArray damaged = payload();
+        damaged[1000] = char(damaged[1000] ^ 1);
+        QTest::newRow("checksum mismatch")
+            << bytesReply(200, damaged) << QByteArray() << false
+            << QStringLiteral("does not match the published checksum") << false;
+        QTest::newRow("wrong size offered") << bytesReply(200, payload().left(1000)) << QByteArray() << false
+                                            << QStringLiteral("offers 1000 bytes") << false;
+        QTest::newRow("not found") << FakeReply::text(404, "no such model") << QByteArray() << false
+                                   << QStringLiteral("HTTP 404") << false;
+        QTest::newRow("structure refused") << bytesReply(200, payload()) << QByteArray() << true
+                                           << QStringLiteral("unusable (not a model)") << false;
+    }
+    void badDownloadsNeverReachTheirPlace()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(QByteArray, sha1);
+        QFETCH(bool, refuseStructure);
+        QFETCH(QString, reason);
+        QFETCH(bool, partKept);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        ModelDownloader::Target t = target(server.url(), sha1);
+        if (refuseStructure)
+            t.validate = [](const QString&) { return std::optional<QString>(QStringLiteral("not a model")); };
+        const Outcome outcome = download(t);
+        QVERIFY(outcome.error);
+        QVERIFY2(outcome.error->contains(reason), qPrintable(*outcome.error));
+        QVERIFY(!QFile::exists(destination()));
+        QCOMPARE(QFile::exists(ModelDownloader::partPath(destination())), partKept);
+    }
+
+    void anUnreachableServerIsSaidSo()
+    {
+        QUrl origin;
+        {
+            FakeHttpServer gone;
+            origin = gone.url();
+        }
+        const Outcome outcome = download(target(origin));
+        QVERIFY(outcome.error);
+        QVERIFY2(outcome.error->startsWith(QStringLiteral("cannot reach 127.0.0.1")),
+                 qPrintable(*outcome.error));
+        QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModelDownloader)
+#include "tst_modeldownloader.moc"
