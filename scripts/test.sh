@@ -6,6 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/check-format.sh"
+bash "$root/scripts/check-layers.sh"
 
 jobs=$(nproc)
 echo "[test] sanitizer build"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Settings.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -22,10 +24,10 @@ class QuendaApp : public QObject {
 public:
     enum class StartPath { onboarding, migration, normal };
 
-    static inline const QString onboardedKey = QStringLiteral("hasCompletedOnboarding");
-    static inline const QString migratedKey = QStringLiteral("entitlementsMigration_0_3_17");
-    static inline const QString permissionsWereResetKey = QStringLiteral("permissionsWereReset");
-    static inline const QString developerHostKey = QStringLiteral("quenda_api_host");
+    static inline const QString onboardedKey = settings::hasCompletedOnboarding.key();
+    static inline const QString migratedKey = settings::entitlementsMigration.key();
+    static inline const QString permissionsWereResetKey = settings::permissionsWereReset.key();
+    static inline const QString developerHostKey = settings::backendHost.key();
     static constexpr double permissionRequestDelay = 1.5;
     static constexpr double relaunchQuitDelay = 0.5;
     // What the one-time migration resets: the marks of the prompts already shown and of the automation

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/DictationResult.h"
+#include "base/DictationResult.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Scheduler.h"
+#include "base/Settings.h"
 
 #include <QObject>
 #include <QUrl>
@@ -37,9 +38,9 @@ struct UpdateCheckResult {
 class UpdateChecker : public QObject {
     Q_OBJECT
 public:
-    static inline const QString automaticChecksKey = QStringLiteral("SUEnableAutomaticChecks");
-    static inline const QString feedURLKey = QStringLiteral("updateFeedURL");
-    static inline const QString lastCheckKey = QStringLiteral("lastUpdateCheckTime");
+    static inline const QString automaticChecksKey = settings::automaticUpdateChecks.key();
+    static inline const QString feedURLKey = settings::updateFeedURL.key();
+    static inline const QString lastCheckKey = settings::lastUpdateCheckTime.key();
     static constexpr double automaticCheckInterval = 24 * 60 * 60;
     // A launch leaves the first automatic check a little later, out of the start-up's way.
     static constexpr double launchDelay = 30;

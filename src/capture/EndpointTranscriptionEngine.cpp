@@ -4,54 +4,12 @@
 #include "capture/AudioConversion.h"
 #include "capture/WavFile.h"
 
-#include <QHttpMultiPart>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
+#include <QUuid>
 
 namespace quenda {
-
-namespace {
-
-QHttpPart formField(const QByteArray& name, const QByteArray& value)
-{
-    QHttpPart part;
-    part.setHeader(QNetworkRequest::ContentDispositionHeader, QByteArray("form-data; name=\"" + name + "\""));
-    part.setBody(value);
-    return part;
-}
-
-// The text of a reply, or the description of what went wrong.
-std::pair<std::optional<QString>, QString> readReply(QNetworkReply& reply)
-{
-    const QByteArray body = reply.readAll();
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QJsonObject json = QJsonDocument::fromJson(body).object();
-    if (status == 0) {
-        if (reply.error() == QNetworkReply::OperationCanceledError)
-            return {std::nullopt, QStringLiteral("The transcription service did not answer in time.")};
-        return {std::nullopt,
-                QStringLiteral("The transcription service is unreachable: %1").arg(reply.errorString())};
-    }
-    if (status < 200 || status >= 300) {
-        QString message =
-            json.value(QLatin1String("error")).toObject().value(QLatin1String("message")).toString();
-        if (message.isEmpty())
-            message = QString::fromUtf8(body.left(200)).trimmed();
-        if (message.isEmpty())
-            message = reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        return {std::nullopt, QStringLiteral("Transcription failed (HTTP %1): %2").arg(status).arg(message)};
-    }
-    const QJsonValue text = json.value(QLatin1String("text"));
-    if (!text.isString())
-        return {std::nullopt, QStringLiteral("The transcription service sent an unreadable reply.")};
-    return {text.toString().trimmed(), QString()};
-}
-
-} // namespace
 
 class EndpointSession final : public SpeechSession, public std::enable_shared_from_this<EndpointSession> {
 public:
@@ -78,8 +36,7 @@ public:
             return;
         m_ended = true;
         m_tick.cancel();
-        if (m_inFlight)
-            m_inFlight->abort(); // superseded by the final request
+        m_inFlight.cancel(); // superseded by the final request
         const auto [audio, rate] = snapshot();
         if (audio.isEmpty()) {
             std::weak_ptr<EndpointSession> weak = weak_from_this();
@@ -99,8 +56,7 @@ public:
     {
         m_finished = true;
         m_tick.cancel();
-        if (m_inFlight)
-            m_inFlight->abort();
+        m_inFlight.cancel();
     }
 
 private:
@@ -127,7 +83,7 @@ private:
         // A slow service gets no pile of requests: the next partial waits for the running one.
         const bool enough =
             rate > 0 && audio.size() / 2 >= rate * EndpointTranscriptionEngine::minimumPartialSeconds;
-        if (!m_inFlight && enough && audio.size() > m_sentBytes) {
+        if (!m_partialRunning && enough && audio.size() > m_sentBytes) {
             m_sentBytes = audio.size();
             send(audio, rate, false);
         }
@@ -137,39 +93,36 @@ private:
     void send(const QByteArray& audio, int rate, bool isFinal)
     {
         const auto& config = m_engine->m_config;
-        auto* multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart file;
-        file.setHeader(QNetworkRequest::ContentDispositionHeader,
-                       QByteArray("form-data; name=\"file\"; filename=\"audio.wav\""));
-        file.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("audio/wav"));
-        file.setBody(WavFile::encodeMonoInt16(audio, rate));
-        multipart->append(file);
-        multipart->append(formField("model", config.model.toUtf8()));
-        multipart->append(formField("response_format", "json"));
-
-        QNetworkRequest request(config.url);
+        const auto [body, contentType] =
+            EndpointTranscriptionEngine::uploadBody(WavFile::encodeMonoInt16(audio, rate), config.model);
+        HttpRequest request;
+        request.method = "POST";
+        request.url = config.url;
+        request.headers.append({"Content-Type", contentType});
         if (!config.apiKey.isEmpty())
-            request.setRawHeader("Authorization", "Bearer " + config.apiKey.toUtf8());
-        request.setTransferTimeout(isFinal ? m_engine->m_finalTimeoutMsec : m_engine->m_partialTimeoutMsec);
-        QNetworkReply* reply = m_engine->m_network.post(request, multipart);
-        multipart->setParent(reply);
-        m_inFlight = reply;
+            request.headers.append({"Authorization", "Bearer " + config.apiKey.toUtf8()});
+        request.body = body;
+        m_partialRunning = !isFinal;
+        HttpSession& session = isFinal ? *m_engine->m_finalSession : *m_engine->m_partialSession;
+        // The reply comes on the network thread and is handled on the main queue, by a session still there.
         std::weak_ptr<EndpointSession> weak = weak_from_this();
-        QObject::connect(reply, &QNetworkReply::finished, reply, [weak, reply, isFinal] {
-            reply->deleteLater();
-            if (auto self = weak.lock())
-                self->finished(*reply, isFinal);
+        Scheduler* mainQueue = &m_engine->m_mainQueue;
+        m_inFlight = session.send(std::move(request), [weak, mainQueue, isFinal](Result<HttpResponse> reply) {
+            mainQueue->post([weak, isFinal, reply] {
+                if (auto self = weak.lock())
+                    self->finished(reply, isFinal);
+            });
         });
     }
 
-    void finished(QNetworkReply& reply, bool isFinal)
+    void finished(const Result<HttpResponse>& reply, bool isFinal)
     {
-        if (m_inFlight == &reply)
-            m_inFlight = nullptr;
-        // An aborted partial was superseded or the request was dropped: nothing to say.
+        if (!isFinal)
+            m_partialRunning = false;
+        // A cancelled partial was superseded or the request was dropped: nothing to say.
         if (m_finished || (!isFinal && m_ended))
             return;
-        const auto [text, error] = readReply(reply);
+        const auto [text, error] = EndpointTranscriptionEngine::readReply(reply);
         if (!text) {
             m_finished = true;
             m_tick.cancel();
@@ -189,19 +142,64 @@ private:
     QByteArray m_audio;
     int m_sampleRate = 0;
     // Main thread only.
-    QPointer<QNetworkReply> m_inFlight;
+    RequestHandle m_inFlight;
+    bool m_partialRunning = false;
     qsizetype m_sentBytes = 0;
     bool m_ended = false;
     bool m_finished = false;
     TaskHandle m_tick;
 };
 
-EndpointTranscriptionEngine::EndpointTranscriptionEngine(Config config, Scheduler& mainQueue,
-                                                         QNetworkAccessManager& network)
+EndpointTranscriptionEngine::EndpointTranscriptionEngine(Config config, Scheduler& mainQueue)
     : m_config(std::move(config))
     , m_mainQueue(mainQueue)
-    , m_network(network)
-{}
+{
+    setRequestTimeouts(m_partialTimeoutMsec, m_finalTimeoutMsec);
+}
+
+std::pair<QByteArray, QByteArray> EndpointTranscriptionEngine::uploadBody(const QByteArray& wav,
+                                                                          const QString& model)
+{
+    const QByteArray boundary = "quenda-" + QUuid::createUuid().toByteArray(QUuid::Id128);
+    auto field = [&](const QByteArray& name, const QByteArray& value) {
+        return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+               "\r\n";
+    };
+    QByteArray body = "--" + boundary +
+                      "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n"
+                      "Content-Type: audio/wav\r\n\r\n" +
+                      wav + "\r\n";
+    body += field("model", model.toUtf8());
+    body += field("response_format", "json");
+    body += "--" + boundary + "--\r\n";
+    return {body, "multipart/form-data; boundary=" + boundary};
+}
+
+std::pair<std::optional<QString>, QString>
+EndpointTranscriptionEngine::readReply(const Result<HttpResponse>& reply)
+{
+    if (!reply.ok()) {
+        if (reply.error().kind() == ServiceError::Kind::TimedOut)
+            return {std::nullopt, QStringLiteral("The transcription service did not answer in time.")};
+        return {
+            std::nullopt,
+            QStringLiteral("The transcription service is unreachable: %1").arg(reply.error().description())};
+    }
+    const HttpResponse& response = reply.value();
+    const QJsonObject json = QJsonDocument::fromJson(response.body).object();
+    if (response.statusCode < 200 || response.statusCode >= 300) {
+        QString message =
+            json.value(QLatin1String("error")).toObject().value(QLatin1String("message")).toString();
+        if (message.isEmpty())
+            message = QString::fromUtf8(response.body.left(200)).trimmed();
+        return {std::nullopt,
+                QStringLiteral("Transcription failed (HTTP %1): %2").arg(response.statusCode).arg(message)};
+    }
+    const QJsonValue text = json.value(QLatin1String("text"));
+    if (!text.isString())
+        return {std::nullopt, QStringLiteral("The transcription service sent an unreadable reply.")};
+    return {text.toString().trimmed(), QString()};
+}
 
 QUrl EndpointTranscriptionEngine::endpointUrl(const QString& configured)
 {
@@ -222,6 +220,8 @@ void EndpointTranscriptionEngine::setRequestTimeouts(int partialMsec, int finalM
 {
     m_partialTimeoutMsec = partialMsec;
     m_finalTimeoutMsec = finalMsec;
+    m_partialSession = std::make_unique<HttpSession>(HttpSession::Timeouts{partialMsec, 0});
+    m_finalSession = std::make_unique<HttpSession>(HttpSession::Timeouts{finalMsec, 0});
 }
 
 bool EndpointTranscriptionEngine::isAvailable() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "capture/HotkeyListener.h"
 #include "platform/HotkeyEventSource.h"
 
@@ -24,8 +25,8 @@ class HotkeyManager final : public QObject, public HotkeyListener {
 public:
     static constexpr quint16 functionKeyCode = 63;
     static constexpr quint16 defaultKeyCode = functionKeyCode;
-    static inline const QString keyCodeKey = QStringLiteral("hotkeyKeyCode");
-    static inline const QString modifiersKey = QStringLiteral("hotkeyModifiers");
+    static inline const QString keyCodeKey = settings::hotkeyKeyCode.key();
+    static inline const QString modifiersKey = settings::hotkeyModifiers.key();
 
     HotkeyManager(HotkeyEventSource& source, Scheduler& mainQueue, UserDefaults& defaults,
                   QObject* parent = nullptr);

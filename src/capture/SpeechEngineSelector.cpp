@@ -57,7 +57,7 @@ std::shared_ptr<SpeechEngine> SpeechEngineSelector::current()
     if (choice == QLatin1String("endpoint")) {
         const EndpointTranscriptionEngine::Config config = endpointConfig();
         if (!m_endpoint || !(m_endpoint->config() == config)) {
-            m_endpoint = std::make_shared<EndpointTranscriptionEngine>(config, m_mainQueue, m_network);
+            m_endpoint = std::make_shared<EndpointTranscriptionEngine>(config, m_mainQueue);
             if (configureEndpoint)
                 configureEndpoint(*m_endpoint);
         }

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "capture/EndpointTranscriptionEngine.h"
-
-#include <QNetworkAccessManager>
 
 #include <functional>
 #include <memory>
@@ -19,10 +18,10 @@ class UserDefaults;
 // Whisper). Engines are kept and reused while the settings stay the same.
 class SpeechEngineSelector {
 public:
-    static inline const QString engineKey = QStringLiteral("speechEngine");
-    static inline const QString urlKey = QStringLiteral("transcriptionURL");
-    static inline const QString modelKey = QStringLiteral("transcriptionModel");
-    static inline const QString groqKeyFallbackKey = QStringLiteral("groq_api_key");
+    static inline const QString engineKey = settings::speechEngine.key();
+    static inline const QString urlKey = settings::transcriptionURL.key();
+    static inline const QString modelKey = settings::transcriptionModel.key();
+    static inline const QString groqKeyFallbackKey = settings::groqApiKey.key();
     static inline const QString groqTranscriptionUrl =
         QStringLiteral("https://api.groq.com/openai/v1/audio/transcriptions");
     static inline const QString groqDefaultModel = QStringLiteral("whisper-large-v3-turbo");
@@ -54,7 +53,6 @@ private:
     Scheduler& m_mainQueue;
     OfflineFactory m_offlineFactory;
     KeyProvider m_groqKey;
-    QNetworkAccessManager m_network;
     std::shared_ptr<SpeechEngine> m_offline;
     std::shared_ptr<EndpointTranscriptionEngine> m_endpoint;
     std::shared_ptr<SpeechEngine> whisper();

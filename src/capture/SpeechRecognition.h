@@ -1,7 +1,7 @@
 #pragma once
 
-#include "capture/AudioBuffer.h"
-#include "core/DictationResult.h"
+#include "base/DictationResult.h"
+#include "platform/AudioBuffer.h"
 
 #include <QString>
 

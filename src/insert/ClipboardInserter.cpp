@@ -1,6 +1,7 @@
 #include "insert/ClipboardInserter.h"
 
 #include "base/Scheduler.h"
+#include "base/Settings.h"
 #include "base/UserDefaults.h"
 #include "insert/AccessibilityInserter.h"
 #include "platform/AutomationHelper.h"
@@ -10,7 +11,7 @@
 namespace quenda {
 
 namespace {
-const QString kAutomationGrantKey = QStringLiteral("permissions.granted.automation.systemEvents");
+const QString kAutomationGrantKey = settings::automationGranted.key();
 
 bool isTerminal(const QString& applicationId)
 {

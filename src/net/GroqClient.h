@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "net/HttpSession.h"
 
 #include <QList>
@@ -36,7 +37,7 @@ public:
     static QUrl defaultURL();
     // Developer mode may point the client at any OpenAI-compatible chat-completions URL (a local llama.cpp
     // server, Ollama, LM Studio) under "chatCompletionsURL"; an absent or unusable value keeps Groq's.
-    static inline const QString urlKey = QStringLiteral("chatCompletionsURL");
+    static inline const QString urlKey = settings::chatCompletionsURL.key();
     static Config configFromDefaults(const UserDefaults& defaults);
 
     explicit GroqClient(QString apiKey);

@@ -1,15 +1,13 @@
 #include "net/HttpSession.h"
 
+#include "base/WorkerThread.h"
 #include "net/SseLineReader.h"
 
 #include <QCoreApplication>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QThread>
 #include <QTimer>
 
 namespace quenda {
@@ -31,68 +29,17 @@ struct ExchangeControl {
 
 namespace {
 
-// The process-wide network thread ("the shared task pool" of the HTTP requests). It runs until the
-// application object goes away.
-class NetworkThread {
-public:
-    static NetworkThread& instance()
-    {
-        static NetworkThread* const thread = new NetworkThread;
-        return *thread;
-    }
-
-    // Runs the function on the network thread, after what is already queued. False once it has stopped.
-    bool post(std::function<void()> function)
-    {
-        QMutexLocker locker(&m_mutex);
-        if (m_stopped)
-            return false;
-        QMetaObject::invokeMethod(m_context, std::move(function), Qt::QueuedConnection);
-        return true;
-    }
-
-    // Runs the function on the network thread and waits for it (directly when already there or stopped).
-    void runAndWait(const std::function<void()>& function)
-    {
-        {
-            QMutexLocker locker(&m_mutex);
-            if (!m_stopped && QThread::currentThread() != m_thread) {
-                QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
-                return;
-            }
-        }
-        function();
-    }
-
-private:
-    NetworkThread()
-    {
-        m_thread = new QThread;
-        m_thread->setObjectName(QStringLiteral("quenda-network"));
-        m_context = new QObject;
-        m_context->moveToThread(m_thread);
-        m_thread->start();
-        qAddPostRoutine(&NetworkThread::shutDown);
-    }
-
-    static void shutDown()
-    {
-        NetworkThread& self = instance();
-        {
-            QMutexLocker locker(&self.m_mutex);
-            if (self.m_stopped)
-                return;
-            self.m_stopped = true;
-        }
-        self.m_thread->quit();
-        self.m_thread->wait();
-    }
-
-    QMutex m_mutex;
-    bool m_stopped = false;
-    QThread* m_thread = nullptr;
-    QObject* m_context = nullptr;
-};
+// The process-wide network thread ("the shared task pool" of the HTTP requests), until the application
+// object goes away.
+WorkerThread& networkThread()
+{
+    static WorkerThread* const thread = [] {
+        auto* worker = new WorkerThread(QStringLiteral("quenda-network"));
+        qAddPostRoutine([] { networkThread().stop(); });
+        return worker;
+    }();
+    return *thread;
+}
 
 // Errors below 200 come from the connection itself; from 200 on Qt maps HTTP statuses to errors, and
 // those replies are still HTTP replies with a body.
@@ -320,7 +267,7 @@ void RequestHandle::cancel() const
 {
     if (!m_control || m_control->cancelled.exchange(true))
         return;
-    NetworkThread::instance().post([control = m_control] {
+    networkThread().post([control = m_control] {
         if (control->abort)
             control->abort();
     });
@@ -342,7 +289,7 @@ HttpSession::~HttpSession()
 {
     m_state->closing = true;
     // Waits until no handler of this session runs; then deletes the manager and, with it, its replies.
-    NetworkThread::instance().runAndWait([state = m_state] {
+    networkThread().sync([state = m_state] {
         delete state->manager;
         state->manager = nullptr;
     });
@@ -351,19 +298,17 @@ HttpSession::~HttpSession()
 RequestHandle HttpSession::send(HttpRequest request, Completion done)
 {
     auto control = std::make_shared<detail::ExchangeControl>();
-    const bool posted = NetworkThread::instance().post(
-        [state = m_state, control, request = std::move(request), done]() mutable {
-            if (state->closing)
-                return;
-            if (control->cancelled) {
-                done(ServiceError::cancelled());
-                return;
-            }
-            auto* exchange = new Exchange(startTransfer(*state, request), state, control);
-            exchange->setWholeBody(std::move(done));
-        });
-    if (!posted)
-        done(ServiceError::cancelled());
+    // Refused only once the application has ended: then no handler is called at all, as for a closed session.
+    networkThread().post([state = m_state, control, request = std::move(request), done]() mutable {
+        if (state->closing)
+            return;
+        if (control->cancelled) {
+            done(ServiceError::cancelled());
+            return;
+        }
+        auto* exchange = new Exchange(startTransfer(*state, request), state, control);
+        exchange->setWholeBody(std::move(done));
+    });
     return RequestHandle(control);
 }
 
@@ -390,8 +335,7 @@ RequestHandle HttpSession::download(HttpRequest request, DownloadHandlers handle
 RequestHandle HttpSession::stream(HttpRequest request, StreamHandlers handlers)
 {
     auto control = std::make_shared<detail::ExchangeControl>();
-    auto finishEarly = handlers.done;
-    const bool posted = NetworkThread::instance().post(
+    networkThread().post(
         [state = m_state, control, request = std::move(request), handlers = std::move(handlers)]() mutable {
             if (state->closing)
                 return;
@@ -402,8 +346,6 @@ RequestHandle HttpSession::stream(HttpRequest request, StreamHandlers handlers)
             auto* exchange = new Exchange(startTransfer(*state, request), state, control);
             exchange->setStreaming(std::move(handlers));
         });
-    if (!posted)
-        finishEarly(ServiceError::cancelled());
     return RequestHandle(control);
 }
 

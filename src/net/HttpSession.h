@@ -59,7 +59,8 @@ private:
 // An HTTP session: the client's own connection pool with its two limits, like a URL session configured with a
 // request timeout (the longest wait for further data) and a resource timeout (the longest whole exchange).
 // All transfers run on one process-wide network thread; completions and line handlers are called there, never
-// on the caller's thread. Once the session is destroyed none of its handlers is called again.
+// on the caller's thread. Once the session is destroyed (or the application object is gone, with the network
+// thread) none of its handlers is called again.
 class HttpSession {
 public:
     struct Timeouts {

@@ -1,6 +1,7 @@
 #include "net/QuendaAPIClient.h"
 
 #include "base/Log.h"
+#include "base/Settings.h"
 #include "base/UserDefaults.h"
 #include "net/KeychainStore.h"
 
@@ -375,9 +376,9 @@ void QuendaAPIClient::sendSupportReport(const QString& message,
     const QString build = QStringLiteral(QUENDA_VERSION);
     const QString os = QSysInfo::prettyProductName();
     const QString name =
-        m_defaults.stringValue(QStringLiteral("userName")).value_or(QStringLiteral("anonymous"));
+        m_defaults.stringValue(settings::userName.key()).value_or(QStringLiteral("anonymous"));
     const QString email =
-        m_defaults.stringValue(QStringLiteral("userEmail")).value_or(QStringLiteral("anonymous"));
+        m_defaults.stringValue(settings::userEmail.key()).value_or(QStringLiteral("anonymous"));
     HttpRequest request;
     request.method = "POST";
     request.url = url;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "net/HttpSession.h"
 #include "training/TrainingUploader.h"
 
@@ -24,7 +25,7 @@ class UserDefaults;
 class QuendaAPIClient final : public TrainingUploader {
 public:
     static inline const QString productionOrigin = QStringLiteral("https://api.quenda.app");
-    static inline const QString hostKey = QStringLiteral("quenda_api_host");
+    static inline const QString hostKey = settings::backendHost.key();
 
     struct Config {
         HttpSession::Timeouts timeouts{15000, 30000}; // 15 s without data, 30 s for the whole exchange

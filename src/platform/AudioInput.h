@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/AudioBuffer.h"
+#include "platform/AudioBuffer.h"
 
 #include <QString>
 

@@ -84,6 +84,15 @@ PersonalDictionary::PersonalDictionary(UserDefaults& defaults, Scheduler& mainQu
 {
     // Counts are read when learning starts, not here, so edits from earlier runs are still picked up.
     loadEntries();
+    // Another process (`quenda dictionary add`, a second window) may change the list while this one runs.
+    m_defaults.onChange(storageKey, this, [this] {
+        if (m_defaults.contains(storageKey) || m_entries.isEmpty()) {
+            loadEntries();
+            return;
+        }
+        m_entries.clear();
+        Q_EMIT entriesChanged();
+    });
 }
 
 void PersonalDictionary::addEntry(const QString& misheard, const QString& correct)

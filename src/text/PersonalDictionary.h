@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "text/DictionaryEntry.h"
 
 #include <QHash>
@@ -26,8 +27,8 @@ public:
     // Loads the stored entries (not the counts). Missing or undecodable data leaves the list empty.
     PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent = nullptr);
 
-    static inline const QString storageKey = QStringLiteral("personalDictionary");
-    static inline const QString correctionCountsKey = QStringLiteral("personalDictionaryCorrectionCounts");
+    static inline const QString storageKey = settings::personalDictionary.key();
+    static inline const QString correctionCountsKey = settings::personalDictionaryCorrectionCounts.key();
     static constexpr int autoAddThreshold = 2;
 
     const QList<DictionaryEntry>& entries() const { return m_entries; }

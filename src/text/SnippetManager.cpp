@@ -62,6 +62,15 @@ SnippetManager::SnippetManager(UserDefaults& defaults, QObject* parent)
     , m_defaults(defaults)
 {
     loadSnippets();
+    // Another process (`quenda snippets add`, a second window) may change the list while this one runs.
+    m_defaults.onChange(storageKey, this, [this] {
+        if (m_defaults.contains(storageKey) || m_snippets.isEmpty()) {
+            loadSnippets();
+            return;
+        }
+        m_snippets.clear();
+        Q_EMIT snippetsChanged();
+    });
 }
 
 void SnippetManager::addSnippet(const QString& trigger, const QString& expansion)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "text/Snippet.h"
 
 #include <QList>
@@ -20,7 +21,7 @@ public:
     // Loads the stored list; missing or undecodable data leaves it empty (the next save overwrites it).
     explicit SnippetManager(UserDefaults& defaults, QObject* parent = nullptr);
 
-    static inline const QString storageKey = QStringLiteral("snippets");
+    static inline const QString storageKey = settings::snippets.key();
 
     const QList<Snippet>& snippets() const { return m_snippets; }
 

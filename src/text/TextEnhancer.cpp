@@ -100,20 +100,38 @@ TextEnhancer::TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, Keych
                            UserDefaults& defaults, PersonalDictionary& dictionary, Options options)
     : m_mainQueue(mainQueue)
     , m_backend(backend)
+    , m_keychain(keychain)
+    , m_defaults(defaults)
     , m_dictionary(dictionary)
+    , m_options(std::move(options))
     , m_alive(std::make_shared<TextEnhancer*>(this))
 {
-    const std::optional<QString> model = defaults.stringValue(modelKey);
+    m_backend.setAuthToken(keychain.read(KeychainStore::authTokenAccount));
+    loadGroqClient();
+    // The model, the server and the key may change while the application runs (the settings, or
+    // `quenda config set` from a shell): the next clean-up uses the new ones.
+    for (const QString& key : {modelKey, groqKeyDefaultsKey, GroqClient::urlKey})
+        m_defaults.onChange(key, &m_settingsWatch, [this] { loadGroqClient(); });
+}
+
+void TextEnhancer::loadGroqClient()
+{
+    const std::optional<QString> model = m_defaults.stringValue(modelKey);
     m_model = model && !model->trimmed().isEmpty() ? model->trimmed() : QString::fromLatin1(defaultModel);
 
-    m_backend.setAuthToken(keychain.read(KeychainStore::authTokenAccount));
-
-    std::optional<QString> key = keychain.read(KeychainStore::groqAccount);
+    std::optional<QString> key = m_keychain.read(KeychainStore::groqAccount);
     if (!key)
-        key = defaults.stringValue(groqKeyDefaultsKey);
-    if (key && !key->isEmpty())
-        m_groqClient = std::make_unique<GroqClient>(
-            *key, options.groqConfig.value_or(GroqClient::configFromDefaults(defaults)));
+        key = m_defaults.stringValue(groqKeyDefaultsKey);
+    const GroqClient::Config config =
+        m_options.groqConfig.value_or(GroqClient::configFromDefaults(m_defaults));
+    const bool usable = key && !key->isEmpty();
+    if (m_groqClient && usable && m_groqClient->apiKey() == *key && m_groqClient->baseURL() == config.url)
+        return;
+    // A request under way must still end: the client it runs on is kept until the enhancer goes.
+    if (m_groqClient)
+        m_retiredClients.push_back(std::move(m_groqClient));
+    if (usable)
+        m_groqClient = std::make_unique<GroqClient>(*key, config);
 }
 
 TextEnhancer::~TextEnhancer()

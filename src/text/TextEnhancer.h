@@ -1,15 +1,18 @@
 #pragma once
 
+#include "base/Settings.h"
 #include "net/GroqClient.h"
 #include "net/HttpSession.h"
 #include "text/TextEnhancement.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quenda {
 
@@ -47,9 +50,9 @@ public:
     static constexpr const char* defaultModel = "llama-3.3-70b-versatile";
     static constexpr int maxTokens = 512;
     static constexpr double temperature = 0.3;
-    static inline const QString groqKeyDefaultsKey = QStringLiteral("groq_api_key");
+    static inline const QString groqKeyDefaultsKey = settings::groqApiKey.key();
     // Developer mode may name another model for the chat-completions endpoint.
-    static inline const QString modelKey = QStringLiteral("chatModel");
+    static inline const QString modelKey = settings::chatModel.key();
 
     static const QString systemPrompt;
 
@@ -87,12 +90,18 @@ private:
     void finish(const std::shared_ptr<Call>& call, EnhancementResult result);
     void clearCacheStrings();
     void cancelSpeculativeTask();
+    void loadGroqClient();
 
     Scheduler& m_mainQueue;
     QuendaAPIClient& m_backend;
+    KeychainStore& m_keychain;
+    UserDefaults& m_defaults;
     PersonalDictionary& m_dictionary;
+    Options m_options;
+    QObject m_settingsWatch; // the context of the settings' change handlers
     QString m_model;
     std::unique_ptr<GroqClient> m_groqClient;
+    std::vector<std::unique_ptr<GroqClient>> m_retiredClients;
     QString m_speculativeCache;
     QString m_speculativeCacheInput;
     std::shared_ptr<SpeculativeTask> m_speculativeTask;

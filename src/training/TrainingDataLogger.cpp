@@ -2,7 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Scheduler.h"
-#include "base/SerialQueue.h"
+#include "base/WorkerThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +12,6 @@
 #include <QStandardPaths>
 
 #include <deque>
-#include <thread>
 
 namespace quenda {
 
@@ -52,8 +51,7 @@ struct TrainingDataLogger::Core {
     std::deque<std::pair<bool, std::function<void()>>> waitingSyncs;
 
     std::weak_ptr<Core> self;
-    std::thread::id workerId;
-    SerialQueue queue{"com.quenda.training-data"};
+    WorkerThread queue{QStringLiteral("com.quenda.training-data")};
 
     QString filePath() const
     {
@@ -122,17 +120,16 @@ struct TrainingDataLogger::Core {
         }
         syncInFlight = true;
         Core* raw = this;
-        const std::thread::id worker = workerId;
         std::weak_ptr<Core> weak = self;
         uploader->uploadTrainingEntries(
-            entries, [raw, worker, weak, count, done](std::optional<QString> error) mutable {
-                if (std::this_thread::get_id() == worker) { // answered at once, on the worker
-                    raw->syncFinished(count, error, std::move(done));
-                    return;
-                }
+            entries, [raw, weak, count, done](std::optional<QString> error) mutable {
                 const std::shared_ptr<Core> core = weak.lock();
                 if (!core) {
                     done();
+                    return;
+                }
+                if (core->queue.isCurrent()) { // answered at once, on the worker
+                    raw->syncFinished(count, error, std::move(done));
                     return;
                 }
                 core->queue.post([raw, count, error, done = std::move(done)]() mutable {
@@ -168,8 +165,6 @@ TrainingDataLogger::TrainingDataLogger(QString logFilePath, TrainingUploader* up
     m_core->uploader = uploader;
     m_core->clock = clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); });
     m_core->self = m_core;
-    Core* core = m_core.get();
-    core->queue.sync([core] { core->workerId = std::this_thread::get_id(); });
 }
 
 TrainingDataLogger::~TrainingDataLogger()

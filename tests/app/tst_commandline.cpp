@@ -1,6 +1,7 @@
 #include "app/AppServices.h"
 #include "app/cli/CommandLine.h"
 #include "base/UserDefaults.h"
+#include "net/KeychainStore.h"
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
 
@@ -51,6 +52,7 @@ private Q_SLOTS:
     void snippetsRoundTripAndExpand();
     void dictionaryAddListRemove();
     void configStoresKnownKeysWithTheirTypes();
+    void secretsGoToTheSecretStoreAndAreMasked();
     void furtherCommandsJoinTheUsageAndGetTheirArguments();
     void realBinaryUsesTheUsersOwnStore();
 };
@@ -65,7 +67,9 @@ void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo_data()
     QTest::newRow("snippets add empty trigger") << args({"snippets", "add", "", "x"});
     QTest::newRow("dictionary remove nothing") << args({"dictionary", "remove"});
     QTest::newRow("config set bool word") << args({"config", "set", "devMode", "maybe"});
-    QTest::newRow("config set bad type") << args({"config", "set", "k", "v", "--blob"});
+    QTest::newRow("config set unknown key") << args({"config", "set", "nosuch", "v"});
+    QTest::newRow("config set no such choice") << args({"config", "set", "speechEngine", "dragon"});
+    QTest::newRow("config set data not JSON") << args({"config", "set", "snippets", "[{"});
 }
 
 void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo()
@@ -118,8 +122,6 @@ void TestCommandLine::configStoresKnownKeysWithTheirTypes()
     QCOMPARE(cli.run(args({"config", "set", "devMode", "YES"})), 0);
     QCOMPARE(cli.defaults.boolValue(QStringLiteral("devMode")), std::optional<bool>(true));
     QCOMPARE(cli.run(args({"config", "set", "speechEngine", "pocketsphinx"})), 0);
-    QCOMPARE(cli.run(args({"config", "set", "level", "0.5", "--float"})), 0);
-    QCOMPARE(cli.defaults.doubleValue(QStringLiteral("level")), std::optional<double>(0.5));
 
     const char* blob =
         R"([{"id":"0E6B7C52-8F5D-4A34-9C1B-3F1C2E4D5A6B","trigger":"brb","expansion":"be right back"}])";
@@ -132,6 +134,35 @@ void TestCommandLine::configStoresKnownKeysWithTheirTypes()
     QVERIFY(cli.out.contains(QStringLiteral("hotkeyKeyCode = 49\n")));
     QCOMPARE(cli.run(args({"config", "unset", "speechEngine"})), 0);
     QVERIFY(!cli.defaults.contains(QStringLiteral("speechEngine")));
+    QCOMPARE(cli.run(args({"config", "get", "speechEngine"})), 1);
+    QVERIFY(cli.err.contains(QStringLiteral("(default: pocketsphinx)")));
+}
+
+void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
+{
+    Cli cli;
+    QCOMPARE(cli.run(args({"config", "set", "devMode", "true"})), 0);
+    const QString key = QStringLiteral("gsk_live_0123456789abcdef");
+    QCOMPARE(cli.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("groq_api_key"), key}),
+             0);
+    QVERIFY(cli.out.startsWith(QStringLiteral("Stored groq_api_key in the private secrets file")));
+    QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount), std::optional<QString>(key));
+    QVERIFY(!cli.defaults.contains(QStringLiteral("groq_api_key")));
+    QFile settingsFile(cli.defaults.filePath());
+    QVERIFY(settingsFile.open(QIODevice::ReadOnly));
+    QVERIFY(!settingsFile.readAll().contains("0123456789"));
+    QCOMPARE(settingsFile.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+
+    for (const char* action : {"list", "get"}) {
+        QStringList arguments = args({"config", action});
+        if (arguments[1] == QLatin1String("get"))
+            arguments << QStringLiteral("groq_api_key");
+        QCOMPARE(cli.run(arguments), 0);
+        QVERIFY2(!cli.out.contains(QStringLiteral("0123456789")), qPrintable(cli.out));
+        QVERIFY(cli.out.contains(QStringLiteral("********cdef")));
+    }
+    QCOMPARE(cli.run(args({"config", "unset", "groq_api_key"})), 0);
+    QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount), std::nullopt);
 }
 
 void TestCommandLine::furtherCommandsJoinTheUsageAndGetTheirArguments()

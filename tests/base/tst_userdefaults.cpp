@@ -1,6 +1,8 @@
 #include "base/UserDefaults.h"
 
 #include <QFile>
+#include <QSaveFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +16,7 @@ private Q_SLOTS:
     void unreadableValuesReadAsAbsent_data();
     void unreadableValuesReadAsAbsent();
     void aHandEditedFileIsReadByType();
+    void everyChangeIsAnnouncedAlsoFromAnotherWriter();
 };
 
 void TestUserDefaults::valuesSurviveAReopen()
@@ -92,6 +95,43 @@ void TestUserDefaults::aHandEditedFileIsReadByType()
     QVERIFY(defaults.boolForKey(QStringLiteral("devMode")));
     QCOMPARE(defaults.dataValue(QStringLiteral("snippets")),
              std::optional<QByteArray>(QByteArrayLiteral("not json")));
+}
+
+void TestUserDefaults::everyChangeIsAnnouncedAlsoFromAnotherWriter()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Quenda/Quenda.conf"));
+    UserDefaults defaults(path);
+    QSignalSpy changes(&defaults, &UserDefaults::changed);
+    int nameChanges = 0;
+    QObject context;
+    defaults.onChange(QStringLiteral("userName"), &context, [&] { ++nameChanges; });
+
+    defaults.setString(QStringLiteral("userName"), QStringLiteral("Ann"));
+    defaults.setString(QStringLiteral("userName"), QStringLiteral("Ann")); // no change, no notice
+    defaults.setInteger(QStringLiteral("hotkeyKeyCode"), 49);
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(nameChanges, 1);
+    QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+
+    // Another process saves the file as QSettings and editors do: a new file renamed over the old one. Twice,
+    // since the second save replaces the file the first one made.
+    auto saveFromElsewhere = [&](const QByteArray& contents) {
+        QSaveFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+        QVERIFY(file.commit());
+    };
+    changes.clear();
+    saveFromElsewhere("[General]\nuserName=Bea\nhotkeyKeyCode=49\nsnippets=@ByteArray([])\n");
+    QTRY_COMPARE(changes.size(), 2);
+    QCOMPARE(defaults.stringValue(QStringLiteral("userName")), std::optional<QString>(QStringLiteral("Bea")));
+    QCOMPARE(nameChanges, 2);
+    changes.clear();
+    saveFromElsewhere("[General]\nuserName=Bea\nhotkeyKeyCode=49\n");
+    QTRY_COMPARE(changes.size(), 1);
+    QCOMPARE(changes.first().first().toString(), QStringLiteral("snippets"));
+    QVERIFY(!defaults.contains(QStringLiteral("snippets")));
 }
 
 QTEST_GUILESS_MAIN(TestUserDefaults)

@@ -6,7 +6,6 @@
 #include "capture/WavFile.h"
 #include "fakes/FakeSpeechEngine.h"
 
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,11 +18,16 @@ class TestEndpointTranscription : public QObject {
     struct Rig {
         Server server;
         VirtualScheduler queue;
-        QNetworkAccessManager network;
         std::shared_ptr<EndpointTranscriptionEngine> engine = std::make_shared<EndpointTranscriptionEngine>(
             EndpointTranscriptionEngine::Config{QUrl(QString::fromLatin1(server.url())),
                                                 QStringLiteral("tiny"), QStringLiteral("secret")},
-            queue, network);
+            queue);
+        // Replies come back through the main queue.
+        Rig& pumped()
+        {
+            queue.runUntilIdle();
+            return *this;
+        }
         std::shared_ptr<SpeechSession> session;
         QStringList results;
         QStringList errors;
@@ -73,7 +77,7 @@ private Q_SLOTS:
         QCOMPARE(rig.server.requests.size(), 0);
         rig.speak(0.3);
         rig.queue.advance(1.0);
-        QTRY_COMPARE(rig.results, QStringList{QStringLiteral("words 1")});
+        QTRY_COMPARE(rig.pumped().results, QStringList{QStringLiteral("words 1")});
 
         const Server::Request& first = rig.server.requests.first();
         QCOMPARE(first.method, QByteArray("POST"));
@@ -87,19 +91,21 @@ private Q_SLOTS:
 
         rig.queue.advance(1.0); // nothing new to say: no request
         QTest::qWait(20);
+        rig.queue.runUntilIdle();
         QCOMPARE(rig.server.requests.size(), 1);
 
         rig.speak(0.5);
         rig.queue.advance(1.0);
-        QTRY_COMPARE(rig.results.size(), 2);
+        QTRY_COMPARE(rig.pumped().results.size(), 2);
         QCOMPARE(rig.uploadedFrames(1), 16000);
 
         rig.speak(0.25);
         rig.session->endAudio();
-        QTRY_COMPARE(rig.results.last(), QStringLiteral("words 3 (final)"));
+        QTRY_COMPARE(rig.pumped().results.last(), QStringLiteral("words 3 (final)"));
         QCOMPARE(rig.uploadedFrames(2), 20000);
         rig.queue.advance(3.0); // no partials after the end
         QTest::qWait(20);
+        rig.queue.runUntilIdle();
         QCOMPARE(rig.server.requests.size(), 3);
         QVERIFY(rig.errors.isEmpty());
     }
@@ -119,6 +125,7 @@ private Q_SLOTS:
             rig.queue.advance(1.0);
         }
         QTest::qWait(50);
+        rig.queue.runUntilIdle();
         QCOMPARE(rig.server.requests.size(), 1);
 
         // The stop supersedes the slow partial: its answer never shows up, the final one does.
@@ -126,10 +133,11 @@ private Q_SLOTS:
             return Server::Reply{200, R"({"text":"all of it"})"};
         };
         rig.session->endAudio();
-        QTRY_COMPARE(rig.results, QStringList{QStringLiteral("all of it (final)")});
+        QTRY_COMPARE(rig.pumped().results, QStringList{QStringLiteral("all of it (final)")});
         QCOMPARE(rig.uploadedFrames(1), 64000);
         rig.server.release(Server::Reply{200, R"({"text":"stale"})"});
         QTest::qWait(50);
+        rig.queue.runUntilIdle();
         QCOMPARE(rig.results.size(), 1);
     }
 
@@ -161,7 +169,7 @@ private Q_SLOTS:
         rig.start();
         rig.speak(0.5);
         rig.session->endAudio();
-        QTRY_COMPARE(rig.errors, QStringList{error});
+        QTRY_COMPARE(rig.pumped().errors, QStringList{error});
         QVERIFY(rig.results.isEmpty());
     }
 
@@ -172,12 +180,11 @@ private Q_SLOTS:
             QStringLiteral("http://127.0.0.1:%1/v1/audio/transcriptions").arg(rig.server.port()));
         rig.server.close();
         rig.engine = std::make_shared<EndpointTranscriptionEngine>(
-            EndpointTranscriptionEngine::Config{closed, QStringLiteral("tiny"), QString()}, rig.queue,
-            rig.network);
+            EndpointTranscriptionEngine::Config{closed, QStringLiteral("tiny"), QString()}, rig.queue);
         rig.start();
         rig.speak(0.5);
         rig.session->endAudio();
-        QTRY_COMPARE(rig.errors.size(), 1);
+        QTRY_COMPARE(rig.pumped().errors.size(), 1);
         QVERIFY2(rig.errors.first().startsWith(QStringLiteral("The transcription service is unreachable: ")),
                  qPrintable(rig.errors.first()));
     }
@@ -202,6 +209,7 @@ private Q_SLOTS:
         rig.session->cancel();
         rig.server.release({});
         QTest::qWait(50);
+        rig.queue.runUntilIdle();
         QVERIFY(rig.results.isEmpty());
         QVERIFY(rig.errors.isEmpty());
     }

@@ -1,8 +1,10 @@
 #include "app/cli/CommandLine.h"
 
 #include "app/AppServices.h"
+#include "base/Settings.h"
 #include "base/UserDefaults.h"
 #include "base/Uuid.h"
+#include "net/KeychainStore.h"
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
 
@@ -16,48 +18,11 @@ namespace quenda {
 
 namespace {
 
-enum class ValueType { String, Bool, Integer, Double, Data };
-
-// The keys the system reads, with the type each is stored as; unknown keys are stored as text unless
-// the user names a type.
-std::optional<ValueType> knownType(const QString& key)
+// A secret as `config` shows it: enough to tell which key is stored, never the key.
+QString masked(const QString& secret)
 {
-    static const QHash<QString, ValueType> types = {
-        {QStringLiteral("hotkeyKeyCode"), ValueType::Integer},
-        {QStringLiteral("hotkeyModifiers"), ValueType::Integer},
-        {QStringLiteral("personalDictionary"), ValueType::Data},
-        {QStringLiteral("personalDictionaryCorrectionCounts"), ValueType::Data},
-        {QStringLiteral("snippets"), ValueType::Data},
-        {QStringLiteral("groq_api_key"), ValueType::String},
-        {QStringLiteral("quenda_api_host"), ValueType::String},
-        {QStringLiteral("permissions.granted.automation.systemEvents"), ValueType::Bool},
-        {QStringLiteral("permissions.prompted.accessibility"), ValueType::Bool},
-        {QStringLiteral("permissions.prompted.inputMonitoring"), ValueType::Bool},
-        {QStringLiteral("hasCompletedOnboarding"), ValueType::Bool},
-        {QStringLiteral("entitlementsMigration_0_3_17"), ValueType::Bool},
-        {QStringLiteral("permissionsWereReset"), ValueType::Bool},
-        {QStringLiteral("userName"), ValueType::String},
-        {QStringLiteral("userEmail"), ValueType::String},
-        {QStringLiteral("SUEnableAutomaticChecks"), ValueType::Bool},
-        {QStringLiteral("devMode"), ValueType::Bool},
-    };
-    const auto it = types.constFind(key);
-    return it == types.constEnd() ? std::nullopt : std::optional<ValueType>(*it);
-}
-
-std::optional<ValueType> typeFlag(const QString& flag)
-{
-    if (flag == QLatin1String("--string"))
-        return ValueType::String;
-    if (flag == QLatin1String("--bool"))
-        return ValueType::Bool;
-    if (flag == QLatin1String("--int"))
-        return ValueType::Integer;
-    if (flag == QLatin1String("--float"))
-        return ValueType::Double;
-    if (flag == QLatin1String("--data"))
-        return ValueType::Data;
-    return std::nullopt;
+    const QString stars(8, QLatin1Char('*'));
+    return secret.size() >= 12 ? stars + secret.right(4) : stars;
 }
 
 // Line breaks and tabs shown as escapes, so one record stays on one line.
@@ -111,11 +76,11 @@ QString CommandLine::usage() const
                "  dictionary add MISHEARD CORRECT     add a word correction\n"
                "  dictionary remove ID|MISHEARD       remove an entry by its ID or every entry for that "
                "word\n"
-               "  config list                         list the stored settings\n"
+               "  config list                         list the stored settings (secrets masked)\n"
+               "  config keys                         list every setting: name, type, choices, default\n"
                "  config get KEY                      print one setting\n"
-               "  config set KEY VALUE [TYPE]         store a setting; TYPE is --string, --bool, --int, "
-               "--float\n"
-               "                                      or --data (known keys take their own type by default)\n"
+               "  config set KEY VALUE                store a setting, checked against its type; secrets\n"
+               "                                      (groq_api_key) go to the keyring, never to the file\n"
                "  config unset KEY                    remove a setting\n"
                "  help                                show this text\n") +
            extra;
@@ -243,73 +208,111 @@ int CommandLine::runDictionary(const QStringList& args)
 int CommandLine::runConfig(const QStringList& args)
 {
     const QString action = args.value(0);
+    KeychainStore& keychain = m_services.keychain();
+    auto secretValue = [&](const SettingKey& key) {
+        std::optional<QString> value = keychain.read(key.key());
+        if (!value)
+            value = m_defaults.stringValue(key.key()); // a copy an older version left in the file
+        return value;
+    };
     if (action == QLatin1String("list") && args.size() == 1) {
         QStringList keys = m_defaults.allKeys();
+        for (const SettingKey& key : settings::all()) {
+            if (key.secret && !keys.contains(key.key()) && keychain.read(key.key()))
+                keys << key.key();
+        }
         keys.sort();
-        for (const QString& key : keys)
-            m_out << key << " = " << oneLine(m_defaults.displayValue(key).value_or(QString())) << '\n';
+        for (const QString& name : std::as_const(keys)) {
+            const SettingKey* key = settings::find(name);
+            const QString value = key && key->secret ? masked(secretValue(*key).value_or(QString()))
+                                                     : m_defaults.displayValue(name).value_or(QString());
+            m_out << name << " = " << oneLine(value) << '\n';
+        }
+        return 0;
+    }
+    if (action == QLatin1String("keys") && args.size() == 1) {
+        for (const SettingKey& key : settings::all()) {
+            m_out << key.key() << '\t' << settings::typeName(key.type);
+            if (key.secret)
+                m_out << "\tsecret";
+            else if (const QStringList choices = settings::choices(key); !choices.isEmpty())
+                m_out << '\t' << choices.join(QLatin1Char('|'));
+            if (key.defaultText)
+                m_out << "\tdefault " << key.defaultText;
+            m_out << '\n';
+        }
         return 0;
     }
     if (action == QLatin1String("get") && args.size() == 2) {
-        const std::optional<QString> value = m_defaults.displayValue(args[1]);
-        if (!value)
+        const SettingKey* key = settings::find(args[1]);
+        std::optional<QString> value =
+            key && key->secret ? secretValue(*key) : m_defaults.displayValue(args[1]);
+        if (value && key && key->secret)
+            value = masked(*value);
+        if (!value) {
+            if (key && key->defaultText)
+                return failure(QStringLiteral("%1 is not set (default: %2)")
+                                   .arg(args[1], QString::fromLatin1(key->defaultText)));
             return failure(QStringLiteral("%1 is not set").arg(args[1]));
+        }
         m_out << *value << '\n';
         return 0;
     }
     if (action == QLatin1String("unset") && args.size() == 2) {
+        const SettingKey* key = settings::find(args[1]);
+        if (key && key->secret)
+            keychain.remove(key->key());
         m_defaults.remove(args[1]);
         return 0;
     }
     if (action == QLatin1String("set") && (args.size() == 3 || args.size() == 4)) {
-        const QString& key = args[1];
-        const QString& value = args[2];
-        std::optional<ValueType> type = knownType(key).value_or(ValueType::String);
-        if (args.size() == 4) {
-            type = typeFlag(args[3]);
-            if (!type)
-                return usageError(QStringLiteral("unknown type \"%1\"").arg(args[3]));
+        const SettingKey* key = settings::find(args[1]);
+        if (!key)
+            return usageError(
+                QStringLiteral("unknown setting \"%1\" (quenda config keys lists them)").arg(args[1]));
+        // Scripts written for older versions name the type: accepted when it is the key's own.
+        static const QHash<SettingType, QString> flags{{SettingType::boolean, QStringLiteral("--bool")},
+                                                       {SettingType::integer, QStringLiteral("--int")},
+                                                       {SettingType::number, QStringLiteral("--float")},
+                                                       {SettingType::text, QStringLiteral("--string")},
+                                                       {SettingType::data, QStringLiteral("--data")}};
+        if (args.size() == 4 && args[3] != flags.value(key->type))
+            return usageError(
+                QStringLiteral("%1 is a %2 setting").arg(key->key(), settings::typeName(key->type)));
+        QString problem;
+        const std::optional<QVariant> value = settings::parse(*key, args[2], &problem);
+        if (!value)
+            return usageError(problem);
+        if (key->secret) {
+            // Secrets go to the keyring (or the private fallback file), never into the settings file.
+            keychain.save(key->key(), value->toString());
+            m_defaults.remove(key->key());
+            m_out << "Stored " << key->key()
+                  << (keychain.isUsingFallback() ? " in the private secrets file (no keyring answered)"
+                                                 : " in the keyring")
+                  << '\n';
+            return 0;
         }
-        if (key.isEmpty())
-            return usageError(QStringLiteral("the key is empty"));
-        switch (*type) {
-        case ValueType::String:
-            m_defaults.setString(key, value);
+        switch (key->type) {
+        case SettingType::boolean:
+            m_defaults.setBool(key->key(), value->toBool());
             break;
-        case ValueType::Data:
-            m_defaults.setData(key, value.toUtf8());
+        case SettingType::integer:
+            m_defaults.setInteger(key->key(), value->toLongLong());
             break;
-        case ValueType::Bool: {
-            const QString text = value.trimmed().toLower();
-            const bool yes =
-                text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("1");
-            const bool no =
-                text == QLatin1String("false") || text == QLatin1String("no") || text == QLatin1String("0");
-            if (!yes && !no)
-                return usageError(QStringLiteral("%1 takes true or false").arg(key));
-            m_defaults.setBool(key, yes);
+        case SettingType::number:
+            m_defaults.setDouble(key->key(), value->toDouble());
             break;
-        }
-        case ValueType::Integer: {
-            bool ok = false;
-            const qint64 number = value.trimmed().toLongLong(&ok);
-            if (!ok)
-                return usageError(QStringLiteral("%1 takes a whole number").arg(key));
-            m_defaults.setInteger(key, number);
+        case SettingType::text:
+            m_defaults.setString(key->key(), value->toString());
             break;
-        }
-        case ValueType::Double: {
-            bool ok = false;
-            const double number = value.trimmed().toDouble(&ok);
-            if (!ok)
-                return usageError(QStringLiteral("%1 takes a number").arg(key));
-            m_defaults.setDouble(key, number);
+        case SettingType::data:
+            m_defaults.setData(key->key(), value->toByteArray());
             break;
-        }
         }
         return 0;
     }
-    return usageError(QStringLiteral("config takes list, get KEY, set KEY VALUE [TYPE] or unset KEY"));
+    return usageError(QStringLiteral("config takes list, keys, get KEY, set KEY VALUE or unset KEY"));
 }
 
 } // namespace quenda

@@ -1,5 +1,7 @@
 #include "platform/linux/SecretServiceStore.h"
 
+#include "base/WorkerThread.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -31,32 +33,15 @@ struct Pending {
 
 // One thread for every store, for the life of the process: libsecret keeps its connection to the service on
 // the thread that first used it, and a second thread after that one has ended gets no answers.
-class SecretsThread {
-public:
-    static QObject* context()
-    {
-        static SecretsThread* const instance = new SecretsThread;
-        return instance->m_context;
-    }
-
-private:
-    SecretsThread()
-    {
-        m_thread = new QThread;
-        m_thread->setObjectName(QStringLiteral("quenda-secrets"));
-        m_context = new QObject;
-        m_context->moveToThread(m_thread);
-        m_thread->start();
-        s_thread = m_thread;
-        qAddPostRoutine([] {
-            s_thread->quit();
-            s_thread->wait();
-        });
-    }
-    static inline QThread* s_thread = nullptr;
-    QThread* m_thread;
-    QObject* m_context;
-};
+WorkerThread& secretsThread()
+{
+    static WorkerThread* const thread = [] {
+        auto* worker = new WorkerThread(QStringLiteral("quenda-secrets"));
+        qAddPostRoutine([] { secretsThread().stop(); });
+        return worker;
+    }();
+    return *thread;
+}
 
 SecretStore::Status statusOf(QKeychain::Error error)
 {
@@ -73,7 +58,7 @@ SecretStore::Status statusOf(QKeychain::Error error)
 
 SecretServiceStore::SecretServiceStore(int timeoutMsec)
     : m_timeoutMsec(timeoutMsec)
-    , m_context(SecretsThread::context())
+    , m_context(secretsThread().context())
     , m_stalledJobs(std::make_shared<std::atomic_int>(0))
 {}
 
@@ -87,25 +72,22 @@ SecretServiceStore::Outcome SecretServiceStore::run(const std::function<QKeychai
         return Outcome{};
     auto pending = std::make_shared<Pending>();
     pending->stalledJobs = m_stalledJobs;
-    QMetaObject::invokeMethod(
-        m_context,
-        [pending, makeJob, context = m_context] {
-            QKeychain::Job* job = makeJob();
-            job->setParent(context);
-            job->setAutoDelete(true);
-            QObject::connect(job, &QKeychain::Job::finished, context, [pending](QKeychain::Job* done) {
-                std::lock_guard<std::mutex> lock(pending->mutex);
-                if (pending->abandoned)
-                    --*pending->stalledJobs;
-                pending->finished = true;
-                pending->error = done->error();
-                if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(done))
-                    pending->text = read->textData();
-                pending->changed.notify_all();
-            });
-            job->start();
-        },
-        Qt::QueuedConnection);
+    secretsThread().post([pending, makeJob, context = m_context] {
+        QKeychain::Job* job = makeJob();
+        job->setParent(context);
+        job->setAutoDelete(true);
+        QObject::connect(job, &QKeychain::Job::finished, context, [pending](QKeychain::Job* done) {
+            std::lock_guard<std::mutex> lock(pending->mutex);
+            if (pending->abandoned)
+                --*pending->stalledJobs;
+            pending->finished = true;
+            pending->error = done->error();
+            if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(done))
+                pending->text = read->textData();
+            pending->changed.notify_all();
+        });
+        job->start();
+    });
 
     std::unique_lock<std::mutex> lock(pending->mutex);
     pending->changed.wait_for(lock, std::chrono::milliseconds(m_timeoutMsec),

@@ -32,6 +32,9 @@ constexpr qsizetype partialStep = WhisperEngine::sampleRate * 3 / 10;
 // One unit of encoder context covers 20 ms of audio; a full window is 1500 units (30 s).
 constexpr int fullContext = 1500;
 
+// Set while a pass is being stopped on purpose: the library then reports failures that are none.
+std::atomic_bool stoppingPass{false};
+
 // The library's own log goes to standard error in its own format; only its errors are worth a line.
 void routeLibraryLog()
 {
@@ -39,7 +42,7 @@ void routeLibraryLog()
     std::call_once(once, [] {
         whisper_log_set(
             [](wsp_ggml_log_level level, const char* text, void*) {
-                if (level == WSP_GGML_LOG_LEVEL_ERROR && text)
+                if (level == WSP_GGML_LOG_LEVEL_ERROR && text && !stoppingPass)
                     log("Whisper", QString::fromUtf8(text).trimmed());
             },
             nullptr);
@@ -506,12 +509,12 @@ void WhisperEngine::runPartial(SessionState& session)
 
 bool WhisperEngine::shouldAbort(const Pass& pass) const
 {
-    if (pass.session->cancelled || m_stopping)
-        return true;
-    if (pass.isFinal)
-        return false;
     // A partial gives way to its own final, to any other waiting final, and to the engine's end.
-    return pass.session->ended || m_finalWaiting;
+    const bool stop =
+        pass.session->cancelled || m_stopping || (!pass.isFinal && (pass.session->ended || m_finalWaiting));
+    if (stop)
+        stoppingPass = true;
+    return stop;
 }
 
 // One pass of the network over the audio; nothing when it was stopped or failed.
@@ -554,6 +557,7 @@ std::optional<QString> WhisperEngine::transcribe(const std::vector<float>& audio
     };
     params.encoder_begin_callback_user_data = &pass;
 
+    stoppingPass = false;
     if (m_options.onPassStarted)
         m_options.onPassStarted(isFinal);
     QElapsedTimer timer;
