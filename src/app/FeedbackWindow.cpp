@@ -123,7 +123,7 @@ void FeedbackWindow::setDictation(const std::optional<DictationResult>& dictatio
 void FeedbackWindow::finish(bool submitted)
 {
     m_finishing = true;
-    if (submitted && m_form->isVisible())
+    if (submitted && !m_form->isHidden())
         m_onSubmit(unlessEmpty(m_correction->toPlainText()), unlessEmpty(m_note->toPlainText()));
     else
         m_onDismiss();
