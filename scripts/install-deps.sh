@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang-format git
-  # Qt 6: Core, Network and Test for the logic; Gui, Widgets, DBus and Multimedia for the desktop
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qcoro-qt6-dev qtkeychain-qt6-dev libqt6svg6
+  # Qt 6: Core, Network and Test for the logic; Gui, Widgets and DBus for the desktop
+  qt6-base-dev qt6-base-dev-tools qtkeychain-qt6-dev libqt6svg6
   # Linux desktop adapters: AT-SPI, X11 (XInput2, XTest), speech, the sound server (libpulse)
   libatspi2.0-dev at-spi2-core libx11-dev libxi-dev libxtst-dev libxkbcommon-dev
   libpocketsphinx-dev pocketsphinx-en-us pocketsphinx-testdata pocketsphinx libpulse-dev
