@@ -8,7 +8,7 @@
 #include "capture/HotkeyManager.h"
 #include "capture/SpeechRecognizer.h"
 #include "platform/linux/PocketSphinxEngine.h"
-#include "platform/linux/QtAudioInput.h"
+#include "platform/linux/PulseAudioInput.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11HotkeySource.h"
 #include "platform/linux/X11KeyCodes.h"
@@ -74,7 +74,7 @@ int main(int argc, char** argv)
     QtScheduler queue;
     X11HotkeySource source;
     HotkeyManager hotkey(source, queue, defaults);
-    QtAudioInput input;
+    PulseAudioInput input;
     AudioCaptureManager audio(input, queue);
     auto engine = std::make_shared<PocketSphinxEngine>();
     engine->waitUntilLoaded();

@@ -1,5 +1,5 @@
 // The JSON blobs kept in the user defaults: the dictionary entries, the correction counts and the snippets.
-// Whatever is stored, decoding gives a list (or nothing) without a crash.
+// Whatever is stored, decoding gives the elements that can be read without a crash.
 #include "FuzzInput.h"
 #include "text/PersonalDictionary.h"
 #include "text/SnippetManager.h"
@@ -11,10 +11,9 @@ using namespace quenda;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes = fuzz::bytesOf(data, size);
-    if (const auto entries = PersonalDictionary::decodeStoredEntries(bytes)) {
-        for (const DictionaryEntry& entry : *entries)
-            if (entry.id.isNull() && !bytes.contains("00000000-0000-0000-0000-000000000000"))
-                std::abort();
+    for (const DictionaryEntry& entry : PersonalDictionary::decodeStoredEntries(bytes).entries) {
+        if (entry.id.isNull() && !bytes.contains("00000000-0000-0000-0000-000000000000"))
+            std::abort();
     }
     (void)PersonalDictionary::decodeStoredCounts(bytes);
     (void)SnippetManager::decodeStoredSnippets(bytes);

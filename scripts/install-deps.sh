@@ -5,11 +5,11 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang-format git
-  # Qt 6: Core, Network and Test for the logic; Gui, Widgets, DBus and Multimedia for the desktop
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qcoro-qt6-dev qtkeychain-qt6-dev libqt6svg6
-  # Linux desktop adapters: AT-SPI, X11 (XInput2, XTest), speech
+  # Qt 6: Core, Network and Test for the logic; Gui, Widgets and DBus for the desktop
+  qt6-base-dev qt6-base-dev-tools qtkeychain-qt6-dev libqt6svg6
+  # Linux desktop adapters: AT-SPI, X11 (XInput2, XTest), speech, the sound server (libpulse)
   libatspi2.0-dev at-spi2-core libx11-dev libxi-dev libxtst-dev libxkbcommon-dev
-  libpocketsphinx-dev pocketsphinx-en-us pocketsphinx-testdata pocketsphinx
+  libpocketsphinx-dev pocketsphinx-en-us pocketsphinx-testdata pocketsphinx libpulse-dev
   # the headless session the desktop tests run in (scripts/session.sh) and its tools
   xvfb openbox x11-utils x11-xkb-utils xdotool dbus dbus-x11 pulseaudio pulseaudio-utils gnome-keyring
   libsecret-tools espeak-ng sox python3-gi gir1.2-gtk-3.0 procps

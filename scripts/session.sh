@@ -27,7 +27,7 @@ start() {
   mkdir -p "$S/run" "$S/home/.config" "$S/home/.local/share" "$S/home/.cache"
   chmod 700 "$S/run"
   : >"$S/pids"
-  export HOME="$S/home" XDG_RUNTIME_DIR="$S/run" XDG_CONFIG_HOME="$S/home/.config" \
+  export QUENDA_SESSION_DIR="$S" HOME="$S/home" XDG_RUNTIME_DIR="$S/run" XDG_CONFIG_HOME="$S/home/.config" \
          XDG_DATA_HOME="$S/home/.local/share" XDG_CACHE_HOME="$S/home/.cache" \
          DBUS_SESSION_BUS_ADDRESS="unix:path=$S/run/bus" NO_AT_BRIDGE=0
   spawn dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile
@@ -71,10 +71,14 @@ PA
     spawn pacat --playback --latency-msec=20 --format=s16le --rate=16000 --channels=1 /dev/zero
   fi
   if has keyring; then
-    # A non-empty password creates and unlocks the login keyring; an empty one would prompt and hang.
-    eval "$(printf '%s' "quenda-session" | gnome-keyring-daemon --unlock --components=secrets 2>>"$S/daemons.log")"
-    pgrep -n -x gnome-keyring-d >>"$S/pids" 2>/dev/null || true
-    export GNOME_KEYRING_CONTROL
+    # A non-empty password creates and unlocks the login keyring; an empty one would prompt and hang. In the
+    # foreground the daemon is the very process started here, so its id is the one recorded (and stopped).
+    gnome-keyring-daemon --foreground --unlock --components=secrets < <(printf '%s' "quenda-session") \
+      >>"$S/daemons.log" 2>&1 &
+    echo $! >>"$S/pids"
+    export GNOME_KEYRING_CONTROL="$XDG_RUNTIME_DIR/keyring"
+    waitfor 10 dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+      org.freedesktop.DBus.Peer.Ping || return 1
   fi
   env | grep -E '^(HOME|XDG_[A-Z_]+|DISPLAY|DBUS_SESSION_BUS_ADDRESS|QT_LINUX_ACCESSIBILITY_ALWAYS_ON|QT_ACCESSIBILITY|GNOME_KEYRING_CONTROL)=' |
     sed "s/^\([^=]*\)=\(.*\)$/export \1='\2'/" >"$S/session.env"

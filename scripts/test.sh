@@ -14,6 +14,7 @@ BUILD_TYPE=Debug bash "$root/scripts/build.sh" "$root/build-asan" -DQUENDA_SANIT
 # The full output goes to a log; only its summary is shown unless something failed.
 asan_log="$root/build-asan/ctest.log"
 if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
     ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs" >"$asan_log" 2>&1; then
   cat "$asan_log"
   echo "[test] the sanitizer build failed" >&2

@@ -107,6 +107,8 @@ int TrayApplication::run(const QStringList& arguments)
     case SingleInstance::Claim::Owner:
         break;
     }
+    // A tray application lives on when its last window closes; only Quit ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
     if (!build()) {
         err << "Quenda cannot reach the X11 display.\n";
         return 1;

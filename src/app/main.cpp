@@ -28,6 +28,10 @@ int main(int argc, char** argv)
     quenda::AppServices services;
 #ifdef QUENDA_LINUX_DESKTOP
     if (quenda::isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY")) {
+        if (const std::optional<QString> problem = quenda::desktopProblem()) {
+            QTextStream(stderr) << "quenda: the tray application needs an X11 display: " << *problem << ".\n";
+            return 1;
+        }
         quenda::TrayApplication tray(services);
         return tray.run(QCoreApplication::arguments().mid(1));
     }

@@ -20,6 +20,8 @@ constexpr std::array registry = {
     speechEngine,
     transcriptionURL,
     transcriptionModel,
+    whisperModelPath,
+    whisperModelURL,
     automationGranted,
     accessibilityPrompted,
     inputMonitoringPrompted,

@@ -41,9 +41,11 @@ inline constexpr SettingKey chatCompletionsURL{"chatCompletionsURL", SettingType
 inline constexpr SettingKey chatModel{"chatModel", SettingType::text, "llama-3.3-70b-versatile"};
 // Speech recognition.
 inline constexpr SettingKey speechEngine{"speechEngine", SettingType::text, "pocketsphinx", false,
-                                         "pocketsphinx|endpoint"};
+                                         "pocketsphinx|whisper|endpoint"};
 inline constexpr SettingKey transcriptionURL{"transcriptionURL", SettingType::text};
 inline constexpr SettingKey transcriptionModel{"transcriptionModel", SettingType::text};
+inline constexpr SettingKey whisperModelPath{"whisperModelPath", SettingType::text};
+inline constexpr SettingKey whisperModelURL{"whisperModelURL", SettingType::text};
 // Permissions: the automation probe's last outcome and the prompts already shown.
 inline constexpr SettingKey automationGranted{"permissions.granted.automation.systemEvents",
                                               SettingType::boolean, "false"};

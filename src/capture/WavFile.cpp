@@ -29,9 +29,33 @@ std::optional<AudioBuffer> fail(QString* error, const QString& why)
 std::optional<AudioBuffer> WavFile::read(const QString& path, QString* error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: a buffered read would fill its whole buffer first, and a pipe may never have that much.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(error, file.errorString());
-    return parse(file.readAll(), error);
+    // The header first: anything that is not a WAV file is refused before more of it is read, however large
+    // (or endless) it is.
+    QByteArray kept = file.read(12);
+    if (kept.size() < 12 || !kept.startsWith("RIFF") || kept.mid(8, 4) != "WAVE")
+        return fail(error, QStringLiteral("not a WAV file"));
+    // Then chunk by chunk, none read further than its header says: only the format and the audio are kept.
+    for (;;) {
+        const QByteArray header = file.read(8);
+        if (header.size() < 8)
+            break;
+        const qint64 size = u32(header, 4);
+        const qint64 padded = size + (size & 1);
+        const bool isData = header.startsWith("data");
+        if (!isData && !header.startsWith("fmt ")) {
+            if (file.skip(padded) < padded)
+                break;
+            continue;
+        }
+        kept += header;
+        kept += file.read(isData ? size : padded);
+        if (isData)
+            break;
+    }
+    return parse(kept, error);
 }
 
 std::optional<AudioBuffer> WavFile::parse(const QByteArray& bytes, QString* error)

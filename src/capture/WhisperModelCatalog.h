@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Settings.h"
+
 #include <QList>
 #include <QString>
 
@@ -21,8 +23,8 @@ struct WhisperModelSpec {
 // The whisper models Quenda offers to download, where they come from and where they go.
 class WhisperModelCatalog {
 public:
-    static inline const QString modelPathKey = QStringLiteral("whisperModelPath");
-    static inline const QString baseUrlKey = QStringLiteral("whisperModelURL");
+    static inline const QString modelPathKey = settings::whisperModelPath.key();
+    static inline const QString baseUrlKey = settings::whisperModelURL.key();
     static inline const QString defaultBaseUrl =
         QStringLiteral("https://huggingface.co/ggerganov/whisper.cpp/resolve/main/");
 

@@ -37,6 +37,8 @@ struct DictationOrchestrator::CleanUpJob {
     std::optional<QString> frontBundleID;
     QString input; // the text the model cleans up: the expanded transcript
     std::shared_ptr<StreamAccumulator> accumulator;
+    std::optional<QString> preceding; // what the caret followed when the dictation started
+    bool beforeFirstWord = true;      // nothing but spaces has been typed yet
 };
 
 DictationOrchestrator::DictationOrchestrator(const DictationCollaborators& collaborators, QObject* parent)
@@ -142,6 +144,10 @@ void DictationOrchestrator::startDictation()
     m_c.textEnhancer->clearSpeculativeCache();
 
     m_insertionTarget = m_c.textInserter->captureInsertionTarget();
+    // Where the caret stands now is where the words go: read before anything is typed.
+    m_precedingText = m_spacing.precedingText(
+        m_insertionTarget,
+        m_insertionTarget ? m_c.textInserter->textBeforeCaret(*m_insertionTarget) : std::nullopt);
 
     if (const std::optional<QString> failure = m_c.speechRecognizer->startRecognition()) {
         m_insertionTarget.reset();
@@ -215,6 +221,9 @@ void DictationOrchestrator::handleRecognitionError(const QString& description)
         finalizeTranscript(std::nullopt); // the words so far are the transcript
         return;
     }
+    // The dictation is over: the microphone must not keep recording until the next one.
+    m_c.audioManager->stopRecording();
+    m_c.speechRecognizer->stopRecognition();
     m_awaitingTranscriptFinalization = false;
     m_finalizationTimer.cancel();
     m_insertionTarget.reset();
@@ -283,6 +292,7 @@ void DictationOrchestrator::finalizeTranscript(const std::optional<QString>& tex
     job->dictation = m_dictationSerial;
     job->raw = transcript;
     job->target = m_insertionTarget;
+    job->preceding = m_precedingText;
     if (const auto front = m_c.workspace->frontmostApplication())
         job->frontBundleID = front->bundleIdentifier;
     enhanceAndInsert(std::move(job));
@@ -292,7 +302,9 @@ void DictationOrchestrator::insertPlain(const QString& transcript)
 {
     const QString text = m_c.snippets->expandSnippets(transcript).first;
     const DictationResult result{text, true, m_mainQueue.now(), std::nullopt};
-    m_c.textInserter->insertText(text, m_insertionTarget);
+    const QString inserted = DictationSpacing::joined(m_precedingText, text);
+    m_c.textInserter->insertText(inserted, m_insertionTarget);
+    m_spacing.remember(m_insertionTarget, inserted);
     pushRecent(result);
     endDictation();
 }
@@ -329,12 +341,12 @@ void DictationOrchestrator::streamCleanUp(std::shared_ptr<CleanUpJob> job)
     // The completion is posted after the last piece, so every piece is typed before the clean-up ends.
     m_c.textEnhancer->enhanceText(
         job->input, job->frontBundleID,
-        [self, mainQueue, accumulator](const QString& piece) {
+        [self, mainQueue, accumulator, job](const QString& piece) {
             accumulator->append(piece);
-            mainQueue->post([self, accumulator, piece] {
+            mainQueue->post([self, accumulator, piece, job] {
                 if (!self)
                     return;
-                self->typeStreamedText(piece);
+                self->typeStreamedText(*job, piece);
                 self->setCurrentTranscript(accumulator->text());
                 self->refreshPill();
             });
@@ -360,7 +372,7 @@ void DictationOrchestrator::finishCleanUp(std::shared_ptr<CleanUpJob> job, const
 
     if (streamed.isEmpty() && !enhanced.isEmpty()) {
         log("Quenda", QString::fromUtf8("Stream produced no tokens \u2014 inserting full text as fallback"));
-        m_c.textInserter->insertText(enhanced, job->target);
+        m_c.textInserter->insertText(DictationSpacing::joined(job->preceding, enhanced), job->target);
     }
     if (result.wasEnhanced && enhanced != job->raw) {
         TrainingEntry entry;
@@ -384,6 +396,7 @@ void DictationOrchestrator::finishCleanUp(std::shared_ptr<CleanUpJob> job, const
 
 void DictationOrchestrator::completeCleanUp(std::shared_ptr<CleanUpJob> job, const QString& finalText)
 {
+    m_spacing.remember(job->target, finalText);
     pushRecent(DictationResult{finalText, true, m_mainQueue.now(), job->raw});
     schedulePostPasteCapture(PostPasteRecord{finalText, job->raw, job->target, job->frontBundleID});
     // A dictation started meanwhile (possible only after an error) owns the state now: leave it alone.
@@ -400,12 +413,17 @@ void DictationOrchestrator::endDictation()
     fadePill();
 }
 
-void DictationOrchestrator::typeStreamedText(const QString& chunk)
+void DictationOrchestrator::typeStreamedText(CleanUpJob& job, const QString& chunk)
 {
-    if (chunk.isEmpty())
+    QString text = chunk;
+    // The first words decide the separator from what the caret follows; spaces before them count for none.
+    if (job.beforeFirstWord)
+        text = DictationSpacing::joined(job.preceding, text);
+    if (text.isEmpty())
         return;
+    job.beforeFirstWord = false;
     // Straight to the front application as key events: the text inserter's chain is not involved.
-    m_c.keyTyper->typeText(chunk);
+    m_c.keyTyper->typeText(text);
 }
 
 void DictationOrchestrator::schedulePostPasteCapture(const PostPasteRecord& record)

@@ -6,6 +6,7 @@
 #include "capture/AudioCapture.h"
 #include "capture/HotkeyListener.h"
 #include "capture/SpeechRecognition.h"
+#include "core/DictationSpacing.h"
 #include "core/DictationState.h"
 #include "core/PillPresenter.h"
 #include "core/PostPasteCapture.h"
@@ -128,7 +129,7 @@ private:
     void streamCleanUp(std::shared_ptr<CleanUpJob> job);
     void finishCleanUp(std::shared_ptr<CleanUpJob> job, const EnhancementResult& result);
     void completeCleanUp(std::shared_ptr<CleanUpJob> job, const QString& finalText);
-    void typeStreamedText(const QString& chunk);
+    void typeStreamedText(CleanUpJob& job, const QString& chunk);
     void schedulePostPasteCapture(const PostPasteRecord& record);
     void endDictation();
 
@@ -160,6 +161,8 @@ private:
     std::optional<DictationResult> m_flaggedDictation;
 
     std::optional<InsertionTarget> m_insertionTarget;
+    std::optional<QString> m_precedingText; // what the caret followed when the dictation started
+    DictationSpacing m_spacing;
     bool m_awaitingTranscriptFinalization = false;
     bool m_hasRequestedInitialPermissionsThisLaunch = false;
     bool m_hasConfiguredPipeline = false;

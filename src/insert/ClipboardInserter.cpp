@@ -69,7 +69,14 @@ ClipboardInserter::ClipboardInserter(const InsertionPlatform& platform, QStringL
     , m_pasteMenuTitles(std::move(pasteMenuTitles))
 {}
 
-ClipboardInserter::~ClipboardInserter() = default;
+ClipboardInserter::~ClipboardInserter()
+{
+    // Quitting within a second of a paste must not leave the dictated text on the user's clipboard.
+    if (m_pendingRestore) {
+        const SavedClipboards state = *m_pendingRestore;
+        restoreNow(state);
+    }
+}
 
 ClipboardInserter::PasteKeys ClipboardInserter::pasteKeys(const std::optional<QString>& applicationId)
 {

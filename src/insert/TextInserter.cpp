@@ -1,7 +1,10 @@
 #include "insert/TextInserter.h"
 
 #include "base/Scheduler.h"
+#include "platform/AccessibilityService.h"
 #include "platform/Workspace.h"
+
+#include <algorithm>
 
 namespace quenda {
 
@@ -18,6 +21,25 @@ TextInserter::~TextInserter() = default;
 std::optional<InsertionTarget> TextInserter::captureInsertionTarget()
 {
     return m_accessibilityInserter->captureInsertionTarget();
+}
+
+std::optional<QString> TextInserter::textBeforeCaret(const InsertionTarget& target)
+{
+    AccessibilityService& service = *m_platform.accessibility;
+    const ElementRef element =
+        target.focusedElement ? target.focusedElement : service.focusedElement(target.processIdentifier);
+    if (!element)
+        return std::nullopt;
+    const SelectedRangeRead range = service.selectedTextRange(*element);
+    if (range.problem != SelectedRangeRead::Problem::none || range.range.location < 0)
+        return std::nullopt;
+    const std::optional<QString> value = service.value(*element);
+    if (!value)
+        return std::nullopt;
+    // A few code units are enough to tell the last character, even one made of a surrogate pair.
+    const qsizetype caret = std::min<qsizetype>(range.range.location, value->size());
+    const qsizetype from = std::max<qsizetype>(0, caret - 4);
+    return value->mid(from, caret - from);
 }
 
 std::optional<InsertionMethod> TextInserter::cachedMethod(const QString& applicationKey) const

@@ -25,6 +25,7 @@ public:
     void insertText(const QString& text, const std::optional<InsertionTarget>& target) override;
     void setOnStatusChange(StatusHandler handler) override { m_onStatusChange = std::move(handler); }
     std::optional<InsertionTarget> captureInsertionTarget() override;
+    std::optional<QString> textBeforeCaret(const InsertionTarget& target) override;
 
     AccessibilityInserter& accessibilityInserter() { return *m_accessibilityInserter; }
     ClipboardInserter& clipboardInserter() { return *m_clipboardInserter; }

@@ -22,6 +22,9 @@ public:
     virtual void setOnStatusChange(StatusHandler handler) = 0;
     // The front application and its focused element, captured when a dictation starts.
     virtual std::optional<InsertionTarget> captureInsertionTarget() = 0;
+    // The text just before the caret (or the selection) of the target's focused field, at least its last
+    // character: "" at the start of the field, nothing when the field's text cannot be read.
+    virtual std::optional<QString> textBeforeCaret(const InsertionTarget& target) = 0;
 };
 
 } // namespace quenda

@@ -1,38 +1,59 @@
 #include "net/FileSecretStore.h"
 
-#include <QDir>
+#include "base/Log.h"
+#include "base/PrivateFile.h"
+
+#include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
-#include <QSaveFile>
+
+#include <optional>
 
 namespace quenda {
 
 namespace {
-QJsonObject load(const QString& path)
+// The stored secrets; nothing when the file exists but does not hold them readably.
+std::optional<QJsonObject> load(const QString& path)
 {
     QFile file(path);
+    if (!file.exists())
+        return QJsonObject();
     if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    return document.isObject() ? document.object() : QJsonObject();
+        return std::nullopt;
+    const QByteArray contents = file.readAll();
+    if (contents.trimmed().isEmpty())
+        return QJsonObject();
+    const QJsonDocument document = QJsonDocument::fromJson(contents);
+    return document.isObject() ? std::optional(document.object()) : std::nullopt;
+}
+
+// What a write starts from. A file that cannot be read is copied aside first (it may hold secrets a later
+// version can read), never silently replaced; without a copy, nothing is written.
+std::optional<QJsonObject> loadForWriting(const QString& path)
+{
+    if (std::optional<QJsonObject> all = load(path))
+        return all;
+    QFile file(path);
+    const QByteArray stored = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString copy = path + QStringLiteral(".unreadable-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    if (!PrivateFile::write(copy, stored)) {
+        log("Keychain", QStringLiteral("The secrets file %1 cannot be read, and no copy of it could be kept; "
+                                       "it is left as it is")
+                            .arg(path));
+        return std::nullopt;
+    }
+    log("Keychain", QStringLiteral("The secrets file %1 could not be read; kept a copy at %2 before writing "
+                                   "a new one")
+                        .arg(path, copy));
+    return QJsonObject();
 }
 
 bool store(const QString& path, const QJsonObject& object)
 {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // The temporary file gets the mode before any secret is written into it; the rename keeps it.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return false;
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    return file.commit();
+    return PrivateFile::write(path, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 } // namespace
 
@@ -43,7 +64,8 @@ FileSecretStore::FileSecretStore(QString filePath)
 SecretStore::ReadResult FileSecretStore::read(const QString& service, const QString& account)
 {
     QMutexLocker locker(&m_mutex);
-    const QJsonValue value = load(m_filePath).value(service).toObject().value(account);
+    const QJsonValue value =
+        load(m_filePath).value_or(QJsonObject()).value(service).toObject().value(account);
     if (!value.isString())
         return {Status::NotFound, {}};
     return {Status::Ok, value.toString()};
@@ -53,7 +75,10 @@ SecretStore::Status FileSecretStore::write(const QString& service, const QString
                                            const QString& value)
 {
     QMutexLocker locker(&m_mutex);
-    QJsonObject all = load(m_filePath);
+    std::optional<QJsonObject> stored = loadForWriting(m_filePath);
+    if (!stored)
+        return Status::Unavailable;
+    QJsonObject& all = *stored;
     QJsonObject accounts = all.value(service).toObject();
     accounts.insert(account, value);
     all.insert(service, accounts);
@@ -63,7 +88,10 @@ SecretStore::Status FileSecretStore::write(const QString& service, const QString
 SecretStore::Status FileSecretStore::remove(const QString& service, const QString& account)
 {
     QMutexLocker locker(&m_mutex);
-    QJsonObject all = load(m_filePath);
+    std::optional<QJsonObject> stored = load(m_filePath);
+    if (!stored)
+        return Status::NotFound; // nothing readable to remove: the file is left alone
+    QJsonObject& all = *stored;
     QJsonObject accounts = all.value(service).toObject();
     if (!accounts.contains(account))
         return Status::NotFound;

@@ -7,8 +7,8 @@
 namespace quenda {
 
 // Secrets in a JSON file that only the user may read (mode 0600), for systems where no secret service
-// answers. {"service": {"account": "value"}}; a file that does not decode holds nothing (and the next write
-// replaces it). Safe to use from several threads.
+// answers. {"service": {"account": "value"}}; a file that does not decode holds nothing, and the first
+// write keeps a copy of it beside it before starting a new one. Safe to use from several threads.
 class FileSecretStore final : public SecretStore {
 public:
     explicit FileSecretStore(QString filePath);

@@ -315,8 +315,7 @@ RequestHandle HttpSession::send(HttpRequest request, Completion done)
 RequestHandle HttpSession::download(HttpRequest request, DownloadHandlers handlers)
 {
     auto control = std::make_shared<detail::ExchangeControl>();
-    auto finishEarly = handlers.done;
-    const bool posted = NetworkThread::instance().post(
+    networkThread().post(
         [state = m_state, control, request = std::move(request), handlers = std::move(handlers)]() mutable {
             if (state->closing)
                 return;
@@ -327,8 +326,6 @@ RequestHandle HttpSession::download(HttpRequest request, DownloadHandlers handle
             auto* exchange = new Exchange(startTransfer(*state, request), state, control);
             exchange->setDownload(std::move(handlers));
         });
-    if (!posted)
-        finishEarly(ServiceError::cancelled());
     return RequestHandle(control);
 }
 

@@ -12,6 +12,8 @@
 #include <QStringDecoder>
 #include <QSysInfo>
 
+#include <functional>
+
 namespace quenda {
 
 namespace {
@@ -148,11 +150,7 @@ RequestHandle QuendaAPIClient::signIn(const QString& email, const QString& name,
             done(ServiceError::backendAuthFailed());
             return;
         }
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        QString bodyText = decoder(response.body);
-        if (decoder.hasError())
-            bodyText = QStringLiteral("nil");
-        apiLog(QStringLiteral("Status: %1, body: ").arg(response.statusCode) + bodyText);
+        apiLog(QStringLiteral("Status: %1, body: ").arg(response.statusCode) + bodyForLog(response.body));
         if (response.statusCode != 200) {
             done(ServiceError::backendAuthFailed());
             return;
@@ -169,9 +167,55 @@ RequestHandle QuendaAPIClient::signIn(const QString& email, const QString& name,
             return;
         }
         setAuthToken(token.toString());
-        m_keychain.save(KeychainStore::authTokenAccount, token.toString());
-        done(token.toString());
+        m_keychainWriter.post([this, token = token.toString(), done] {
+            m_keychain.save(KeychainStore::authTokenAccount, token);
+            done(token);
+        });
     });
+}
+
+QString QuendaAPIClient::bodyForLog(const QByteArray& body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(body);
+    if (decoder.hasError())
+        return QStringLiteral("nil");
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
+        return text;
+    // A log may end up in the journal: whatever looks like a credential is cut out of it.
+    bool hidden = false;
+    const std::function<QJsonValue(const QJsonValue&, bool)> redact = [&](const QJsonValue& value,
+                                                                          bool secret) -> QJsonValue {
+        if (value.isArray()) {
+            QJsonArray array;
+            for (const QJsonValue& element : value.toArray())
+                array.append(redact(element, secret));
+            return array;
+        }
+        if (value.isObject()) {
+            QJsonObject object = value.toObject();
+            for (auto it = object.begin(); it != object.end(); ++it) {
+                const QString key = it.key().toLower();
+                it.value() = redact(it.value(), secret || key.contains(QLatin1String("token")) ||
+                                                    key.contains(QLatin1String("secret")) ||
+                                                    key.contains(QLatin1String("password")));
+            }
+            return object;
+        }
+        if (!secret || value.isNull())
+            return value;
+        hidden = true;
+        return QStringLiteral("[hidden]");
+    };
+    const QJsonValue redacted =
+        redact(document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array()), false);
+    if (!hidden)
+        return text;
+    const QJsonDocument shown =
+        redacted.isObject() ? QJsonDocument(redacted.toObject()) : QJsonDocument(redacted.toArray());
+    return QString::fromUtf8(shown.toJson(QJsonDocument::Compact));
 }
 
 // MARK: clean-up

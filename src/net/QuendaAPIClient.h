@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "base/WorkerThread.h"
 #include "net/HttpSession.h"
 #include "training/TrainingUploader.h"
 
@@ -57,8 +58,12 @@ public:
     };
     using TokenHandler = std::function<void(const QString& piece)>;
 
+    // The token is stored in the keyring before `done` is called (off the network thread); the log line of
+    // the reply shows the body with every token in it cut out.
     RequestHandle signIn(const QString& email, const QString& name,
                          std::function<void(Result<QString>)> done);
+    // The reply body as the sign-in's log line shows it: the values of token and secret members hidden.
+    static QString bodyForLog(const QByteArray& body);
     RequestHandle enhance(const QString& transcript, const std::optional<QString>& appBundleId,
                           bool speculative, std::function<void(Result<EnhanceReply>)> done);
     RequestHandle enhanceStreaming(const QString& transcript, const std::optional<QString>& appBundleId,
@@ -107,6 +112,9 @@ private:
     mutable QMutex m_mutex; // guards the two fields below, written on the main thread, read by requests
     QUrl m_baseURL;
     std::optional<QString> m_authToken;
+    // The secret store may take seconds to answer: its writes wait here, never on the network thread.
+    // Declared last, so that a write still queued finishes before the rest goes.
+    WorkerThread m_keychainWriter{QStringLiteral("com.quenda.keychain")};
 };
 
 } // namespace quenda

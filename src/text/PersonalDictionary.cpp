@@ -1,5 +1,6 @@
 #include "text/PersonalDictionary.h"
 
+#include "base/JsonSalvage.h"
 #include "base/Log.h"
 #include "base/Scheduler.h"
 #include "base/UserDefaults.h"
@@ -26,48 +27,42 @@ std::optional<QUuid> parseStoredId(const QJsonValue& value)
     return value.isString() ? parseCanonicalUuid(value.toString()) : std::nullopt;
 }
 
-// The whole list or nothing: one bad element means the stored value is not a list of entries.
-std::optional<QList<DictionaryEntry>> decodeEntries(const QByteArray& data)
+// Every element that decodes is kept; `complete` says whether anything was left behind.
+PersonalDictionary::DecodedEntries decodeEntries(const QByteArray& data)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    QList<DictionaryEntry> entries;
-    for (const QJsonValue& element : document.array()) {
-        if (!element.isObject())
-            return std::nullopt;
-        const QJsonObject object = element.toObject();
+    const json::SalvagedRecords salvaged = json::salvageRecords(data);
+    PersonalDictionary::DecodedEntries decoded;
+    decoded.complete = salvaged.intact;
+    for (const QJsonObject& object : salvaged.records) {
         const std::optional<QUuid> id = parseStoredId(object.value(QLatin1String("id")));
         const QJsonValue misheard = object.value(QLatin1String("misheard"));
         const QJsonValue correct = object.value(QLatin1String("correct"));
-        if (!id || !misheard.isString() || !correct.isString())
-            return std::nullopt;
-        entries.append(DictionaryEntry{*id, misheard.toString(), correct.toString()});
+        if (!id || !misheard.isString() || !correct.isString()) {
+            decoded.complete = false;
+            continue;
+        }
+        decoded.entries.append(DictionaryEntry{*id, misheard.toString(), correct.toString()});
     }
-    return entries;
+    return decoded;
 }
 
 // JSON numbers are doubles; a count is only accepted when it is a whole number an int can hold.
-std::optional<QHash<QString, int>> decodeCounts(const QByteArray& data)
+PersonalDictionary::DecodedCounts decodeCounts(const QByteArray& data)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject object = document.object();
-    QHash<QString, int> counts;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!it.value().isDouble())
-            return std::nullopt;
-        const double number = it.value().toDouble();
-        if (!std::isfinite(number) || number != std::trunc(number) ||
+    const json::SalvagedObject salvaged = json::salvageObject(data);
+    PersonalDictionary::DecodedCounts decoded;
+    decoded.complete = salvaged.intact;
+    for (auto it = salvaged.members.begin(); it != salvaged.members.end(); ++it) {
+        const double number = it.value().toDouble(std::numeric_limits<double>::quiet_NaN());
+        if (!it.value().isDouble() || !std::isfinite(number) || number != std::trunc(number) ||
             number < double(std::numeric_limits<int>::min()) ||
-            number > double(std::numeric_limits<int>::max()))
-            return std::nullopt;
-        counts.insert(it.key(), static_cast<int>(number));
+            number > double(std::numeric_limits<int>::max())) {
+            decoded.complete = false;
+            continue;
+        }
+        decoded.counts.insert(it.key(), static_cast<int>(number));
     }
-    return counts;
+    return decoded;
 }
 
 QString pairKey(const QString& misheard, const QString& correct)
@@ -81,6 +76,8 @@ PersonalDictionary::PersonalDictionary(UserDefaults& defaults, Scheduler& mainQu
     : QObject(parent)
     , m_defaults(defaults)
     , m_mainQueue(mainQueue)
+    , m_unreadableEntries(defaults, storageKey, "PersonalDictionary")
+    , m_unreadableCounts(defaults, correctionCountsKey, "PersonalDictionary")
 {
     // Counts are read when learning starts, not here, so edits from earlier runs are still picked up.
     loadEntries();
@@ -234,15 +231,28 @@ void PersonalDictionary::loadEntries()
     const std::optional<QByteArray> data = m_defaults.dataValue(storageKey);
     if (!data)
         return;
-    std::optional<QList<DictionaryEntry>> decoded = decodeEntries(*data);
-    if (!decoded || *decoded == m_entries)
+    DecodedEntries decoded = decodeEntries(*data);
+    if (!decoded.complete) {
+        m_unreadableEntries.setUnread(*data);
+        log("PersonalDictionary", QStringLiteral("The stored dictionary could not be read in full: %1 "
+                                                 "entries read, the rest skipped")
+                                      .arg(decoded.entries.size()));
+        // What is in memory came whole from an earlier read or from the user: it stays.
+        if (!m_entries.isEmpty())
+            return;
+    } else {
+        m_unreadableEntries.setUnread(std::nullopt);
+    }
+    if (decoded.entries == m_entries)
         return;
-    m_entries = std::move(*decoded);
+    m_entries = std::move(decoded.entries);
     Q_EMIT entriesChanged();
 }
 
 void PersonalDictionary::saveEntries()
 {
+    if (!m_unreadableEntries.mayOverwrite())
+        return;
     QJsonArray array;
     for (const DictionaryEntry& entry : m_entries) {
         QJsonObject object;
@@ -259,24 +269,34 @@ void PersonalDictionary::loadCorrectionCounts()
     const std::optional<QByteArray> data = m_defaults.dataValue(correctionCountsKey);
     if (!data)
         return;
-    if (std::optional<QHash<QString, int>> decoded = decodeCounts(*data))
-        m_correctionCounts = std::move(*decoded);
+    DecodedCounts decoded = decodeCounts(*data);
+    if (decoded.complete) {
+        m_unreadableCounts.setUnread(std::nullopt);
+        m_correctionCounts = std::move(decoded.counts);
+        return;
+    }
+    m_unreadableCounts.setUnread(*data);
+    // The counts that could be read join the ones in memory; a pair counted in both keeps the higher.
+    for (auto it = decoded.counts.cbegin(); it != decoded.counts.cend(); ++it)
+        m_correctionCounts.insert(it.key(), std::max(it.value(), m_correctionCounts.value(it.key(), 0)));
 }
 
 void PersonalDictionary::saveCorrectionCounts()
 {
+    if (!m_unreadableCounts.mayOverwrite())
+        return;
     QJsonObject object;
     for (auto it = m_correctionCounts.cbegin(); it != m_correctionCounts.cend(); ++it)
         object.insert(it.key(), it.value());
     m_defaults.setData(correctionCountsKey, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-std::optional<QList<DictionaryEntry>> PersonalDictionary::decodeStoredEntries(const QByteArray& data)
+PersonalDictionary::DecodedEntries PersonalDictionary::decodeStoredEntries(const QByteArray& data)
 {
     return decodeEntries(data);
 }
 
-std::optional<QHash<QString, int>> PersonalDictionary::decodeStoredCounts(const QByteArray& data)
+PersonalDictionary::DecodedCounts PersonalDictionary::decodeStoredCounts(const QByteArray& data)
 {
     return decodeCounts(data);
 }

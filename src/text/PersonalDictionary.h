@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "base/UnreadableValueKeeper.h"
 #include "text/DictionaryEntry.h"
 
 #include <QHash>
@@ -24,7 +25,8 @@ class UserDefaults;
 class PersonalDictionary : public QObject {
     Q_OBJECT
 public:
-    // Loads the stored entries (not the counts). Missing or undecodable data leaves the list empty.
+    // Loads the stored entries (not the counts), every one that decodes. A stored value that cannot be read
+    // in full is copied beside the settings file before the first save replaces it.
     PersonalDictionary(UserDefaults& defaults, Scheduler& mainQueue, QObject* parent = nullptr);
 
     static inline const QString storageKey = settings::personalDictionary.key();
@@ -52,9 +54,18 @@ public:
     static QList<std::pair<QString, QString>> wordSubstitutions(const QStringList& inserted,
                                                                 const QStringList& edited);
 
-    // The stored blobs as loadEntries and loadCorrectionCounts read them: nothing when they do not decode.
-    static std::optional<QList<DictionaryEntry>> decodeStoredEntries(const QByteArray& data);
-    static std::optional<QHash<QString, int>> decodeStoredCounts(const QByteArray& data);
+    // The stored blobs as loadEntries and loadCorrectionCounts read them: every element that decodes, and
+    // whether nothing was left behind.
+    struct DecodedEntries {
+        QList<DictionaryEntry> entries;
+        bool complete = false;
+    };
+    struct DecodedCounts {
+        QHash<QString, int> counts;
+        bool complete = false;
+    };
+    static DecodedEntries decodeStoredEntries(const QByteArray& data);
+    static DecodedCounts decodeStoredCounts(const QByteArray& data);
 
     void loadEntries();
     void saveEntries();
@@ -67,6 +78,8 @@ Q_SIGNALS:
 private:
     UserDefaults& m_defaults;
     Scheduler& m_mainQueue;
+    UnreadableValueKeeper m_unreadableEntries;
+    UnreadableValueKeeper m_unreadableCounts;
     QList<DictionaryEntry> m_entries;
     QHash<QString, int> m_correctionCounts;
 };

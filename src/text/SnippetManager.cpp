@@ -1,5 +1,6 @@
 #include "text/SnippetManager.h"
 
+#include "base/JsonSalvage.h"
 #include "base/Log.h"
 #include "base/UserDefaults.h"
 #include "base/Uuid.h"
@@ -20,26 +21,23 @@ std::optional<QUuid> parseStoredId(const QJsonValue& value)
     return value.isString() ? parseCanonicalUuid(value.toString()) : std::nullopt;
 }
 
-// The whole list or nothing: one bad element means the stored value is not a list of snippets.
-std::optional<QList<Snippet>> decodeSnippets(const QByteArray& data)
+// Every element that decodes is kept; `complete` says whether anything was left behind.
+SnippetManager::Decoded decodeSnippets(const QByteArray& data)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    QList<Snippet> snippets;
-    for (const QJsonValue& element : document.array()) {
-        if (!element.isObject())
-            return std::nullopt;
-        const QJsonObject object = element.toObject();
+    const json::SalvagedRecords salvaged = json::salvageRecords(data);
+    SnippetManager::Decoded decoded;
+    decoded.complete = salvaged.intact;
+    for (const QJsonObject& object : salvaged.records) {
         const std::optional<QUuid> id = parseStoredId(object.value(QLatin1String("id")));
         const QJsonValue trigger = object.value(QLatin1String("trigger"));
         const QJsonValue expansion = object.value(QLatin1String("expansion"));
-        if (!id || !trigger.isString() || !expansion.isString())
-            return std::nullopt;
-        snippets.append(Snippet{*id, trigger.toString(), expansion.toString()});
+        if (!id || !trigger.isString() || !expansion.isString()) {
+            decoded.complete = false;
+            continue;
+        }
+        decoded.snippets.append(Snippet{*id, trigger.toString(), expansion.toString()});
     }
-    return snippets;
+    return decoded;
 }
 
 QByteArray encodeSnippets(const QList<Snippet>& snippets)
@@ -60,6 +58,7 @@ QByteArray encodeSnippets(const QList<Snippet>& snippets)
 SnippetManager::SnippetManager(UserDefaults& defaults, QObject* parent)
     : QObject(parent)
     , m_defaults(defaults)
+    , m_unreadable(defaults, storageKey, "Snippets")
 {
     loadSnippets();
     // Another process (`quenda snippets add`, a second window) may change the list while this one runs.
@@ -119,19 +118,31 @@ void SnippetManager::loadSnippets()
     const std::optional<QByteArray> data = m_defaults.dataValue(storageKey);
     if (!data)
         return;
-    std::optional<QList<Snippet>> decoded = decodeSnippets(*data);
-    if (!decoded || *decoded == m_snippets)
+    Decoded decoded = decodeSnippets(*data);
+    if (!decoded.complete) {
+        m_unreadable.setUnread(*data);
+        log("Snippets", QStringLiteral("The stored snippets could not be read in full: %1 read, the rest "
+                                       "skipped")
+                            .arg(decoded.snippets.size()));
+        // What is in memory came whole from an earlier read or from the user: it stays.
+        if (!m_snippets.isEmpty())
+            return;
+    } else {
+        m_unreadable.setUnread(std::nullopt);
+    }
+    if (decoded.snippets == m_snippets)
         return;
-    m_snippets = std::move(*decoded);
+    m_snippets = std::move(decoded.snippets);
     Q_EMIT snippetsChanged();
 }
 
 void SnippetManager::saveSnippets()
 {
-    m_defaults.setData(storageKey, encodeSnippets(m_snippets));
+    if (m_unreadable.mayOverwrite())
+        m_defaults.setData(storageKey, encodeSnippets(m_snippets));
 }
 
-std::optional<QList<Snippet>> SnippetManager::decodeStoredSnippets(const QByteArray& data)
+SnippetManager::Decoded SnippetManager::decodeStoredSnippets(const QByteArray& data)
 {
     return decodeSnippets(data);
 }

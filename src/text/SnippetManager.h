@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "base/UnreadableValueKeeper.h"
 #include "text/Snippet.h"
 
 #include <QList>
@@ -18,7 +19,8 @@ class UserDefaults;
 class SnippetManager : public QObject {
     Q_OBJECT
 public:
-    // Loads the stored list; missing or undecodable data leaves it empty (the next save overwrites it).
+    // Loads the stored list, every snippet that decodes. A stored list that cannot be read in full is copied
+    // beside the settings file before the first save replaces it.
     explicit SnippetManager(UserDefaults& defaults, QObject* parent = nullptr);
 
     static inline const QString storageKey = settings::snippets.key();
@@ -33,8 +35,12 @@ public:
     // order. Returns the text and whether anything was replaced.
     std::pair<QString, bool> expandSnippets(const QString& text) const;
 
-    // The stored blob as loadSnippets reads it: nothing when it does not decode.
-    static std::optional<QList<Snippet>> decodeStoredSnippets(const QByteArray& data);
+    struct Decoded {
+        QList<Snippet> snippets; // every element that decodes, in stored order
+        bool complete = false;   // nothing was left behind
+    };
+    // The stored blob as loadSnippets reads it.
+    static Decoded decodeStoredSnippets(const QByteArray& data);
 
     void loadSnippets();
     void saveSnippets();
@@ -44,6 +50,7 @@ Q_SIGNALS:
 
 private:
     UserDefaults& m_defaults;
+    UnreadableValueKeeper m_unreadable;
     QList<Snippet> m_snippets;
 };
 

@@ -5,6 +5,7 @@
 #include "base/UserDefaults.h"
 #include "net/KeychainStore.h"
 #include "net/QuendaAPIClient.h"
+#include "text/ApplicationKind.h"
 #include "text/Graphemes.h"
 #include "text/PersonalDictionary.h"
 
@@ -69,6 +70,38 @@ const QString& projectContext()
     static const QString text =
         QStringLiteral("\nContext: project management. Concise, action-oriented. Technical terms preserved.");
     return text;
+}
+
+bool endsSentence(const QString& character)
+{
+    static const QStringList marks = {QStringLiteral("."),         QStringLiteral("!"),
+                                      QStringLiteral("?"),         QString::fromUtf8("\u2026"),
+                                      QString::fromUtf8("\u3002"), QString::fromUtf8("\uff01"),
+                                      QString::fromUtf8("\uff1f")};
+    return marks.contains(character);
+}
+
+bool attachesToThePreviousWord(const QString& character)
+{
+    return endsSentence(character) || character == QLatin1String(",") || character == QLatin1String(";") ||
+           character == QLatin1String(":");
+}
+
+// The words a near match adds go inside the cleaned sentence, before its closing punctuation ("...young
+// man." rather than "...young. man"); when they bring punctuation of their own, theirs ends the sentence.
+QString stitchedAfterNearMatch(const QString& cached, const QString& delta)
+{
+    const QStringList characters = graphemes::split(cached);
+    qsizetype bodyEnd = characters.size();
+    while (bodyEnd > 0 && endsSentence(characters[bodyEnd - 1]))
+        --bodyEnd;
+    const QString body = QStringList(characters.mid(0, bodyEnd)).join(QString());
+    const QString closing = QStringList(characters.mid(bodyEnd)).join(QString());
+    const QStringList added = graphemes::split(delta);
+    if (added.isEmpty())
+        return cached;
+    const QString separator = attachesToThePreviousWord(added.first()) ? QString() : QStringLiteral(" ");
+    return body + separator + delta + (endsSentence(added.last()) ? QString() : closing);
 }
 
 } // namespace
@@ -329,7 +362,7 @@ std::optional<QString> TextEnhancer::cachedSpeculativeResult(const QString& fina
         if (deltaWords <= 3) {
             log("Speculative",
                 QString::fromUtf8("Near match \u2014 stitching %1 word delta").arg(deltaWords));
-            return m_speculativeCache.trimmed() + QLatin1Char(' ') + delta;
+            return stitchedAfterNearMatch(m_speculativeCache.trimmed(), delta);
         }
     }
     log("Speculative", QString::fromUtf8("Cache MISS \u2014 final transcript differs from cached input"));
@@ -353,6 +386,25 @@ QString TextEnhancer::appContext(const std::optional<QString>& appBundleID)
     for (const auto& [needle, context] : rows) {
         if (appBundleID->contains(QLatin1String(needle), Qt::CaseSensitive))
             return context();
+    }
+    // Linux applications go by other names ("Slack", "org.gnome.Terminal", "Thunderbird"): the same tones.
+    switch (applicationKind(*appBundleID)) {
+    case ApplicationKind::slack:
+        return slackContext();
+    case ApplicationKind::email:
+        return emailContext();
+    case ApplicationKind::chat:
+        return chatContext();
+    case ApplicationKind::codeEditor:
+        return codeContext();
+    case ApplicationKind::terminal:
+        return terminalContext();
+    case ApplicationKind::notes:
+        return notesContext();
+    case ApplicationKind::projectManagement:
+        return projectContext();
+    case ApplicationKind::other:
+        break;
     }
     return QString();
 }

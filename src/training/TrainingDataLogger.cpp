@@ -1,10 +1,10 @@
 #include "training/TrainingDataLogger.h"
 
 #include "base/Log.h"
+#include "base/PrivateFile.h"
 #include "base/Scheduler.h"
 #include "base/WorkerThread.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -50,49 +50,92 @@ struct TrainingDataLogger::Core {
     bool syncInFlight = false;
     std::deque<std::pair<bool, std::function<void()>>> waitingSyncs;
 
+    // The log's count of pairs and its size as of the last append or rewrite here, so that an append
+    // need not read the whole log again to tell the total; another writer shows as a different size.
+    int knownCount = -1;
+    qint64 knownSize = -1;
+    bool restricted = false;
+
     std::weak_ptr<Core> self;
     WorkerThread queue{QStringLiteral("com.quenda.training-data")};
 
     QString filePath() const
     {
-        QDir().mkpath(QFileInfo(path).absolutePath()); // a failure shows as a failed write, which is ignored
+        // A failure shows as a failed write, which is ignored.
+        PrivateFile::makeFolder(QFileInfo(path).absolutePath());
         return path;
+    }
+
+    // Logs written before the log became private are made private the first time they are touched.
+    void restrictOnce(const QString& file)
+    {
+        if (!restricted && QFileInfo::exists(file))
+            restricted = PrivateFile::restrict(file);
     }
 
     void append(const TrainingEntry& entry)
     {
-        const QByteArray line = encodeLine(entry) + '\n';
         const QString file = filePath();
+        restrictOnce(file);
+        const qint64 sizeBefore = QFileInfo(file).size();
+        QByteArray line = encodeLine(entry) + '\n';
+        // A line cut short by a crash must not swallow this one: it starts on a line of its own.
+        if (sizeBefore > 0 && !endsWithNewline(file, sizeBefore))
+            line.prepend('\n');
         QFile out(file);
-        if (QFileInfo::exists(file)) {
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
-                return; // the line is dropped
-        } else if (!out.open(QIODevice::WriteOnly)) {
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            return; // the line is dropped
+        // One write of the whole line: a crash can only cut this line short, never an earlier one.
+        const bool written = out.write(line) == line.size();
+        out.close();
+        if (!written) {
+            knownCount = -1;
             return;
         }
-        out.write(line);
-        out.close();
-        trainingLog(QStringLiteral("Logged pair (%1 total)").arg(readEntries(file).size()));
+        if (knownCount < 0 || sizeBefore != knownSize)
+            knownCount = int(readEntries(file).size());
+        else
+            ++knownCount;
+        knownSize = sizeBefore + line.size();
+        trainingLog(QStringLiteral("Logged pair (%1 total)").arg(knownCount));
+    }
+
+    static bool endsWithNewline(const QString& file, qint64 size)
+    {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly) || !in.seek(size - 1))
+            return true;
+        char last = '\n';
+        return !in.getChar(&last) || last == '\n';
     }
 
     void rewriteWithFeedback(const QString& enhancedText, FeedbackType feedback,
                              const std::optional<QString>& correction, const std::optional<QString>& context)
     {
         const QString file = filePath();
-        QList<TrainingEntry> entries = readEntries(file);
-        for (qsizetype i = entries.size() - 1; i >= 0; --i) {
-            TrainingEntry& entry = entries[i];
-            if (entry.enhanced != enhancedText)
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly))
+            return;
+        QList<QByteArray> lines = in.readAll().split('\n');
+        in.close();
+        for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+            std::optional<TrainingEntry> entry = decodeLine(lines[i]);
+            if (!entry || entry->enhanced != enhancedText)
                 continue;
-            entry.feedback = feedbackRawValue(feedback);
-            entry.correction = correction;
-            entry.context = context;
-            QByteArray contents;
-            for (const TrainingEntry& each : entries)
-                contents += encodeLine(each) + '\n';
-            QFile out(file);
-            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                out.write(contents);
+            entry->feedback = feedbackRawValue(feedback);
+            entry->correction = correction;
+            entry->context = context;
+            lines[i] = encodeLine(*entry);
+            // Lines that do not decode stay as they were: they are the user's, and may be read by a later
+            // version. The new log replaces the old in one rename, so a crash leaves one or the other.
+            QByteArray contents = lines.join('\n');
+            if (!contents.endsWith('\n'))
+                contents += '\n';
+            if (PrivateFile::write(file, contents)) {
+                restricted = true;
+                knownSize = contents.size();
+            }
             return;
         }
     }
@@ -183,17 +226,22 @@ QByteArray TrainingDataLogger::encodeLine(const TrainingEntry& entry)
     return QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact);
 }
 
+std::optional<TrainingEntry> TrainingDataLogger::decodeLine(const QByteArray& line)
+{
+    if (line.isEmpty())
+        return std::nullopt;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return TrainingEntry::fromJson(document.object());
+}
+
 QList<TrainingEntry> TrainingDataLogger::decodeLog(const QByteArray& contents)
 {
     QList<TrainingEntry> entries;
     for (const QByteArray& line : contents.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !document.isObject())
-            continue;
-        if (std::optional<TrainingEntry> entry = TrainingEntry::fromJson(document.object()))
+        if (std::optional<TrainingEntry> entry = decodeLine(line))
             entries.append(std::move(*entry));
     }
     return entries;

@@ -19,6 +19,8 @@ QString feedbackRawValue(FeedbackType feedback);
 // The local log of transcript pairs, one JSON object per line, its export for fine-tuning and its upload.
 // Appends and feedback rewrites run on one private serial worker ("com.quenda.training-data") and return at
 // once; reads run on the caller's thread and skip lines that do not decode (a line being written included).
+// The log is readable by the user only. An append writes one line in one go; a rewrite replaces the whole
+// file by a rename and keeps the lines it cannot decode, so neither a crash nor a bad line loses the log.
 class TrainingDataLogger final : public TrainingLog {
 public:
     using Clock = std::function<QDateTime()>;
@@ -56,6 +58,7 @@ public:
 
     // The log's text to entries: lines split at "\n", empty and undecodable ones skipped.
     static QList<TrainingEntry> decodeLog(const QByteArray& contents);
+    static std::optional<TrainingEntry> decodeLine(const QByteArray& line);
     static QByteArray encodeLine(const TrainingEntry& entry);
 
 private:

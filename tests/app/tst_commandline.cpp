@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace quenda;
 
 namespace {
@@ -55,6 +59,9 @@ private Q_SLOTS:
     void secretsGoToTheSecretStoreAndAreMasked();
     void furtherCommandsJoinTheUsageAndGetTheirArguments();
     void realBinaryUsesTheUsersOwnStore();
+    void withoutAUsableDisplayDesktopCommandsSayWhy_data();
+    void withoutAUsableDisplayDesktopCommandsSayWhy();
+    void transcribeRefusesWhatIsNotAWavFileBeforeReadingIt();
 };
 
 void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo_data()
@@ -189,20 +196,88 @@ void TestCommandLine::realBinaryUsesTheUsersOwnStore()
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-    auto quenda = [&](const QStringList& arguments, QString* out = nullptr) {
+    auto quenda = [&](const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
         QProcess process;
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(QUENDA_BINARY), arguments);
         [&] { QVERIFY(process.waitForFinished(30000)); }();
         if (out)
             *out = QString::fromUtf8(process.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(process.readAllStandardError());
         return process.exitCode();
     };
     QCOMPARE(quenda(args({"snippets", "add", "brb", "be right back"})), 0);
     QString out;
-    QCOMPARE(quenda(args({"expand", "BRB!"}), &out), 0);
-    QCOMPARE(out, QString::fromUtf8("[Snippets] Expanded \"brb\" → \"be right back...\"\nbe right back!\n"));
+    QString err;
+    // The result on standard output, the log line on standard error.
+    QCOMPARE(quenda(args({"expand", "BRB!"}), &out, &err), 0);
+    QCOMPARE(out, QStringLiteral("be right back!\n"));
+    QCOMPARE(err, QString::fromUtf8("[Snippets] Expanded \"brb\" → \"be right back...\"\n"));
     QVERIFY(QFile::exists(home.filePath(QStringLiteral("Quenda/Quenda.conf"))));
+}
+
+void TestCommandLine::withoutAUsableDisplayDesktopCommandsSayWhy_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("display"); // "-": not set
+    QTest::addColumn<QString>("problem");
+    const QString stale = QStringLiteral("the X display \":4917\" named by DISPLAY cannot be opened");
+    QTest::newRow("tray application, stale") << QStringList() << QStringLiteral(":4917") << stale;
+    QTest::newRow("run, stale") << args({"run"}) << QStringLiteral(":4917") << stale;
+    QTest::newRow("insert, stale") << args({"insert", "hi"}) << QStringLiteral(":4917") << stale;
+    QTest::newRow("read-focused, empty")
+        << args({"read-focused"}) << QString() << QStringLiteral("DISPLAY is empty");
+    QTest::newRow("insert, unset") << args({"insert", "hi"}) << QStringLiteral("-")
+                                   << QStringLiteral("DISPLAY is not set");
+}
+
+void TestCommandLine::withoutAUsableDisplayDesktopCommandsSayWhy()
+{
+#ifndef QUENDA_LINUX_DESKTOP
+    QSKIP("built without the desktop commands");
+#endif
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(QString, problem);
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    if (display == QLatin1String("-"))
+        env.remove(QStringLiteral("DISPLAY"));
+    else
+        env.insert(QStringLiteral("DISPLAY"), display);
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QUENDA_BINARY), arguments);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("needs an X11 display: ") + problem), qPrintable(err));
+}
+
+void TestCommandLine::transcribeRefusesWhatIsNotAWavFileBeforeReadingIt()
+{
+#ifndef QUENDA_LINUX_DESKTOP
+    QSKIP("built without the capture commands");
+#endif
+    // A pipe whose writer never finishes: reading it whole would never end.
+    QTemporaryDir dir;
+    const QByteArray pipe = QFile::encodeName(dir.filePath(QStringLiteral("endless")));
+    QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+    const int writer = ::open(pipe.constData(), O_RDWR);
+    QVERIFY(writer >= 0);
+    QCOMPARE(::write(writer, "NOT A WAVE FILE AT ALL", 22), 22);
+    QProcess process;
+    process.start(QStringLiteral(QUENDA_BINARY),
+                  {QStringLiteral("transcribe"), dir.filePath(QStringLiteral("endless"))});
+    const bool finished = process.waitForFinished(20000);
+    ::close(writer);
+    QVERIFY(finished || process.waitForFinished(5000));
+    QVERIFY2(finished, "transcribe read on past the header");
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains("not a WAV file"));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -145,6 +145,9 @@ private Q_SLOTS:
     void piecesFromANetworkThreadAreTypedBeforeTheEnd();
     void cleanUpWaitsForTheTrainingSyncThenSchedulesTheReadBack();
     void closuresDoNothingOnceTheOrchestratorIsGone();
+    void dictationsInARowAreSeparated_data();
+    void dictationsInARowAreSeparated();
+    void unreadableFieldsGoByTheLastDictation();
 };
 
 void TestDictationOrchestrator::configurePipelineWiresOnceAndForwardsCaptureThreadData()
@@ -392,7 +395,7 @@ void TestDictationOrchestrator::finalResultAndTimerRaceForTheTranscript()
         rig.recognizer->emitResult(QStringLiteral("two complete"), true);
         rig.clock.advance(1);
         QCOMPARE(rig.inserter->inserted.size(), 2);
-        QCOMPARE(rig.inserter->inserted.last().text, QStringLiteral("two complete"));
+        QCOMPARE(rig.inserter->inserted.last().text, QStringLiteral(" two complete")); // after "one"
     }
     // The timer beats the final result: the live transcript is taken, the late final changes nothing.
     Rig rig;
@@ -459,11 +462,13 @@ void TestDictationOrchestrator::blankTranscriptAndRecognitionErrors()
         QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0.3"));
     }
     {
-        Rig rig; // while listening
+        Rig rig; // while listening: the microphone and the recogniser stop with the dictation
         rig.hotkey->press();
         rig.recognizer->emitError(failed);
         rig.clock.runUntilIdle();
         QCOMPARE(rig.o().state(), DictationState::error(failed));
+        QVERIFY(!rig.audio->isRecording());
+        QVERIFY(!rig.recognizer->recognizing);
         QVERIFY(!rig.o().insertionTarget());
         QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0.3"));
     }
@@ -706,6 +711,85 @@ void TestDictationOrchestrator::closuresDoNothingOnceTheOrchestratorIsGone()
     onResult(DictationResult{QStringLiteral("late"), true, {}, {}});
     rig.clock.advance(30);
     QVERIFY(rig.training.entries.isEmpty());
+}
+
+void TestDictationOrchestrator::dictationsInARowAreSeparated_data()
+{
+    QTest::addColumn<QString>("beforeCaret"); // "-": the field cannot be read
+    QTest::addColumn<QString>("heard");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<QStringList>("streamed"); // pieces of a clean-up and what is typed of them
+    const QStringList pieces{QStringLiteral(" "), QStringLiteral("Then"), QStringLiteral(" he left.")};
+    QTest::newRow("after a word") << QStringLiteral("young man") << QStringLiteral("he might")
+                                  << QStringLiteral(" he might")
+                                  << QStringList{QStringLiteral(" Then"), QStringLiteral(" he left.")};
+    QTest::newRow("start of the field")
+        << QString() << QStringLiteral("he might") << QStringLiteral("he might")
+        << QStringList{QStringLiteral("Then"), QStringLiteral(" he left.")};
+    QTest::newRow("after a line break")
+        << QStringLiteral("Dear Ann,\n") << QStringLiteral(" he might") << QStringLiteral("he might")
+        << QStringList{QStringLiteral("Then"), QStringLiteral(" he left.")};
+    QTest::newRow("after a space") << QStringLiteral("man ") << QStringLiteral("  he") << QStringLiteral("he")
+                                   << QStringList{QStringLiteral("Then"), QStringLiteral(" he left.")};
+    QTest::newRow("before a comma") << QStringLiteral("man") << QStringLiteral(", he")
+                                    << QStringLiteral(", he")
+                                    << QStringList{QStringLiteral(" Then"), QStringLiteral(" he left.")};
+    QTest::newRow("after a bracket") << QStringLiteral("(") << QStringLiteral("he") << QStringLiteral("he")
+                                     << QStringList{QStringLiteral("Then"), QStringLiteral(" he left.")};
+    QTest::newRow("after an emoji") << QStringLiteral("ok 👍🏽") << QStringLiteral("he")
+                                    << QStringLiteral(" he")
+                                    << QStringList{QStringLiteral(" Then"), QStringLiteral(" he left.")};
+    QTest::newRow("no spaces in Chinese")
+        << QStringLiteral("你好") << QStringLiteral("世界") << QStringLiteral("世界")
+        << QStringList{QStringLiteral("Then"), QStringLiteral(" he left.")};
+    QTest::newRow("unreadable, nothing known")
+        << QStringLiteral("-") << QStringLiteral(" he") << QStringLiteral(" he") << pieces;
+}
+
+void TestDictationOrchestrator::dictationsInARowAreSeparated()
+{
+    QFETCH(QString, beforeCaret);
+    QFETCH(QString, heard);
+    QFETCH(QString, inserted);
+    QFETCH(QStringList, streamed);
+    {
+        Rig rig;
+        if (beforeCaret != QLatin1String("-"))
+            rig.inserter->beforeCaret = beforeCaret;
+        rig.dictate(heard);
+        QCOMPARE(rig.inserter->inserted.first().text, inserted);
+        QCOMPARE(rig.o().recentDictations().first().text, heard); // the dictation itself is unchanged
+    }
+    Rig rig; // streamed: the separator goes in front of the first word
+    if (beforeCaret != QLatin1String("-"))
+        rig.inserter->beforeCaret = beforeCaret;
+    rig.enhancer->available = true;
+    rig.dictate(heard);
+    rig.clock.advance(0.1);
+    for (const QString& piece : {QStringLiteral(" "), QStringLiteral("Then"), QStringLiteral(" he left.")})
+        rig.enhancer->requests.first().onToken(piece);
+    rig.clock.runUntilIdle();
+    QCOMPARE(rig.typer->chunks, streamed);
+}
+
+void TestDictationOrchestrator::unreadableFieldsGoByTheLastDictation()
+{
+    Rig rig; // the fake field cannot be read
+    rig.dictate(QStringLiteral("first"));
+    rig.dictate(QStringLiteral("second."));
+    rig.dictate(QStringLiteral("third\n"));
+    rig.dictate(QStringLiteral("fourth"));
+    QStringList texts;
+    for (const auto& call : rig.inserter->inserted)
+        texts << call.text;
+    QCOMPARE(texts, (QStringList{QStringLiteral("first"), QStringLiteral(" second."),
+                                 QStringLiteral(" third\n"), QStringLiteral("fourth")}));
+    // Another application knows nothing of it; in a terminal nothing is assumed (Enter leaves no trace).
+    rig.inserter->target = InsertionTarget{QStringLiteral("org.gnome.Terminal"), 99, nullptr};
+    rig.dictate(QStringLiteral("ls"));
+    rig.dictate(QStringLiteral("pwd"));
+    QCOMPARE(rig.inserter->inserted.at(4).text, QStringLiteral("ls"));
+    QCOMPARE(rig.inserter->inserted.at(5).text, QStringLiteral("pwd"));
 }
 
 QTEST_GUILESS_MAIN(TestDictationOrchestrator)

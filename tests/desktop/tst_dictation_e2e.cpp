@@ -38,7 +38,8 @@ bool waitForOutput(QProcess& process, QByteArray& seen, const QByteArray& wanted
     timer.start();
     while (!seen.contains(wanted) && timer.elapsed() < timeoutMsec && process.state() == QProcess::Running) {
         process.waitForReadyRead(50);
-        seen += process.readAllStandardOutput();
+        // Results come on standard output, log lines on standard error: both tell how far it got.
+        seen += process.readAllStandardOutput() + process.readAllStandardError();
     }
     return seen.contains(wanted);
 }

@@ -2,7 +2,7 @@
 #include "capture/AudioCaptureManager.h"
 #include "capture/SpeechRecognizer.h"
 #include "platform/linux/PocketSphinxEngine.h"
-#include "platform/linux/QtAudioInput.h"
+#include "platform/linux/PulseAudioInput.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +82,7 @@ private Q_SLOTS:
         QtScheduler queue;
         auto engine = std::make_shared<PocketSphinxEngine>();
         QVERIFY(engine->waitUntilLoaded());
-        QtAudioInput input;
+        PulseAudioInput input;
         AudioCaptureManager audio(input, queue);
         SpeechRecognizer recognizer(queue, [engine] { return engine; });
         // Sanitizer builds decode slower than real time; the final result may take a while.

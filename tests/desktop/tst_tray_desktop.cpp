@@ -221,11 +221,24 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     QTRY_VERIFY(!editor.get("line").isEmpty());
     QVERIFY2(field.contains(editor.get("line").trimmed()), qPrintable(editor.get("line")));
 
+    // `quenda toggle` from another process goes the hotkey's way: on, then off.
+    notices.states.clear();
+    QCOMPARE(quendaCommand({QStringLiteral("toggle")}), 0);
+    QTRY_COMPARE(notices.states, QStringList{QStringLiteral("listening")});
+    QCOMPARE(quendaCommand({QStringLiteral("toggle")}), 0);
+    QTRY_COMPARE(notices.states.last(), QStringLiteral("idle"));
+
     // A second start hands over to the running one, which shows its settings, and ends.
     QByteArray second;
     QCOMPARE(quendaCommand({}, &second), 0);
     QVERIFY(second.contains("already running"));
     QTRY_COMPARE(activeWindowName(), QStringLiteral("Quenda Settings"));
+    // Closing its last window leaves the tray application running.
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+F4")}),
+             0);
+    QTRY_VERIFY(activeWindowName() != QStringLiteral("Quenda Settings"));
+    QTest::qWait(300);
+    QCOMPARE(quenda.state(), QProcess::Running);
 
     QVERIFY(click(QStringLiteral("Quit Quenda")));
     QVERIFY(quenda.waitForFinished(10000));

@@ -1,6 +1,7 @@
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "capture/HotkeyManager.h"
+#include "fakes/LogCapture.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11HotkeySource.h"
 
@@ -231,6 +232,26 @@ private Q_SLOTS:
         m_keyboard.up(leftAlt);
         expect({QStringLiteral("start"), QStringLiteral("stop")});
         m_keyboard.tap(escape); // closes the window manager's menu, if Alt+Space opened it
+    }
+
+    void xErrorsAreTrappedPerRequestAndReportedOtherwise()
+    {
+        quenda::fakes::LogCapture logs;
+        X11Connection x;
+        QVERIFY(x.isOpen());
+        const unsigned long gone = 0x3fffff1; // no client owns this window
+        // A request that may fail (the window of another client went away) is trapped: no answer, no alarm.
+        QVERIFY(!x.cardinals(gone, "_NET_WM_PID", "CARDINAL"));
+        QVERIFY(!x.bytes(gone, "WM_CLASS"));
+        XSync(x.display(), False);
+        QVERIFY(logs.linesWith(QStringLiteral("[X11]")).isEmpty());
+        // One nobody expected to fail is reported, and the process goes on.
+        XMapWindow(x.display(), gone);
+        XSync(x.display(), False);
+        const QStringList reported = logs.linesWith(QStringLiteral("[X11] Unexpected X error: "));
+        QCOMPARE(reported.size(), 1);
+        QVERIFY2(reported.first().contains(QStringLiteral("resource 0x3fffff1")),
+                 qPrintable(reported.first()));
     }
 
     // Last: it changes the session's layout, and the window manager re-grabs its keys after that.

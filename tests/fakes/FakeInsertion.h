@@ -26,7 +26,10 @@ public:
         return target;
     }
 
+    std::optional<QString> textBeforeCaret(const InsertionTarget&) override { return beforeCaret; }
+
     std::optional<InsertionTarget> target;
+    std::optional<QString> beforeCaret; // nothing: the field cannot be read
     QList<Call> inserted;
     int captures = 0;
     StatusHandler onStatus;

@@ -213,7 +213,7 @@ private Q_SLOTS:
                  QStringLiteral("Quenda could not create the keyboard events needed for paste fallback."));
     }
 
-    void shortcutWithoutTargetComesSoonerAndNothingRunsOnceGone()
+    void shortcutWithoutTargetComesSoonerAndQuittingRestoresAtOnce()
     {
         InsertionRig rig;
         rig.clipboard.content = kUserClipboard;
@@ -224,9 +224,12 @@ private Q_SLOTS:
         QCOMPARE(rig.automation.sent, QStringList{QStringLiteral("ctrl+shift+v")});
         rig.clock.advance(0.08);
         QCOMPARE(rig.keyboard.shortcuts, QStringList{QStringLiteral("ctrl+shift+v")});
+        // Quitting before the restore is due puts the user's clipboard back on the way out, once.
         inserter.reset();
+        QCOMPARE(rig.clipboard.restores, 1);
+        QCOMPARE(rig.clipboard.content, kUserClipboard);
         rig.clock.advance(2);
-        QCOMPARE(rig.clipboard.restores, 0);
+        QCOMPARE(rig.clipboard.restores, 1);
     }
 
     void pasteKeysFollowTheApplication_data()

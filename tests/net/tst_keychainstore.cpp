@@ -1,6 +1,7 @@
 #include "net/FileSecretStore.h"
 #include "net/KeychainStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QTemporaryDir>
@@ -109,7 +110,7 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
     const QString path = dir.filePath(QStringLiteral("secrets.json"));
     QFile garbage(path);
     QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write("\x00\xff not json");
+    garbage.write(QByteArray("\x00\xff not json", 14));
     garbage.close();
     FileSecretStore file(path);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).status, SecretStore::Status::NotFound);
@@ -118,6 +119,13 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
                  SecretStore::Status::Ok);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).value, QStringLiteral("va"));
     QCOMPARE(fileMode(path), 0600);
+    // The unreadable file was kept aside, once, before the first write replaced it.
+    const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("secrets.json.unreadable-*")});
+    QCOMPARE(copies.size(), 1);
+    QFile copy(dir.filePath(copies.first()));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), QByteArray("\x00\xff not json", 14));
+    QCOMPARE(fileMode(copy.fileName()), 0600);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::Ok);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::NotFound);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("b")).value, QStringLiteral("vb"));

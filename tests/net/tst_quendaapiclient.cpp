@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWaitCondition>
 
 using namespace quenda;
 using namespace quenda::fakes;
@@ -22,7 +23,7 @@ struct Rig {
     QTemporaryDir dir;
     VirtualScheduler clock;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
-    KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
+    KeychainStore keychain;
     PersonalDictionary dictionary{defaults, clock};
     QuendaAPIClient::DictionarySource words()
     {
@@ -32,7 +33,8 @@ struct Rig {
     LogCapture logs;
     std::unique_ptr<QuendaAPIClient> client;
 
-    explicit Rig(bool signedIn = true)
+    explicit Rig(bool signedIn = true, SecretStore* secretService = nullptr)
+        : keychain(secretService, dir.filePath(QStringLiteral("secrets.json")))
     {
         defaults.setString(QuendaAPIClient::hostKey, server.origin());
         QuendaAPIClient::Config config;
@@ -72,6 +74,38 @@ struct Rig {
     }
 };
 
+// A secret service that answers a write only when the test lets it.
+class SlowSecretService final : public SecretStore {
+public:
+    ReadResult read(const QString&, const QString&) override { return {Status::NotFound, {}}; }
+    Status write(const QString&, const QString&, const QString&) override
+    {
+        QMutexLocker locker(&mutex);
+        ++writes;
+        while (!released)
+            wake.wait(&mutex);
+        return Status::Ok;
+    }
+    Status remove(const QString&, const QString&) override { return Status::Ok; }
+    void release()
+    {
+        QMutexLocker locker(&mutex);
+        released = true;
+        wake.wakeAll();
+    }
+    int writeCount()
+    {
+        QMutexLocker locker(&mutex);
+        return writes;
+    }
+
+private:
+    QMutex mutex;
+    QWaitCondition wake;
+    bool released = false;
+    int writes = 0;
+};
+
 QuendaAPIClient::EnhanceReply reply(const char* text, bool wasEnhanced)
 {
     return {QString::fromUtf8(text), wasEnhanced};
@@ -94,6 +128,7 @@ private Q_SLOTS:
     void trainingUploadSendsTheLogObjects();
     void signIn_data();
     void signIn();
+    void aSlowKeyringHoldsUpNoOtherRequest();
     void supportReport();
 };
 
@@ -291,12 +326,18 @@ void TestQuendaAPIClient::signIn_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("outcome"); // the token, or the error's description
-    QTest::newRow("ok") << 200 << QByteArray(R"({"token":"fresh-token"})") << QStringLiteral("fresh-token");
+    QTest::addColumn<QString>("logged");  // the body as the log line shows it
+    QTest::newRow("ok") << 200 << QByteArray(R"({"token":"fresh\/token","user":{"name":"Ada"}})")
+                        << QStringLiteral("fresh/token")
+                        << QStringLiteral(R"({"token":"[hidden]","user":{"name":"Ada"}})");
     QTest::newRow("403") << 403 << QByteArray(R"({"error":"nope"})")
-                         << QStringLiteral("Not authenticated with Quenda backend");
-    QTest::newRow("no token") << 200 << QByteArray(R"({"user":"x"})")
-                              << QStringLiteral("Could not parse server response");
-    QTest::newRow("not JSON") << 200 << QByteArray("nope") << QStringLiteral("json");
+                         << QStringLiteral("Not authenticated with Quenda backend")
+                         << QStringLiteral(R"({"error":"nope"})");
+    QTest::newRow("no token") << 200 << QByteArray(R"({"user":"x","refresh_token":["r1"]})")
+                              << QStringLiteral("Could not parse server response")
+                              << QStringLiteral(R"({"refresh_token":["[hidden]"],"user":"x"})");
+    QTest::newRow("not JSON") << 200 << QByteArray("nope") << QStringLiteral("json")
+                              << QStringLiteral("nope");
 }
 
 void TestQuendaAPIClient::signIn()
@@ -304,6 +345,7 @@ void TestQuendaAPIClient::signIn()
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(QString, outcome);
+    QFETCH(QString, logged);
     Rig rig(false);
     rig.server.enqueue(FakeReply::json(status, body));
     const auto result = rig.await<Result<QString>>([&](auto done) {
@@ -314,9 +356,8 @@ void TestQuendaAPIClient::signIn()
     QVERIFY(request.header("Authorization").isEmpty());
     QCOMPARE(request.json(), (QJsonObject{{QStringLiteral("email"), QStringLiteral("ada@example.org")},
                                           {QStringLiteral("name"), QStringLiteral("Ada")}}));
-    QCOMPARE(
-        rig.logs.linesWith(QStringLiteral("[QuendaAPI] Status: ")),
-        QStringList{QStringLiteral("[QuendaAPI] Status: %1, body: ").arg(status) + QString::fromUtf8(body)});
+    QCOMPARE(rig.logs.linesWith(QStringLiteral("[QuendaAPI] Status: ")),
+             QStringList{QStringLiteral("[QuendaAPI] Status: %1, body: ").arg(status) + logged});
     if (result.ok()) {
         QCOMPARE(result.value(), outcome);
         QCOMPARE(rig.client->authToken(), outcome);
@@ -329,6 +370,28 @@ void TestQuendaAPIClient::signIn()
         QCOMPARE(result.error().description(), outcome);
     QVERIFY(!rig.client->authToken());
     QVERIFY(!rig.keychain.read(KeychainStore::authTokenAccount));
+}
+
+void TestQuendaAPIClient::aSlowKeyringHoldsUpNoOtherRequest()
+{
+    SlowSecretService keyring;
+    Rig rig(false, &keyring);
+    rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"token":"t1"})")));
+    Captured<Result<QString>> signedIn;
+    rig.client->signIn(QStringLiteral("ada@example.org"), QStringLiteral("Ada"), signedIn.setter());
+    QVERIFY(waitUntil([&] { return keyring.writeCount() == 1; }));
+
+    // While the keyring takes its time, the network goes on serving.
+    rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"enhanced":"Hi.","wasEnhanced":true})")));
+    Captured<Result<QuendaAPIClient::EnhanceReply>> enhanced;
+    rig.client->enhance(QStringLiteral("hi"), std::nullopt, false, enhanced.setter());
+    const bool served = enhanced.wait(5000);
+    QVERIFY(!signedIn.has()); // signed in only once the token is stored
+    keyring.release();
+    QVERIFY(served);
+    QCOMPARE(enhanced.value().value(), reply("Hi.", true));
+    QVERIFY(signedIn.wait());
+    QCOMPARE(signedIn.value().value(), QStringLiteral("t1"));
 }
 
 void TestQuendaAPIClient::supportReport()

@@ -32,7 +32,7 @@ unexpected=$(cd "$work/root/usr" && find . -type f |
 deb=$(ls "$work"/deb/quenda_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for package in libqt6widgets6 libqt6dbus6 libqt6multimedia6 qt6-qpa-plugins libqt6svg6 pocketsphinx-en-us; do
+for package in libqt6widgets6 libqt6dbus6 libpulse0 qt6-qpa-plugins libqt6svg6 pocketsphinx-en-us; do
   [[ ", $depends," == *", $package"[\ ,]* ]] || { echo "the package does not depend on $package"; exit 1; }
 done
 dpkg-deb -c "$deb" >"$work/contents"

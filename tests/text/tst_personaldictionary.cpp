@@ -4,6 +4,8 @@
 #include "text/Graphemes.h"
 #include "text/PersonalDictionary.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -47,6 +49,7 @@ private Q_SLOTS:
     void entriesPromptAndRequest();
     void corruptEntries_data();
     void corruptEntries();
+    void damagedCountsAreKeptAndCopied();
 };
 
 void TestPersonalDictionary::wordSubstitutions_data()
@@ -191,26 +194,57 @@ void TestPersonalDictionary::entriesPromptAndRequest()
 void TestPersonalDictionary::corruptEntries_data()
 {
     QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("loaded");
 
     QTest::newRow("element without correct")
         << QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","misheard":"a","correct":"b"},)"
-                      R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","misheard":"c"}])");
-    QTest::newRow("id too short") << QByteArray(R"([{"id":"6F9619FF-8B86","misheard":"a","correct":"b"}])");
-    QTest::newRow("object, not a list") << QByteArray(R"({"misheard":"a","correct":"b"})");
+                      R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","misheard":"c"}])")
+        << 1;
+    QTest::newRow("closing bracket lost")
+        << QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","misheard":"a","correct":"b"})") << 1;
+    QTest::newRow("id too short") << QByteArray(R"([{"id":"6F9619FF-8B86","misheard":"a","correct":"b"}])")
+                                  << 0;
 }
 
 void TestPersonalDictionary::corruptEntries()
 {
     Rig rig;
     QFETCH(QByteArray, stored);
+    QFETCH(int, loaded);
     PersonalDictionary existing(rig.defaults, rig.queue);
     existing.addEntry(QStringLiteral("teh"), QStringLiteral("the"));
     const QList<DictionaryEntry> before = existing.entries();
 
     rig.defaults.setData(PersonalDictionary::storageKey, stored);
-    QVERIFY(PersonalDictionary(rig.defaults, rig.queue).entries().isEmpty());
+    PersonalDictionary fresh(rig.defaults, rig.queue);
+    QCOMPARE(fresh.entries().size(), loaded);
     existing.loadEntries();
     QCOMPARE(existing.entries(), before);
+
+    // A save over the damaged value keeps a copy of it first.
+    fresh.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
+    QCOMPARE(PersonalDictionary(rig.defaults, rig.queue).entries().size(), loaded + 1);
+    const QStringList copies =
+        QDir(rig.dir.path()).entryList({QStringLiteral("personalDictionary.unreadable-*.json")});
+    QCOMPARE(copies.size(), 1);
+    QFile copy(rig.dir.filePath(copies.first()));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), stored);
+}
+
+void TestPersonalDictionary::damagedCountsAreKeptAndCopied()
+{
+    Rig rig;
+    rig.defaults.setData(PersonalDictionary::correctionCountsKey, R"({"teh|the":1,"a|b":"x","c|d":3)");
+    PersonalDictionary dictionary(rig.defaults, rig.queue);
+    dictionary.learnCorrections(kInserted, kEdited); // teh|the reaches 2: learned
+    rig.queue.runUntilIdle();
+    QCOMPARE(dictionary.entries().size(), 1);
+    QCOMPARE(rig.storedCounts(), (QJsonObject{{QStringLiteral("c|d"), 3}}));
+    QCOMPARE(QDir(rig.dir.path())
+                 .entryList({QStringLiteral("personalDictionaryCorrectionCounts.unreadable-*.json")})
+                 .size(),
+             1);
 }
 
 QTEST_GUILESS_MAIN(TestPersonalDictionary)

@@ -192,7 +192,28 @@ void TestTextEnhancer::applicationContextTable_data()
     QTest::newRow("Xcode is case-sensitive") << QStringLiteral("com.apple.dt.Xcode") << QString();
     QTest::newRow("warp") << QStringLiteral("dev.warp.Warp") << QStringLiteral("\nContext: terminal.");
     QTest::newRow("mail before docs") << QStringLiteral("mail.docs") << QStringLiteral("\nContext: email.");
-    QTest::newRow("nothing") << QStringLiteral("org.kde.kate") << QString();
+    QTest::newRow("nothing") << QStringLiteral("org.gnome.Calculator") << QString();
+    // Linux application ids and window classes, in any case, matched by whole name parts.
+    const QString code = QStringLiteral("\nContext: code editor.");
+    QTest::newRow("Slack window class")
+        << QStringLiteral("Slack") << QStringLiteral("\nContext: Slack message.");
+    QTest::newRow("gnome terminal") << QStringLiteral("org.gnome.Terminal")
+                                    << QStringLiteral("\nContext: terminal.");
+    QTest::newRow("xterm class") << QStringLiteral("XTerm") << QStringLiteral("\nContext: terminal.");
+    QTest::newRow("thunderbird") << QStringLiteral("org.mozilla.Thunderbird")
+                                 << QStringLiteral("\nContext: email.");
+    QTest::newRow("evolution") << QStringLiteral("Evolution") << QStringLiteral("\nContext: email.");
+    QTest::newRow("telegram") << QStringLiteral("TelegramDesktop")
+                              << QStringLiteral("\nContext: chat/texting.");
+    QTest::newRow("element") << QStringLiteral("im.riot.Riot") << QStringLiteral("\nContext: chat/texting.");
+    QTest::newRow("vs code flatpak") << QStringLiteral("com.visualstudio.code") << code;
+    QTest::newRow("jetbrains class") << QStringLiteral("jetbrains-idea") << code;
+    QTest::newRow("kate") << QStringLiteral("org.kde.kate") << code;
+    QTest::newRow("writer") << QStringLiteral("libreoffice-writer")
+                            << QStringLiteral("\nContext: notes/docs.");
+    QTest::newRow("planify") << QStringLiteral("io.github.alainm23.planify")
+                             << QStringLiteral("\nContext: project management.");
+    QTest::newRow("part of a word") << QStringLiteral("org.example.Skate") << QString();
 }
 
 void TestTextEnhancer::applicationContextTable()
@@ -363,10 +384,12 @@ void TestTextEnhancer::cacheLookupRules_data()
     QTest::addColumn<QString>("expected"); // empty: a miss
     const QString cached = QStringLiteral("Send the report to Anna now.");
     QTest::newRow("case change only") << QStringLiteral("  Send the report to Anna now\n") << cached;
+    // Added words go before the cleaned text's closing punctuation; punctuation of their own replaces it.
     QTest::newRow("three more words") << QStringLiteral("send the report to anna now by friday please")
-                                      << cached + QStringLiteral(" by friday please");
-    QTest::newRow("a full stop") << QStringLiteral("send the report to anna now.")
-                                 << cached + QStringLiteral(" .");
+                                      << QStringLiteral("Send the report to Anna now by friday please.");
+    QTest::newRow("a full stop") << QStringLiteral("send the report to anna now.") << cached;
+    QTest::newRow("a question") << QStringLiteral("send the report to anna now by friday?")
+                                << QStringLiteral("Send the report to Anna now by friday?");
     QTest::newRow("four more words") << QStringLiteral("send the report to anna now by friday please thanks")
                                      << QString();
     QTest::newRow("differs earlier") << QStringLiteral("send a report to anna now") << QString();

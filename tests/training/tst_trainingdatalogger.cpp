@@ -1,5 +1,6 @@
 #include "base/Scheduler.h"
 #include "base/VirtualScheduler.h"
+#include "fakes/FileChecks.h"
 #include "fakes/LogCapture.h"
 #include "fakes/Waiting.h"
 #include "training/TrainingDataLogger.h"
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -121,6 +123,7 @@ private Q_SLOTS:
     void syncEveryFiveMinutesWhenTheLogGrew();
     void failedSyncKeepsTheFieldsAndRetries();
     void overlappingSyncsDoNotInterleave();
+    void aKilledWriterLosesAtMostItsLastLine();
 };
 
 void TestTrainingDataLogger::appendsOneLinePerEntry()
@@ -136,6 +139,8 @@ void TestTrainingDataLogger::appendsOneLinePerEntry()
     rig.log({entry(QStringLiteral("um hi"), QStringLiteral("Hi."))});
     QCOMPARE(rig.contents().count('\n'), 1);
     QVERIFY(rig.contents().endsWith('\n'));
+    QVERIFY(onlyTheUserCanRead(rig.path));
+    QVERIFY(onlyTheUserCanRead(QFileInfo(rig.path).absolutePath()));
     rig.log({entry(QStringLiteral("second"), QStringLiteral("Second."))});
     QCOMPARE(rig.contents().count('\n'), 2);
     QCOMPARE(rig.logger.allEntries(),
@@ -162,14 +167,17 @@ void TestTrainingDataLogger::readersSkipUndecodableLines()
     const QList<TrainingEntry> entries = rig.logger.allEntries();
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries[1].raw, QStringLiteral("b"));
+    // A line cut short by a crash does not swallow the next one.
     rig.log({entry(QStringLiteral("c"), QStringLiteral("C."))});
-    QCOMPARE(rig.logs.lines().last(),
-             QStringLiteral("[TrainingData] Logged pair (2 total)")); // after a half line
-    // A feedback rewrite keeps only what decodes.
+    QCOMPARE(rig.logs.lines().last(), QStringLiteral("[TrainingData] Logged pair (3 total)"));
+    // A feedback rewrite changes its line and keeps every other, those it cannot decode included.
+    const QByteArray before = rig.contents();
     rig.feedback(QStringLiteral("A."), FeedbackType::bad, QStringLiteral("Ah."), std::nullopt);
-    QCOMPARE(rig.contents().count('\n'), 2);
-    QCOMPARE(rig.logger.allEntries().size(), 2);
+    QCOMPARE(rig.contents().count('\n'), before.count('\n'));
+    QCOMPARE(rig.contents().mid(rig.contents().indexOf('\n')), before.mid(before.indexOf('\n')));
+    QCOMPARE(rig.logger.allEntries().size(), 3);
     QCOMPARE(rig.logger.allEntries().first().correction, QStringLiteral("Ah."));
+    QVERIFY(onlyTheUserCanRead(rig.path));
 
     // The decoder copes with anything.
     QCOMPARE(TrainingDataLogger::decodeLog(QByteArray("\n\n\0\0\n", 5)).size(), 0);
@@ -336,6 +344,37 @@ void TestTrainingDataLogger::overlappingSyncsDoNotInterleave()
     QVERIFY(waitUntil([&] { return rig.uploader.uploads.load() == 3; }));
     rig.uploader.finishOne();
     QVERIFY(waitUntil([&] { return finished.load() == 4; }));
+}
+
+void TestTrainingDataLogger::aKilledWriterLosesAtMostItsLastLine()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("training-data.jsonl"));
+    QProcess writer;
+    writer.start(QStringLiteral(TRAINING_LOG_WRITER), {path, QStringLiteral("10000")});
+    QVERIFY(writer.waitForStarted());
+    int reached = 0;
+    while (reached < 3000 && writer.waitForReadyRead(20000)) {
+        while (writer.canReadLine())
+            reached = writer.readLine().trimmed().toInt();
+    }
+    QVERIFY2(reached >= 3000, "the writer stopped reporting");
+    writer.kill(); // SIGKILL, in the middle of appends and rewrites
+    QVERIFY(writer.waitForFinished());
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    const QByteArray last = lines.takeLast(); // empty, or the one line the kill cut short
+    QVERIFY(last.isEmpty() || !TrainingDataLogger::decodeLine(last));
+    QVERIFY(lines.size() >= reached);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const std::optional<TrainingEntry> decoded = TrainingDataLogger::decodeLine(lines[i]);
+        QVERIFY2(decoded && decoded->raw == QStringLiteral("pair %1").arg(i), lines[i].constData());
+        // Every flag the writer had made by then is still there.
+        if (i % 50 == 39 && i + 10 < reached)
+            QCOMPARE(decoded->correction, QStringLiteral("Corrected."));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTrainingDataLogger)

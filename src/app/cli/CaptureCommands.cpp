@@ -8,7 +8,7 @@
 #include "capture/SpeechEngineSelector.h"
 #include "capture/SpeechRecognizer.h"
 #include "capture/WavFile.h"
-#include "platform/linux/QtAudioInput.h"
+#include "platform/linux/PulseAudioInput.h"
 #ifdef QUENDA_WHISPER
 #include "platform/linux/WhisperEngine.h"
 #endif
@@ -146,7 +146,7 @@ int listen(CommandLine& commandLine, const QStringList& args)
     }
 
     // The microphone alone: listening needs no display.
-    QtAudioInput input;
+    PulseAudioInput input;
     AudioCaptureManager audio(input, mainQueue);
     TranscriptPrinter printer(commandLine);
     printer.prepareEngine();

@@ -1,6 +1,7 @@
 #include "app/cli/CommandLine.h"
 
 #include "app/AppServices.h"
+#include "base/Log.h"
 #include "base/Settings.h"
 #include "base/UserDefaults.h"
 #include "base/Uuid.h"
@@ -11,7 +12,7 @@
 #include <QUuid>
 
 #include <algorithm>
-
+#include <cstdio>
 #include <optional>
 
 namespace quenda {
@@ -101,6 +102,20 @@ int CommandLine::failure(const QString& problem)
 }
 
 int CommandLine::run(const QStringList& arguments)
+{
+    // A command's results go to standard output, the components' log lines to standard error, so that
+    // the output can be read by another program.
+    Log::Sink previous = Log::setSink([](const QString& line) {
+        const QByteArray bytes = line.toUtf8() + '\n';
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    });
+    const int status = runCommand(arguments);
+    Log::setSink(std::move(previous));
+    return status;
+}
+
+int CommandLine::runCommand(const QStringList& arguments)
 {
     if (arguments.isEmpty())
         return usageError(QStringLiteral("no command given"));

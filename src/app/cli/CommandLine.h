@@ -24,7 +24,7 @@ public:
     using Handler = std::function<int(const QStringList& args)>;
     void addCommand(const QString& name, const QString& usageLines, Handler handler);
 
-    // `arguments` excludes the program name.
+    // `arguments` excludes the program name. While the command runs, log lines go to standard error.
     int run(const QStringList& arguments);
 
     QString usage() const;
@@ -37,6 +37,7 @@ public:
     int failure(const QString& problem);
 
 private:
+    int runCommand(const QStringList& arguments);
     struct Extension {
         QString name;
         QString usageLines;

@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "app/cli/CommandLine.h"
 #include "insert/TextInserter.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -21,10 +22,11 @@ bool isDesktopCommand(const char* name)
                     std::strcmp(name, "run") == 0);
 }
 
-int noDesktop(CommandLine& commandLine)
+// Why the X11 display could not be used, found before the application was made.
+std::optional<QString>& displayProblem()
 {
-    return commandLine.failure(
-        QStringLiteral("this command needs an X11 display (DISPLAY is not set or cannot be opened)."));
+    static std::optional<QString> problem;
+    return problem;
 }
 
 void waitSeconds(double seconds)
@@ -121,14 +123,33 @@ bool isTrayApplication(int argc, char** argv)
     return argc == 1 || (argc == 2 && std::strcmp(argv[1], "--relaunched") == 0);
 }
 
+std::optional<QString> desktopProblem()
+{
+    return displayProblem();
+}
+
+int noDesktop(CommandLine& commandLine)
+{
+    return commandLine.failure(QStringLiteral("this command needs an X11 display: %1.")
+                                   .arg(displayProblem().value_or(QStringLiteral("it cannot be opened"))));
+}
+
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv)
 {
+    // Qt ends the process when its display platform cannot start: the display is tried first, so that the
+    // command (or the tray application) can say what is wrong instead.
+    const bool tray = isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY");
+    const bool desktopCommand = argc > 1 && isDesktopCommand(argv[1]);
+    if (tray || desktopCommand)
+        displayProblem() = X11Connection::displayProblem();
+    if (displayProblem())
+        return std::make_unique<QCoreApplication>(argc, argv);
     // No command at all is the tray application, which has windows.
-    if (isTrayApplication(argc, argv) && qEnvironmentVariableIsSet("DISPLAY")) {
+    if (tray) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         return std::make_unique<QApplication>(argc, argv);
     }
-    if (argc > 1 && isDesktopCommand(argv[1]) && qEnvironmentVariableIsSet("DISPLAY")) {
+    if (desktopCommand) {
         // The clipboard and the display connection belong to the X11 platform, whatever the caller set.
         qputenv("QT_QPA_PLATFORM", "xcb");
         return std::make_unique<QGuiApplication>(argc, argv);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <memory>
+#include <optional>
 
 namespace quenda {
 
@@ -13,8 +14,12 @@ class CommandLine;
 void addInsertCommands(CommandLine& commandLine);
 
 // The desktop commands need a GUI application on the X11 platform (the clipboard lives there), and the tray
-// application a widgets one; every other command runs without a display.
+// application a widgets one; every other command runs without a display. Without a usable display they get
+// a plain application, and noDesktop() says why and fails.
 std::unique_ptr<QCoreApplication> createApplicationFor(int& argc, char** argv);
+int noDesktop(CommandLine& commandLine);
+// Why the X11 display named by DISPLAY could not be used, when createApplicationFor found it so.
+std::optional<QString> desktopProblem();
 // `quenda` alone, or as started by a relaunch: the tray application.
 bool isTrayApplication(int argc, char** argv);
 

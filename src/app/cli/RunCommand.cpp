@@ -3,10 +3,12 @@
 #include "app/AppServices.h"
 #include "app/InterruptWatcher.h"
 #include "app/cli/CommandLine.h"
+#include "app/cli/InsertCommands.h"
 #include "app/cli/TerminalPill.h"
 #include "base/Log.h"
 #include "capture/HotkeyManager.h"
 #include "core/DictationOrchestrator.h"
+#include "platform/linux/LinuxDesktop.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -27,7 +29,7 @@ int run(CommandLine& commandLine, const QStringList& args)
             return commandLine.usageError(QStringLiteral("run takes no arguments besides --toggle"));
     }
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return commandLine.failure(QStringLiteral("run needs an X11 display (DISPLAY is not set)."));
+        return noDesktop(commandLine);
 
     AppServices& services = commandLine.services();
     auto pill = std::make_shared<std::unique_ptr<TerminalPill>>(
@@ -38,9 +40,12 @@ int run(CommandLine& commandLine, const QStringList& args)
     if (!pipeline)
         return commandLine.failure(QStringLiteral("the X11 display cannot be opened."));
 
-    // Log lines go above the pill's line, so neither tears the other.
-    QTextStream logStream(stdout);
-    Log::setSink([pillView, &logStream](const QString& line) { pillView->printAbove(logStream, line); });
+    // Log lines go to standard error above the pill's line, so neither tears the other; what happened to
+    // each dictation (its insertion, an error) is the command's result, on standard output.
+    QTextStream logStream(stderr);
+    QTextStream resultStream(stdout);
+    Log::Sink previousSink =
+        Log::setSink([pillView, &logStream](const QString& line) { pillView->printAbove(logStream, line); });
 
     DictationOrchestrator& orchestrator = pipeline->orchestrator();
     HotkeyManager& hotkey = pipeline->hotkeyManager();
@@ -52,8 +57,9 @@ int run(CommandLine& commandLine, const QStringList& args)
         << (toggle ? " to start and again to stop" : ", speak, let go") << ". Ctrl+C quits.\n";
     if (hotkey.listenerErrorMessage())
         err << "Hotkey: " << *hotkey.listenerErrorMessage() << '\n';
-    if (!orchestrator.microphone().isAuthorized())
-        err << "Microphone: no input device could be opened.\n";
+    if (LinuxDesktop* desktop = services.linuxDesktop();
+        desktop && desktop->audioInput().inputFormat().sampleRate <= 0)
+        err << "Microphone: no input device (dictations say \"Mic unavailable\" until one is there).\n";
     err << "Clean-up: "
         << (orchestrator.textEnhancer().isCleanUpAvailable()
                 ? "on"
@@ -63,18 +69,19 @@ int run(CommandLine& commandLine, const QStringList& args)
 
     QEventLoop loop; // also the context of the connections below: they end with the command
     QObject::connect(&orchestrator, &DictationOrchestrator::lastInsertionStatusChanged, &loop, [&] {
-        pillView->printAbove(logStream, QStringLiteral("Insertion: ") + orchestrator.lastInsertionStatus());
+        pillView->printAbove(resultStream,
+                             QStringLiteral("Insertion: ") + orchestrator.lastInsertionStatus());
     });
     QObject::connect(&orchestrator, &DictationOrchestrator::stateChanged, &loop, [&] {
         if (orchestrator.state().isError())
-            pillView->printAbove(logStream, QStringLiteral("Error: ") + orchestrator.state().message());
+            pillView->printAbove(resultStream, QStringLiteral("Error: ") + orchestrator.state().message());
     });
 
     InterruptWatcher interrupt;
     QObject::connect(&interrupt, &InterruptWatcher::interrupted, &loop, &QEventLoop::quit);
     loop.exec();
 
-    Log::setSink({});
+    Log::setSink(std::move(previousSink));
     err << "\nQuenda stopped.\n";
     err.flush();
     return 0;

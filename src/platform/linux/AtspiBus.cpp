@@ -83,8 +83,12 @@ void AtspiBus::noteTimeout(const QString& service, int waitedMsec)
     if (waitedMsec < callTimeoutMsec / 2)
         return;
     m_skipped.insert(service, QDeadlineTimer(unresponsiveSkipMsec));
+    const auto process = m_processes.constFind(service);
+    const QString who = process == m_processes.cend()
+                            ? service
+                            : QStringLiteral("%1 (process %2)").arg(service).arg(*process);
     log("Accessibility", QStringLiteral("%1 did not answer within %2 ms; skipping it for %3 s.")
-                             .arg(service)
+                             .arg(who)
                              .arg(waitedMsec)
                              .arg(unresponsiveSkipMsec / 1000));
 }

@@ -22,7 +22,8 @@ struct AtspiObject {
 // Quenda's own connection to the accessibility bus, speaking its D-Bus protocol directly. Every call has a
 // bounded wait that QtDBus's connection thread enforces, so a target that never answers costs at most that
 // wait, and no handler of Quenda's runs while a call is out. An application that lets a call time out is
-// skipped for a while, so one frozen application cannot slow every search down.
+// skipped for a while, so one frozen application cannot slow every search down. Used from one thread at
+// a time.
 class AtspiBus {
 public:
     // Null when there is no accessibility bus to connect to.

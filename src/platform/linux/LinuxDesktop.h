@@ -4,7 +4,7 @@
 #include "platform/linux/LinuxInsertionServices.h"
 #include "platform/linux/LinuxMicrophoneAuthorization.h"
 #include "platform/linux/LinuxPermissionServices.h"
-#include "platform/linux/QtAudioInput.h"
+#include "platform/linux/PulseAudioInput.h"
 #include "platform/linux/X11HotkeySource.h"
 
 #include <memory>
@@ -14,7 +14,7 @@ namespace quenda {
 class SpeechEngine;
 
 // The Linux desktop as one set of services: X11 (workspace, hotkey, XTest typing), AT-SPI, the clipboard, the
-// automation helper, PulseAudio through Qt Multimedia and the permission probes. Made once per process by
+// automation helper, the sound server and the permission probes. Made once per process by
 // whoever owns the services (the application), and kept for as long as anything uses them.
 class LinuxDesktop {
 public:
@@ -27,7 +27,7 @@ public:
     DesktopServices services();
     LinuxInsertionServices& insertion() { return *m_insertion; }
     X11HotkeySource& hotkeySource() { return m_hotkeySource; }
-    QtAudioInput& audioInput() { return m_audioInput; }
+    PulseAudioInput& audioInput() { return m_audioInput; }
 
     // The speech engine that runs on the device (PocketSphinx with Debian's US-English model).
     static std::shared_ptr<SpeechEngine> makeOfflineSpeechEngine();
@@ -37,7 +37,7 @@ private:
 
     std::unique_ptr<LinuxInsertionServices> m_insertion;
     X11HotkeySource m_hotkeySource;
-    QtAudioInput m_audioInput;
+    PulseAudioInput m_audioInput;
     LinuxPermissionServices m_permissions;
     LinuxMicrophoneAuthorization m_microphone;
 };

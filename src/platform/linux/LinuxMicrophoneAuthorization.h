@@ -3,22 +3,20 @@
 #include "platform/AudioInput.h"
 #include "platform/MicrophoneAuthorization.h"
 
-#include <atomic>
-
 namespace quenda {
 
-// Linux has no microphone grant of its own: access is there when an input device exists and opens.
+// Linux grants no microphone permission of its own: Quenda may always record. A missing or failing input
+// device is not a refusal; it shows when recording starts ("Mic unavailable — check audio device").
 class LinuxMicrophoneAuthorization final : public MicrophoneAuthorization {
 public:
     explicit LinuxMicrophoneAuthorization(AudioInput& input);
 
-    bool isAuthorized() const override;
-    // Opens the default input for a moment, off the main thread.
+    bool isAuthorized() const override { return true; }
+    // Opens the default input for a moment, off the main thread, and says whether it worked.
     void requestAccess(std::function<void(bool granted)> done) override;
 
 private:
     AudioInput& m_input;
-    std::atomic_bool m_lastOpenFailed{false};
 };
 
 } // namespace quenda

@@ -5,32 +5,59 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 
-#include <atomic>
+#include "base/Log.h"
+
+#include <algorithm>
+#include <mutex>
 #include <string_view>
+#include <vector>
 
 namespace quenda {
 
 namespace {
-std::atomic_int g_trappedErrors{0};
 
-int trapError(Display*, XErrorEvent*)
+// The error traps in force, on every thread. An error belongs to the innermost trap of its connection whose
+// first request came at or before the failed one.
+struct TrapRegistry {
+    std::mutex mutex;
+    std::vector<X11Connection::ErrorTrap*> traps;
+};
+
+TrapRegistry& registry()
 {
-    ++g_trappedErrors;
+    static TrapRegistry instance;
+    return instance;
+}
+
+// Installed once for the process. Errors a trap expects are counted by it; any other is a fault of
+// Quenda's own: it is reported, never ignored, and never ends the process (Xlib's default handler would).
+int handleError(Display* display, XErrorEvent* error)
+{
+    {
+        std::lock_guard lock(registry().mutex);
+        auto& traps = registry().traps;
+        for (auto it = traps.rbegin(); it != traps.rend(); ++it) {
+            if ((*it)->owns(display, error->serial)) {
+                (*it)->record(error->error_code);
+                return 0;
+            }
+        }
+    }
+    char text[256] = {};
+    XGetErrorText(display, error->error_code, text, sizeof text);
+    log("X11", QStringLiteral("Unexpected X error: %1 (request %2.%3, resource 0x%4)")
+                   .arg(QString::fromLocal8Bit(text))
+                   .arg(int(error->request_code))
+                   .arg(int(error->minor_code))
+                   .arg(QString::number(error->resourceid, 16)));
     return 0;
 }
 
-int quietError(Display*, XErrorEvent*)
-{
-    return 0;
-}
-
-// Installed once, before the first connection: a window that vanished between two requests must not
-// end the process, which is what the default handler does.
 Display* openDisplay()
 {
     static const bool installed = [] {
         XInitThreads();
-        XSetErrorHandler(quietError);
+        XSetErrorHandler(handleError);
         return true;
     }();
     Q_UNUSED(installed);
@@ -44,6 +71,19 @@ std::unique_ptr<X11Connection> X11Connection::open()
     if (!display)
         return nullptr;
     return std::unique_ptr<X11Connection>(new X11Connection(display));
+}
+
+std::optional<QString> X11Connection::displayProblem()
+{
+    const QByteArray name = qgetenv("DISPLAY");
+    if (!qEnvironmentVariableIsSet("DISPLAY"))
+        return QStringLiteral("DISPLAY is not set");
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("DISPLAY is empty");
+    if (!X11Connection().isOpen())
+        return QStringLiteral("the X display \"%1\" named by DISPLAY cannot be opened")
+            .arg(QString::fromLocal8Bit(name));
+    return std::nullopt;
 }
 
 X11Connection::X11Connection()
@@ -110,6 +150,7 @@ std::optional<QList<unsigned long>> X11Connection::cardinals(XID window, const c
     const Atom wanted = std::string_view(type) == "WINDOW" ? XA_WINDOW
                         : std::string_view(type) == "ATOM" ? XA_ATOM
                                                            : XA_CARDINAL;
+    ErrorTrap trap(m_display); // the window may belong to a client that just went away
     const int status = XGetWindowProperty(m_display, window, atom(property), 0, 1024, False, wanted,
                                           &actualType, &format, &count, &remaining, &data);
     std::optional<QList<unsigned long>> result;
@@ -128,6 +169,7 @@ std::optional<QByteArray> X11Connection::bytes(XID window, const char* property)
     int format = 0;
     unsigned long count = 0, remaining = 0;
     unsigned char* data = nullptr;
+    ErrorTrap trap(m_display);
     const int status = XGetWindowProperty(m_display, window, atom(property), 0, 4096, False, AnyPropertyType,
                                           &actualType, &format, &count, &remaining, &data);
     std::optional<QByteArray> result;
@@ -140,22 +182,40 @@ std::optional<QByteArray> X11Connection::bytes(XID window, const char* property)
 
 X11Connection::ErrorTrap::ErrorTrap(Display* display)
     : m_display(display)
+    , m_firstRequest(NextRequest(display))
 {
-    XSync(m_display, False);
-    g_trappedErrors = 0;
-    m_previous = reinterpret_cast<int (*)(Display*, void*)>(XSetErrorHandler(trapError));
+    std::lock_guard lock(registry().mutex);
+    registry().traps.push_back(this);
 }
 
 X11Connection::ErrorTrap::~ErrorTrap()
 {
-    XSync(m_display, False);
-    XSetErrorHandler(reinterpret_cast<XErrorHandler>(m_previous));
+    XSync(m_display, False); // the errors of the trapped requests arrive before the trap goes
+    std::lock_guard lock(registry().mutex);
+    std::erase(registry().traps, this);
+}
+
+bool X11Connection::ErrorTrap::owns(Display* display, unsigned long serial) const
+{
+    return display == m_display && serial >= m_firstRequest;
+}
+
+void X11Connection::ErrorTrap::record(int code)
+{
+    ++m_errors;
+    m_lastCode = code;
 }
 
 bool X11Connection::ErrorTrap::failed()
 {
     XSync(m_display, False);
-    return g_trappedErrors.load() > 0;
+    return m_errors.load() > 0;
+}
+
+int X11Connection::ErrorTrap::lastErrorCode()
+{
+    XSync(m_display, False);
+    return m_lastCode.load();
 }
 
 } // namespace quenda

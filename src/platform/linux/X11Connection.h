@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -18,6 +19,9 @@ class X11Connection {
 public:
     // Null when no display can be opened.
     static std::unique_ptr<X11Connection> open();
+    // What keeps Quenda from the display named by DISPLAY ("DISPLAY is not set", "the X display \":9\"
+    // cannot be opened"), or nothing when it opens.
+    static std::optional<QString> displayProblem();
     // A connection held by value; isOpen() says whether the display could be opened.
     X11Connection();
     ~X11Connection();
@@ -37,16 +41,27 @@ public:
     std::optional<QList<unsigned long>> cardinals(XID window, const char* property, const char* type) const;
     std::optional<QByteArray> bytes(XID window, const char* property) const;
 
-    // Runs the X calls in between with errors caught; true when none happened.
+    // Catches the errors of the requests made on this connection while it lives, from any thread: a window
+    // of another client may vanish between two requests. An error no trap expects is logged as "[X11] ...".
     class ErrorTrap {
     public:
         explicit ErrorTrap(Display* display);
         ~ErrorTrap();
+        ErrorTrap(const ErrorTrap&) = delete;
+        ErrorTrap& operator=(const ErrorTrap&) = delete;
+        // Whether a request made since the trap was set failed (waits for the server's answers).
         bool failed();
+        // The error code of the last failure, 0 when none.
+        int lastErrorCode();
+
+        bool owns(Display* display, unsigned long serial) const;
+        void record(int code);
 
     private:
         Display* m_display;
-        int (*m_previous)(Display*, void*);
+        unsigned long m_firstRequest;
+        std::atomic_int m_errors{0};
+        std::atomic_int m_lastCode{0};
     };
 
 private:

@@ -15,22 +15,6 @@ namespace quenda {
 
 namespace {
 
-// X reports a refused grab asynchronously, and Xlib's default handler ends the process: while grabbing,
-// errors of Quenda's connection are collected here instead.
-Display* errorDisplay = nullptr;
-bool sawAccessError = false;
-XErrorHandler previousHandler = nullptr;
-
-int collectGrabError(Display* display, XErrorEvent* error)
-{
-    if (display == errorDisplay) {
-        if (error->error_code == BadAccess)
-            sawAccessError = true;
-        return 0;
-    }
-    return previousHandler ? previousHandler(display, error) : 0;
-}
-
 unsigned int xMask(quint64 flags)
 {
     unsigned int mask = 0;
@@ -150,31 +134,23 @@ bool X11HotkeySource::grabKeys(const std::vector<std::pair<int, unsigned int>>& 
 {
     Display* display = m_x.display();
     const Window root = DefaultRootWindow(display);
-    XSync(display, False);
-    errorDisplay = display;
-    sawAccessError = false;
-    previousHandler = XSetErrorHandler(collectGrabError);
+    // X refuses a grab another client holds asynchronously (BadAccess): the trap waits for the answers.
+    X11Connection::ErrorTrap trap(display);
     for (const auto& [keycode, mask] : keys)
         XGrabKey(display, keycode, mask, root, False, GrabModeAsync, GrabModeAsync);
-    XSync(display, False);
-    XSetErrorHandler(previousHandler);
-    errorDisplay = nullptr;
+    const bool refused = trap.failed();
     m_grabs.insert(m_grabs.end(), keys.begin(), keys.end());
-    return !sawAccessError;
+    return !refused;
 }
 
 void X11HotkeySource::ungrabKeys(const std::vector<std::pair<int, unsigned int>>& keys)
 {
     Display* display = m_x.display();
     const Window root = DefaultRootWindow(display);
-    // Ungrabbing combinations that were refused is harmless; collect the errors anyway.
-    errorDisplay = display;
-    previousHandler = XSetErrorHandler(collectGrabError);
+    // Ungrabbing combinations that were refused is harmless; their errors are expected.
+    X11Connection::ErrorTrap trap(display);
     for (const auto& [keycode, mask] : keys)
         XUngrabKey(display, keycode, mask, root);
-    XSync(display, False);
-    XSetErrorHandler(previousHandler);
-    errorDisplay = nullptr;
 }
 
 void X11HotkeySource::removeGrab()

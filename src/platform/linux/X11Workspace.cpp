@@ -37,6 +37,7 @@ unsigned long X11Workspace::activeWindow() const
         return 0;
     // No window manager: the focus window, walked up to the top-level window that names its class.
     Display* display = m_x->display();
+    X11Connection::ErrorTrap trap(display); // windows on the way up may vanish meanwhile
     Window focus = None;
     int revert = 0;
     XGetInputFocus(display, &focus, &revert);
@@ -100,6 +101,7 @@ QList<unsigned long> X11Workspace::clientWindows() const
     Window* children = nullptr;
     unsigned int count = 0;
     QList<unsigned long> windows;
+    X11Connection::ErrorTrap trap(display);
     if (!XQueryTree(display, m_x->root(), &root, &parent, &children, &count))
         return windows;
     for (unsigned int i = 0; i < count; ++i) {

@@ -2,9 +2,11 @@
 target_sources(quenda_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LinuxMicrophoneAuthorization.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PocketSphinxEngine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QtAudioInput.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QtAudioInputWorker.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PulseAudioInput.cpp
 )
+# The microphone through libpulse: PulseAudio, or PipeWire's PulseAudio service.
+pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
+target_link_libraries(quenda_platform PRIVATE PkgConfig::LIBPULSE)
 
 # Debian's pocketsphinx.pc points at /usr/include/sphinxbase, which does not exist there: the sphinxbase
 # headers live under the multiarch include directory. Find them directly.
