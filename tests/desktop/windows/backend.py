@@ -50,8 +50,10 @@ class Backend:
                         self.reply(200, {"enhanced": CLEANED, "wasEnhanced": True})
                         return
                     # The clean-up streamed as server-sent events, a word at a time.
-                    events = b"".join(b"data: " + json.dumps({"token": word + " "}).encode() + b"\n\n"
-                                      for word in CLEANED.split(" ")) + b'data: {"done": true}\n\n'
+                    words = CLEANED.split(" ")
+                    tokens = words[:1] + [" " + word for word in words[1:]]
+                    events = b"".join(b"data: " + json.dumps({"token": token}).encode() + b"\n\n"
+                                      for token in tokens) + b'data: {"done": true}\n\n'
                     self.send_response(200)
                     self.send_header("Content-Type", "text/event-stream")
                     self.send_header("Content-Length", str(len(events)))

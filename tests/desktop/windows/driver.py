@@ -64,10 +64,18 @@ def window(title):
     return wait_for(find)
 
 
-def find(root, name, role=None, timeout=10.0):
+def editable(accessible):
+    try:
+        accessible.queryEditableText()
+        return True
+    except NotImplementedError:
+        return False
+
+
+def find(root, name, role=None, timeout=10.0, where=None):
     def match(accessible):
         return (accessible is not None and accessible.name == name and showing(accessible)
-                and (role is None or accessible.getRoleName() == role))
+                and (role is None or accessible.getRoleName() == role) and (where is None or where(accessible)))
     return wait_for(lambda: pyatspi.findDescendant(root, match), timeout)
 
 
@@ -79,7 +87,8 @@ def press(root, name):
 
 
 def type_into(root, name, text):
-    field = find(root, name)
+    # A field's caption label may carry the same name; the field is the one that takes text.
+    field = find(root, name, where=editable)
     if not check(field is not None, "finds the field \"%s\"" % name):
         raise SystemExit(1)
     field.queryEditableText().setTextContents(text)

@@ -13,7 +13,7 @@ import time
 
 import driver
 from backend import CLEANED, TOKEN, Backend
-from driver import (check, failures, find, keyring_listing, open_window, press, quenda, type_into, wait_for,
+from driver import (check, failures, editable, find, keyring_listing, open_window, press, quenda, type_into, wait_for,
                     window, xdotool)
 
 driver.QUENDA = sys.argv[1]
@@ -37,6 +37,7 @@ def settings_window(backend):
     check(find(settings, "Backend URL", timeout=1) is None, "the backend is not offered before developer mode")
     for _ in range(7):
         press(settings, "Quenda v0.1.0 Beta")
+        time.sleep(0.25)  # a press is an animated click: one that comes during the last is merged into it
     check(find(settings, "AI Enhancement (Direct)") is not None, "developer mode shows the Groq section")
     check(quenda("config", "get", "devMode").stdout.strip() == "true", "developer mode is remembered")
     type_into(settings, "Backend URL", backend.origin)
@@ -178,7 +179,7 @@ def feedback_window(backend, tray):
         if not check(feedback is not None, "flagging opens the Feedback window"):
             return
         check(find(feedback, CLEANED) is not None, "the window shows what was inserted")
-        correction = find(feedback, "What it should have been:")
+        correction = find(feedback, "What it should have been:", where=editable)
         check(correction.queryText().getText(0, -1) == CLEANED, "the editor starts with the inserted text")
         correction.queryEditableText().setTextContents("Sense and sensibility.")
         type_into(feedback, "What went wrong? (optional)", "too much added")
