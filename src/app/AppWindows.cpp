@@ -23,6 +23,7 @@
 #include "ui/report/ReportProblemWindow.h"
 #include "ui/settings/SettingsModel.h"
 #include "ui/settings/SettingsWindow.h"
+#include "ui/settings/SpeechSettingsModel.h"
 #include "ui/stats/StatsModel.h"
 #include "ui/stats/StatsWindow.h"
 #include "ui/widgets/HotkeyRecorderModel.h"
@@ -67,34 +68,35 @@ void AppWindows::install(AppServices& services, DictationPipeline& pipeline,
         return engine && engine->isAvailable();
     };
 
-    router.setFactory(QStringLiteral("settings"),
-                      [&services, &orchestrator, &hotkey, &router, desktop, shell, speechReady,
-                       launchAtLogin]() -> std::unique_ptr<QWidget> {
-                          SettingsModel::Services s{&services.mainQueue(),  &services.defaults(),
-                                                    &orchestrator,          &hotkey,
-                                                    desktop.microphone,     desktop.permissions,
-                                                    &services.backend(),    &services.keychain(),
-                                                    &services.trainingLog()};
-                          SettingsModel::Hooks hooks;
-                          hooks.isLaunchAtLoginEnabled = [launchAtLogin] {
-                              return launchAtLogin->isLaunchAtLoginEnabled();
-                          };
-                          hooks.setLaunchAtLogin = [launchAtLogin](bool on) {
-                              on ? launchAtLogin->enableLaunchAtLogin()
-                                 : launchAtLogin->disableLaunchAtLogin();
-                          };
-                          hooks.isSpeechEngineReady = speechReady;
-                          hooks.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-                          hooks.relaunch = shell.relaunch;
-                          hooks.showOnboarding = [&router] { router.open(QStringLiteral("onboarding")); };
-                          auto model = std::make_unique<SettingsModel>(s, hooks);
-                          auto recorder = std::make_unique<HotkeyRecorderModel>(hotkey, *desktop.hotkeys,
-                                                                                services.mainQueue());
-                          auto window = std::make_unique<SettingsWindow>(*model, *recorder);
-                          model.release()->setParent(window.get());
-                          recorder.release()->setParent(window.get());
-                          return window;
-                      });
+    router.setFactory(
+        QStringLiteral("settings"),
+        [&services, &orchestrator, &hotkey, &router, desktop, shell, speechReady,
+         launchAtLogin]() -> std::unique_ptr<QWidget> {
+            SettingsModel::Services s{
+                &services.mainQueue(),  &services.defaults(), &orchestrator,       &hotkey,
+                desktop.microphone,     desktop.permissions,  &services.backend(), &services.keychain(),
+                &services.trainingLog()};
+            SettingsModel::Hooks hooks;
+            hooks.isLaunchAtLoginEnabled = [launchAtLogin] {
+                return launchAtLogin->isLaunchAtLoginEnabled();
+            };
+            hooks.setLaunchAtLogin = [launchAtLogin](bool on) {
+                on ? launchAtLogin->enableLaunchAtLogin() : launchAtLogin->disableLaunchAtLogin();
+            };
+            hooks.isSpeechEngineReady = speechReady;
+            hooks.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+            hooks.relaunch = shell.relaunch;
+            hooks.showOnboarding = [&router] { router.open(QStringLiteral("onboarding")); };
+            auto model = std::make_unique<SettingsModel>(s, hooks);
+            auto recorder =
+                std::make_unique<HotkeyRecorderModel>(hotkey, *desktop.hotkeys, services.mainQueue());
+            auto speech = std::make_unique<SpeechSettingsModel>(services.mainQueue(), services.defaults());
+            auto window = std::make_unique<SettingsWindow>(*model, *recorder, speech.get());
+            model.release()->setParent(window.get());
+            recorder.release()->setParent(window.get());
+            speech.release()->setParent(window.get());
+            return window;
+        });
 
     router.setFactory(
         QStringLiteral("onboarding"),
@@ -113,7 +115,10 @@ void AppWindows::install(AppServices& services, DictationPipeline& pipeline,
                 if (finished)
                     finished();
             };
+            auto speech = std::make_unique<SpeechSettingsModel>(services.mainQueue(), services.defaults());
+            s.speech = speech.get();
             auto window = windowOver<OnboardingWindow>(std::make_unique<OnboardingModel>(s, hooks));
+            speech.release()->setParent(window.get());
             *shown = window.get();
             return window;
         });

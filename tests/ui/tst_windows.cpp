@@ -12,12 +12,14 @@
 #include "ui/report/ReportProblemWindow.h"
 #include "ui/settings/SettingsModel.h"
 #include "ui/settings/SettingsWindow.h"
+#include "ui/settings/SpeechSettingsModel.h"
 #include "ui/stats/StatsModel.h"
 #include "ui/stats/StatsWindow.h"
 #include "ui/widgets/HotkeyRecorderModel.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,9 +82,18 @@ void TestWindows::settings()
                               rig.backend.get(), &rig.keychain,   &rig.trainingLog};
     SettingsModel model(s, {});
     HotkeyRecorderModel recorder(rig.hotkey, rig.keys, rig.clock);
-    SettingsWindow window(model, recorder);
+    qputenv("XDG_DATA_HOME", rig.dir.path().toUtf8()); // no models downloaded
+    SpeechSettingsModel speech(rig.clock, rig.defaults);
+    SettingsWindow window(model, recorder, &speech);
     window.show();
     QCOMPARE(unnamedControls(&window), QStringList());
+    // Choosing Whisper stores the choice and brings up its models.
+    auto* engine = named<QComboBox>(&window, QStringLiteral("Speech Engine"));
+    QVERIFY(engine);
+    Q_EMIT engine->activated(1);
+    QCOMPARE(rig.defaults.stringValue(QStringLiteral("speechEngine")).value_or(QString()),
+             QStringLiteral("whisper"));
+    QVERIFY(named<QAbstractButton>(&window, QStringLiteral("Download base.en"))->isVisible());
     QVERIFY(!named<QGroupBox>(&window, QStringLiteral("AI Enhancement (Direct)")));
     auto* version = named<QAbstractButton>(&window, model.versionLine());
     QVERIFY(version);
@@ -105,15 +116,20 @@ void TestWindows::settings()
 void TestWindows::onboarding()
 {
     UiRig rig;
-    OnboardingModel model(
-        {&rig.clock, &rig.defaults, rig.backend.get(), &rig.pipelineLog, &rig.microphone, &rig.permissions},
-        {});
+    rig.defaults.setString(QStringLiteral("speechEngine"), QStringLiteral("whisper"));
+    rig.defaults.setString(QStringLiteral("whisperModelPath"), rig.dir.filePath(QStringLiteral("none.bin")));
+    SpeechSettingsModel speech(rig.clock, rig.defaults);
+    OnboardingModel model({&rig.clock, &rig.defaults, rig.backend.get(), &rig.pipelineLog, &rig.microphone,
+                           &rig.permissions, &speech},
+                          {});
     OnboardingWindow window(model);
     window.show();
     QCOMPARE(unnamedControls(&window), QStringList());
     named<QAbstractButton>(&window, QStringLiteral("Get Started"))->click();
     QCOMPARE(model.step(), OnboardingModel::Step::permissions);
     QVERIFY(named<QAbstractButton>(&window, QStringLiteral("Allow Accessibility")));
+    // Whisper without a model: the speech row offers it.
+    QVERIFY(named<QAbstractButton>(&window, QStringLiteral("Download Whisper Model"))->isVisible());
 }
 
 void TestWindows::stats()

@@ -7,6 +7,7 @@
 #include "platform/MicrophoneAuthorization.h"
 #include "platform/PermissionServices.h"
 #include "training/TrainingLog.h"
+#include "ui/settings/SpeechSettingsModel.h"
 
 namespace quenda {
 
@@ -21,7 +22,33 @@ OnboardingModel::OnboardingModel(const Services& services, Hooks hooks, QObject*
     : QObject(parent)
     , m_s(services)
     , m_hooks(std::move(hooks))
-{}
+{
+    // A finished download makes the speech engine ready: the row turns green without waiting for the poll.
+    if (m_s.speech)
+        connect(m_s.speech, &SpeechSettingsModel::changed, this, [this] {
+            if (!m_s.speech->isDownloading())
+                checkPermissions();
+            Q_EMIT changed();
+        });
+}
+
+bool OnboardingModel::offersSpeechModel() const
+{
+    return m_s.speech && (m_s.speech->needsModel() || m_s.speech->isDownloading());
+}
+
+QString OnboardingModel::speechModelOffer() const
+{
+    if (!m_s.speech)
+        return {};
+    return tr("Download Whisper Model (%1)").arg(m_s.speech->sizeText(m_s.speech->recommendedModel()));
+}
+
+void OnboardingModel::downloadSpeechModel()
+{
+    if (m_s.speech && m_s.speech->needsModel())
+        m_s.speech->download(m_s.speech->recommendedModel());
+}
 
 void OnboardingModel::restart()
 {

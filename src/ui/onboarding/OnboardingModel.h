@@ -15,6 +15,7 @@ namespace quenda {
 class MicrophoneAuthorization;
 class PermissionServices;
 class QuendaAPIClient;
+class SpeechSettingsModel;
 class TrainingLog;
 class UserDefaults;
 
@@ -41,6 +42,8 @@ public:
         TrainingLog* trainingLog = nullptr;
         MicrophoneAuthorization* microphone = nullptr;
         PermissionServices* permissions = nullptr;
+        // Offers the whisper model download on the speech row; none: no offer.
+        SpeechSettingsModel* speech = nullptr;
     };
     struct Hooks {
         std::function<bool()> isSpeechEngineReady;
@@ -74,6 +77,12 @@ public:
     // What to do when Allow could not grant the permission; empty otherwise.
     QString help(Permission permission) const;
     void checkPermissions();
+
+    // Whisper is chosen and has no model (or one is coming): the speech row offers the download.
+    bool offersSpeechModel() const;
+    QString speechModelOffer() const; // the button: "Download Whisper Model (148 MB)"
+    void downloadSpeechModel();
+    const SpeechSettingsModel* speech() const { return m_s.speech; }
     bool isPolling() const { return m_pollTimer.isValid() && !m_pollTimer.isCancelled(); }
 
     const QString& name() const { return m_name; }

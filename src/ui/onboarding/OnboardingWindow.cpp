@@ -1,5 +1,6 @@
 #include "ui/onboarding/OnboardingWindow.h"
 
+#include "ui/settings/SpeechSettingsModel.h"
 #include "ui/widgets/Spinner.h"
 #include "ui/widgets/Style.h"
 #include "ui/widgets/Symbols.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -227,6 +229,24 @@ QWidget* OnboardingWindow::permissionsPage()
         widgets.help->setAlignment(Qt::AlignLeft);
         rows->addWidget(widgets.help);
         m_permissions.append(widgets);
+        if (permission == Permission::speechRecognition) {
+            m_speechOffer = new QWidget;
+            auto* offer = new QVBoxLayout(m_speechOffer);
+            offer->setContentsMargins(0, 0, 0, 0);
+            m_speechDownload = pageButton(m_model.speechModelOffer(), true);
+            m_speechDownload->setAccessibleName(tr("Download Whisper Model"));
+            connect(m_speechDownload, &QPushButton::clicked, this, [this] { m_model.downloadSpeechModel(); });
+            m_speechProgress = new QProgressBar;
+            m_speechProgress->setRange(0, 1000);
+            m_speechProgress->setTextVisible(false);
+            m_speechProgress->setAccessibleName(tr("Download Progress"));
+            m_speechStatus = text(QString(), 0.8, false, softInk);
+            m_speechStatus->setAlignment(Qt::AlignLeft);
+            offer->addWidget(m_speechDownload, 0, Qt::AlignLeft);
+            offer->addWidget(m_speechProgress);
+            offer->addWidget(m_speechStatus);
+            rows->addWidget(m_speechOffer);
+        }
     }
     layout->addWidget(list);
     layout->addStretch();
@@ -335,6 +355,20 @@ void OnboardingWindow::sync()
         const QString help = m_model.help(widgets.permission);
         widgets.help->setVisible(!help.isEmpty());
         style::setText(widgets.help, help);
+    }
+    if (m_speechOffer) {
+        const SpeechSettingsModel* speech = m_model.speech();
+        const bool downloading = speech && speech->isDownloading();
+        m_speechOffer->setVisible(m_model.offersSpeechModel());
+        m_speechDownload->setVisible(!downloading);
+        m_speechProgress->setVisible(downloading);
+        if (speech) {
+            m_speechProgress->setValue(int(speech->downloadFraction() * 1000));
+            const QString status =
+                downloading ? speech->progressText() : speech->error().value_or(speech->notice());
+            m_speechStatus->setVisible(!status.isEmpty());
+            style::setText(m_speechStatus, status);
+        }
     }
     if (m_name->text() != m_model.name())
         m_name->setText(m_model.name());

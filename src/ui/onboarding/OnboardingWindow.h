@@ -9,6 +9,7 @@ class QCheckBox;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 
@@ -44,6 +45,11 @@ private:
         QLabel* help;
     };
     QList<PermissionWidgets> m_permissions;
+    // The whisper model download under the speech row.
+    QWidget* m_speechOffer = nullptr;
+    QPushButton* m_speechDownload = nullptr;
+    QProgressBar* m_speechProgress = nullptr;
+    QLabel* m_speechStatus = nullptr;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_email = nullptr;
     QLabel* m_error = nullptr;

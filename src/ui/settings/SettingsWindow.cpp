@@ -2,6 +2,7 @@
 
 #include "base/Wording.h"
 #include "ui/settings/SettingsModel.h"
+#include "ui/settings/SpeechSection.h"
 #include "ui/widgets/HotkeyRecorderRow.h"
 #include "ui/widgets/Style.h"
 #include "ui/widgets/Symbols.h"
@@ -65,7 +66,8 @@ QWidget* plainWidget(QLayout* layout)
 
 } // namespace
 
-SettingsWindow::SettingsWindow(SettingsModel& model, HotkeyRecorderModel& recorder, QWidget* parent)
+SettingsWindow::SettingsWindow(SettingsModel& model, HotkeyRecorderModel& recorder,
+                               SpeechSettingsModel* speech, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
 {
@@ -76,6 +78,8 @@ SettingsWindow::SettingsWindow(SettingsModel& model, HotkeyRecorderModel& record
     form->setSpacing(12);
     form->addWidget(activationSection(recorder));
     form->addWidget(permissionsSection());
+    if (speech)
+        form->addWidget(new SpeechSection(*speech));
     form->addWidget(accountSection());
     form->addWidget(m_developer = developerSection());
     form->addWidget(diagnosticsSection());

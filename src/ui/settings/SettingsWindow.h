@@ -16,13 +16,16 @@ namespace quenda {
 
 class HotkeyRecorderModel;
 class SettingsModel;
+class SpeechSettingsModel;
 
-// The settings window: the seven sections of SettingsModel as a grouped form that scrolls. It reads every
+// The settings window: the seven sections of SettingsModel, and the Speech section when it is given, as a
+// grouped form that scrolls. It reads every
 // state afresh each time it is shown and whenever Quenda becomes active.
 class SettingsWindow final : public QWidget {
     Q_OBJECT
 public:
-    SettingsWindow(SettingsModel& model, HotkeyRecorderModel& recorder, QWidget* parent = nullptr);
+    SettingsWindow(SettingsModel& model, HotkeyRecorderModel& recorder, SpeechSettingsModel* speech = nullptr,
+                   QWidget* parent = nullptr);
 
 protected:
     void showEvent(QShowEvent* event) override;
