@@ -222,7 +222,7 @@ int main(int argc, char** argv)
         AccessibilityInserter reader(platform);
         watch.start();
         const auto target = reader.captureInsertionTarget();
-        reader.readFocusedValue(target);
+        reader.readFocusedValue(target, [](const std::optional<QString>&) {});
         QTest::qWait(300);
         watch.stop();
         watch.print("field read-back for the correction capture");
