@@ -60,6 +60,7 @@ def main():
         if version is not None:
             for _ in range(7):
                 version.queryAction().doAction(0)
+                time.sleep(0.25)  # presses are animated clicks: one during the last is merged into it
         scroll(settings, 0.42)
         shoot(settings, "settings-account")
         scroll(settings, 1.0)
@@ -82,10 +83,10 @@ def main():
         open_window("dictionary")
         editor = window("Personal Dictionary")
         shoot(editor, "dictionary-empty")
+        # Filled from a shell, as a user may: the open window follows the stored list.
         for misheard, correct in (("teh", "the"), ("anna", "Hannah"), ("kubernetes", "Kubernetes")):
-            type_into(editor, "Misheard", misheard)
-            type_into(editor, "Correct", correct)
-            press(editor, "Add")
+            quenda("dictionary", "add", misheard, correct)
+        find(editor, "Kubernetes")
         shoot(editor, "dictionary")
 
         open_window("snippets")
@@ -94,9 +95,8 @@ def main():
         for trigger, expansion in (("my address", "1 Long Road\nSpringfield"),
                                    ("email signature", "Best regards,\nAda Lovelace\nAnalytical Engines Ltd. "
                                     "· +44 20 7946 0000 · ada@example.com")):
-            type_into(editor, "Trigger phrase", trigger)
-            type_into(editor, "Expansion text", expansion)
-            press(editor, "Add Snippet")
+            quenda("snippets", "add", trigger, expansion)
+        find(editor, "email signature")
         shoot(editor, "snippets")
 
         open_window("report-problem")
