@@ -111,7 +111,15 @@ std::optional<QString> PostPasteCorrector::findInsertedRegion(const QString& ins
 void PostPasteCorrector::capturePostPasteCorrection(const PostPasteRecord& record)
 {
     postPasteLog(QStringLiteral("Attempting read-back after 8s delay..."));
-    const std::optional<QString> value = m_reader.readFocusedValue(record.target);
+    std::weak_ptr<bool> alive = m_alive;
+    m_reader.readFocusedValue(record.target, [this, alive, record](const std::optional<QString>& value) {
+        if (alive.lock())
+            compareReadBack(record, value);
+    });
+}
+
+void PostPasteCorrector::compareReadBack(const PostPasteRecord& record, const std::optional<QString>& value)
+{
     if (!value) {
         postPasteLog(
             QString::fromUtf8("Read-back failed \u2014 app doesn't support AX value reading (target: ") +

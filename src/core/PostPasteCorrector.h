@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace quenda {
@@ -30,10 +31,13 @@ public:
     static double textSimilarity(const QString& a, const QString& b);
 
 private:
+    void compareReadBack(const PostPasteRecord& record, const std::optional<QString>& value);
+
     FocusedValueReader& m_reader;
     TrainingLog& m_trainingLog;
     PersonalDictionary& m_dictionary;
     Scheduler& m_mainQueue;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace quenda

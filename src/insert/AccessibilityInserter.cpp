@@ -1,5 +1,6 @@
 #include "insert/AccessibilityInserter.h"
 
+#include "base/Scheduler.h"
 #include "text/Graphemes.h"
 
 #include <algorithm>
@@ -152,18 +153,21 @@ AccessibilityInserter::spliceAtUTF16Range(const QString& value, qint64 location,
     return Splice{value.left(start) + insertion + value.mid(start + count), start + insertion.size()};
 }
 
-std::optional<QString> AccessibilityInserter::readFocusedValue(const std::optional<InsertionTarget>& target)
+void AccessibilityInserter::readFocusedValue(const std::optional<InsertionTarget>& target, ValueRead done)
 {
     if (target)
         m_platform.workspace->activate(target->processIdentifier);
-    if (m_platform.sleep)
-        m_platform.sleep(readBackPause);
-    const ElementRef element = resolveFocusedElement(target);
-    if (!element)
-        return std::nullopt;
-    // What is compared with the inserted text and learnt from is the text the user sees.
-    const std::optional<QString> value = m_platform.accessibility->value(*element);
-    return value ? std::optional(graphemes::withoutEmbeddedMarkers(*value)) : std::nullopt;
+    // The application needs a moment to come forward; the main queue runs on meanwhile.
+    std::weak_ptr<bool> alive = m_alive;
+    m_platform.mainQueue->postAfter(readBackPause, [this, alive, target, done = std::move(done)] {
+        if (!alive.lock())
+            return;
+        const ElementRef element = resolveFocusedElement(target);
+        const std::optional<QString> value =
+            element ? m_platform.accessibility->value(*element) : std::nullopt;
+        // What is compared with the inserted text and learnt from is the text the user sees.
+        done(value ? std::optional(graphemes::withoutEmbeddedMarkers(*value)) : std::nullopt);
+    });
 }
 
 QString AccessibilityInserter::describeAXError(int code)

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace quenda {
@@ -29,7 +30,7 @@ public:
 
     std::optional<InsertionTarget> captureInsertionTarget();
     bool insertText(const QString& text, const std::optional<InsertionTarget>& target);
-    std::optional<QString> readFocusedValue(const std::optional<InsertionTarget>& target) override;
+    void readFocusedValue(const std::optional<InsertionTarget>& target, ValueRead done) override;
 
     const std::optional<QString>& lastFailureReason() const { return m_lastFailureReason; }
     // Whether the latest insertText left the field holding a changed form of the text, so that inserting it
@@ -63,6 +64,7 @@ private:
     std::optional<QString> m_ownBundleIdentifier;
     std::optional<ExternalApplication> m_lastExternalApplication;
     ActivationSubscription m_activations;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace quenda

@@ -196,13 +196,40 @@ bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> pro
         clipboard.setText(text, ClipboardSelection::primary);
     if (processIdentifier)
         m_platform.workspace->activate(*processIdentifier);
-    std::optional<PasteCheck> check = preparePasteCheck(text, processIdentifier, std::move(checked));
+    std::optional<PasteCheck> check = preparePasteCheck(text, processIdentifier, checked);
 
-    if (pasteViaMenu(processIdentifier) || pasteViaAutomation(processIdentifier, keys)) {
+    if (pasteViaMenu(processIdentifier)) {
         scheduleClipboardRestore(state, std::move(check));
         return true;
     }
+    const double delay = processIdentifier ? pasteTriggerDelayWithTarget : pasteTriggerDelayWithoutTarget;
+    if (const auto helperTarget = automationTarget(processIdentifier)) {
+        // The helper gets the keys once the target has had time to come forward; should it fail, the
+        // synthetic shortcut follows at once, and a paste that cannot be made at all is told as not arrived.
+        std::weak_ptr<bool> alive = m_alive;
+        m_platform.mainQueue->postAfter(delay, [this, alive, application = *helperTarget, keys, state, check,
+                                                checked] {
+            if (!alive.lock())
+                return;
+            m_platform.automation->sendKeys(keys.combination, [this, alive, application, keys, state, check,
+                                                               checked](const std::optional<QString>& error) {
+                if (!alive.lock())
+                    return;
+                noteAutomationOutcome(application, error);
+                if (!error)
+                    scheduleClipboardRestore(state, check);
+                else if (!pasteWithShortcut(keys, state, check, 0) && checked)
+                    checked(false);
+            });
+        });
+        return true;
+    }
+    return pasteWithShortcut(keys, state, std::move(check), delay);
+}
 
+bool ClipboardInserter::pasteWithShortcut(const PasteKeys& keys, const SavedClipboards& state,
+                                          std::optional<PasteCheck> check, double delay)
+{
     KeyboardSynthesizer& keyboard = *m_platform.keyboard;
     if (!keyboard.canPostEvents()) {
         restoreNow(state);
@@ -218,9 +245,8 @@ bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> pro
             QStringLiteral("Quenda could not create the keyboard events needed for paste fallback.");
         return false;
     }
-    const double delay = processIdentifier ? pasteTriggerDelayWithTarget : pasteTriggerDelayWithoutTarget;
     std::weak_ptr<bool> alive = m_alive;
-    m_platform.mainQueue->postAfter(delay, [this, alive, keys, state, check] {
+    m_platform.mainQueue->postAfter(delay, [this, alive, keys, state, check = std::move(check)] {
         if (!alive.lock())
             return;
         m_platform.keyboard->postShortcut(keys.combination);
@@ -306,35 +332,37 @@ QList<ElementRef> ClipboardInserter::menuChildren(const AccessibleElement& eleme
     return result;
 }
 
-bool ClipboardInserter::pasteViaAutomation(std::optional<qint64> processIdentifier, const PasteKeys& keys)
+std::optional<RunningApplication> ClipboardInserter::automationTarget(std::optional<qint64> processIdentifier)
 {
     const auto application = resolveApplication(processIdentifier);
     if (!application) {
         m_lastFailureReason =
             QStringLiteral("Quenda could not resolve the target app for automation paste fallback.");
-        return false;
+        return std::nullopt;
     }
     m_platform.workspace->activate(application->processIdentifier);
     if (!m_platform.automation) {
         m_lastFailureReason =
             QStringLiteral("Quenda could not create the automation script needed for paste fallback.");
-        return false;
+        return std::nullopt;
     }
-    if (m_platform.sleep)
-        m_platform.sleep(processIdentifier ? pasteTriggerDelayWithTarget : pasteTriggerDelayWithoutTarget);
-    const std::optional<QString> error = m_platform.automation->sendKeys(keys.combination);
+    return application;
+}
+
+void ClipboardInserter::noteAutomationOutcome(const RunningApplication& application,
+                                              const std::optional<QString>& error)
+{
     if (m_platform.defaults)
         m_platform.defaults->setBool(kAutomationGrantKey, !error.has_value());
     if (!error)
-        return true;
-    QString app = application->localizedName;
+        return;
+    QString app = application.localizedName;
     if (app.isEmpty())
-        app = application->bundleIdentifier.value_or(QStringLiteral("the target app"));
+        app = application.bundleIdentifier.value_or(QStringLiteral("the target app"));
     QString message = error->trimmed();
     if (message.isEmpty())
         message = QStringLiteral("the helper gave no reason.");
     m_lastFailureReason = QStringLiteral("Automation paste fallback failed for %1: %2").arg(app, message);
-    return false;
 }
 
 } // namespace quenda

@@ -30,7 +30,8 @@ public:
     using PasteChecked = std::function<void(bool arrived)>;
 
     bool typeText(const QString& text, std::optional<qint64> processIdentifier);
-    // True when the paste was performed or has been scheduled.
+    // True when the paste was performed or has been scheduled. A scheduled paste that turns out impossible
+    // is told to `checked` as not arrived.
     bool pasteText(const QString& text, std::optional<qint64> processIdentifier, PasteChecked checked = {});
     // Whether a restore of the user's clipboard is still to come.
     bool isRestorePending() const { return m_pendingRestore.has_value(); }
@@ -74,7 +75,10 @@ private:
     void scheduleClipboardRestore(const SavedClipboards& state, std::optional<PasteCheck> check);
     void restoreNow(const SavedClipboards& state);
     bool pasteViaMenu(std::optional<qint64> processIdentifier);
-    bool pasteViaAutomation(std::optional<qint64> processIdentifier, const PasteKeys& keys);
+    std::optional<RunningApplication> automationTarget(std::optional<qint64> processIdentifier);
+    void noteAutomationOutcome(const RunningApplication& application, const std::optional<QString>& error);
+    bool pasteWithShortcut(const PasteKeys& keys, const SavedClipboards& state,
+                           std::optional<PasteCheck> check, double delay);
     ElementRef findMenuElement(const ElementRef& element, const QStringList& titles, int depth);
     QList<ElementRef> menuChildren(const AccessibleElement& element);
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quenda {
@@ -13,9 +14,12 @@ class FocusedValueReader {
 public:
     virtual ~FocusedValueReader() = default;
 
-    // Brings the target forward, waits briefly, and returns the focused element's text; nothing when it
-    // cannot be read. Blocks the calling thread for about 0.1 s.
-    virtual std::optional<QString> readFocusedValue(const std::optional<InsertionTarget>& target) = 0;
+    // The focused element's text; nothing when it cannot be read.
+    using ValueRead = std::function<void(const std::optional<QString>& value)>;
+
+    // Brings the target forward and, after a short pause for it to settle, reads the focused element's
+    // text. `done` is called on the main queue, never once the reader is gone.
+    virtual void readFocusedValue(const std::optional<InsertionTarget>& target, ValueRead done) = 0;
 };
 
 } // namespace quenda

@@ -23,8 +23,6 @@ struct InsertionPlatform {
     Clipboard* clipboard = nullptr;
     AutomationHelper* automation = nullptr;
     UserDefaults* defaults = nullptr;
-    // Blocks the calling thread; the real one sleeps, tests record the pauses.
-    std::function<void(double seconds)> sleep;
 
     // The desktop's services as the inserters take them.
     static InsertionPlatform over(const DesktopServices& desktop, Scheduler& mainQueue,
@@ -38,7 +36,6 @@ struct InsertionPlatform {
         platform.clipboard = desktop.clipboard;
         platform.automation = desktop.automation;
         platform.defaults = &defaults;
-        platform.sleep = desktop.sleep;
         return platform;
     }
 };

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quenda {
@@ -14,9 +15,11 @@ public:
 
     // Runs a harmless command through the helper; true when it worked. Blocking: never on the main thread.
     virtual bool probe() = 0;
-    // Sends a key combination (for example "ctrl+v") to the front application through the helper.
-    // Returns the failure's description, or nothing on success. Blocking.
-    virtual std::optional<QString> sendKeys(const QString& combination) = 0;
+    // The failure's description, or nothing on success.
+    using Sent = std::function<void(const std::optional<QString>& error)>;
+    // Sends a key combination (for example "ctrl+v") to the front application through the helper. Returns
+    // at once; `sent` is called on the calling thread's event loop when the helper is done.
+    virtual void sendKeys(const QString& combination, Sent sent) = 0;
 };
 
 } // namespace quenda

@@ -29,8 +29,6 @@ struct DesktopServices {
     AudioInput* audioInput = nullptr;
     PermissionServices* permissions = nullptr;
     MicrophoneAuthorization* microphone = nullptr;
-    // Blocks the calling thread; the real one sleeps, tests record the pauses.
-    std::function<void(double seconds)> sleep;
 };
 
 } // namespace quenda

@@ -21,7 +21,7 @@ public:
         thread = QThread::currentThread();
         return works;
     }
-    std::optional<QString> sendKeys(const QString&) override { return QStringLiteral("not here"); }
+    void sendKeys(const QString&, Sent sent) override { sent(QStringLiteral("not here")); }
     bool works = true;
     QThread* thread = nullptr;
 };

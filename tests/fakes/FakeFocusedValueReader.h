@@ -9,10 +9,10 @@ namespace quenda::fakes {
 // The focused field's text as the test sets it; nothing when it "cannot be read".
 class FakeFocusedValueReader final : public FocusedValueReader {
 public:
-    std::optional<QString> readFocusedValue(const std::optional<InsertionTarget>& target) override
+    void readFocusedValue(const std::optional<InsertionTarget>& target, ValueRead done) override
     {
         targets.append(target);
-        return value;
+        done(value);
     }
     std::optional<QString> value;
     QList<std::optional<InsertionTarget>> targets;

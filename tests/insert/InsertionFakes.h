@@ -161,10 +161,10 @@ public:
 class FakeAutomation final : public AutomationHelper {
 public:
     bool probe() override { return !error; }
-    std::optional<QString> sendKeys(const QString& combination) override
+    void sendKeys(const QString& combination, Sent done) override
     {
         sent << combination;
-        return error;
+        done(error);
     }
     std::optional<QString> error = QStringLiteral("xdotool is not installed");
     QStringList sent;

@@ -22,7 +22,6 @@ struct InsertionRig {
     FakeKeyboard keyboard;
     FakeClipboard clipboard;
     FakeAutomation automation;
-    QList<double> sleeps;
 
     InsertionRig()
     {
@@ -40,7 +39,6 @@ struct InsertionRig {
         p.clipboard = &clipboard;
         p.automation = &automation;
         p.defaults = &defaults;
-        p.sleep = [this](double seconds) { sleeps << seconds; };
         return p;
     }
 

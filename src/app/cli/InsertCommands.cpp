@@ -108,7 +108,13 @@ int runReadFocused(CommandLine& commandLine, const QStringList& args)
         return noDesktop(commandLine);
     AccessibilityInserter reader(
         InsertionPlatform::over(*desktop, services.mainQueue(), services.defaults()));
-    const auto value = reader.readFocusedValue(reader.captureInsertionTarget());
+    std::optional<QString> value;
+    QEventLoop loop;
+    reader.readFocusedValue(reader.captureInsertionTarget(), [&](const std::optional<QString>& read) {
+        value = read;
+        loop.quit();
+    });
+    loop.exec();
     if (!value)
         return commandLine.failure(QStringLiteral("the focused element exposes no readable text."));
     commandLine.out() << *value << "\n";

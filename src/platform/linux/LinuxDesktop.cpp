@@ -35,7 +35,6 @@ DesktopServices LinuxDesktop::services()
     s.audioInput = &m_audioInput;
     s.permissions = &m_permissions;
     s.microphone = &m_microphone;
-    s.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
     return s;
 }
 

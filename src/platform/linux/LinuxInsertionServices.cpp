@@ -1,7 +1,5 @@
 #include "platform/linux/LinuxInsertionServices.h"
 
-#include <QThread>
-
 namespace quenda {
 
 std::unique_ptr<LinuxInsertionServices> LinuxInsertionServices::create(const QString& automationProgram)
@@ -29,7 +27,6 @@ InsertionPlatform LinuxInsertionServices::platform(Scheduler& mainQueue, UserDef
     p.clipboard = &m_clipboard;
     p.automation = &m_automation;
     p.defaults = &defaults;
-    p.sleep = [](double seconds) { QThread::usleep(static_cast<unsigned long>(seconds * 1e6)); };
     return p;
 }
 

@@ -19,7 +19,7 @@ public:
     static std::unique_ptr<LinuxInsertionServices>
     create(const QString& automationProgram = QStringLiteral("xdotool"));
 
-    // The services as the inserters take them; the real pause sleeps the calling thread.
+    // The services as the inserters take them.
     InsertionPlatform platform(Scheduler& mainQueue, UserDefaults& defaults);
 
     X11Workspace& workspace() { return *m_workspace; }

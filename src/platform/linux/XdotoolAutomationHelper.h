@@ -11,7 +11,7 @@ public:
     explicit XdotoolAutomationHelper(QString program = QStringLiteral("xdotool"));
 
     bool probe() override;
-    std::optional<QString> sendKeys(const QString& combination) override;
+    void sendKeys(const QString& combination, Sent sent) override;
 
 private:
     std::optional<QString> run(const QStringList& arguments);
