@@ -22,6 +22,18 @@ waitfor() { # waitfor SECONDS COMMAND...
 
 spawn() { "$@" >>"$S/daemons.log" 2>&1 & echo $! >>"$S/pids"; }
 
+# The daemon answers on the bus before it has made and unlocked the login keyring from the password: wait
+# for the default collection to be there and unlocked, or the first write would be refused.
+keyring_ready() {
+  local secrets="dbus-send --session --print-reply --dest=org.freedesktop.secrets"
+  local path
+  path=$($secrets /org/freedesktop/secrets org.freedesktop.Secret.Service.ReadAlias string:default |
+    sed -n 's/.*object path "\(.*\)".*/\1/p')
+  [ -n "$path" ] && [ "$path" != / ] &&
+    $secrets "$path" org.freedesktop.DBus.Properties.Get string:org.freedesktop.Secret.Collection string:Locked |
+    grep -q "boolean false"
+}
+
 start() {
   S=$(mktemp -d /tmp/quenda-session.XXXXXX)
   mkdir -p "$S/run" "$S/home/.config" "$S/home/.local/share" "$S/home/.cache"
@@ -77,8 +89,7 @@ PA
       >>"$S/daemons.log" 2>&1 &
     echo $! >>"$S/pids"
     export GNOME_KEYRING_CONTROL="$XDG_RUNTIME_DIR/keyring"
-    waitfor 10 dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets \
-      org.freedesktop.DBus.Peer.Ping || return 1
+    waitfor 10 keyring_ready || return 1
   fi
   env | grep -E '^(HOME|XDG_[A-Z_]+|DISPLAY|DBUS_SESSION_BUS_ADDRESS|QT_LINUX_ACCESSIBILITY_ALWAYS_ON|QT_ACCESSIBILITY|GNOME_KEYRING_CONTROL)=' |
     sed "s/^\([^=]*\)=\(.*\)$/export \1='\2'/" >"$S/session.env"

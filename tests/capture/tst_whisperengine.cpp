@@ -28,7 +28,7 @@ AudioBuffer tone(double seconds, int sampleRate = 16000)
     buffer.data.resize(count * 2);
     auto* samples = reinterpret_cast<qint16*>(buffer.data.data());
     for (int i = 0; i < count; ++i)
-        samples[i] = qint16(6000 * std::sin(i * 0.07) + (i * 7919 % 400) - 200);
+        samples[i] = qint16(6000 * std::sin(i * 0.07) + int(qint64(i) * 7919 % 400) - 200);
     return buffer;
 }
 

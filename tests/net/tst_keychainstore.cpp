@@ -110,7 +110,7 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
     const QString path = dir.filePath(QStringLiteral("secrets.json"));
     QFile garbage(path);
     QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray("\x00\xff not json", 14));
+    garbage.write(QByteArray("\x00\xff not json", 11));
     garbage.close();
     FileSecretStore file(path);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).status, SecretStore::Status::NotFound);
@@ -124,7 +124,7 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
     QCOMPARE(copies.size(), 1);
     QFile copy(dir.filePath(copies.first()));
     QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), QByteArray("\x00\xff not json", 14));
+    QCOMPARE(copy.readAll(), QByteArray("\x00\xff not json", 11));
     QCOMPARE(fileMode(copy.fileName()), 0600);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::Ok);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::NotFound);
