@@ -116,6 +116,7 @@ public:
     bool canPostEvents() const override { return allowed; }
     Outcome typeCharacters(const QString& text) override
     {
+        slices << text.size();
         if (outcome == Outcome::typed)
             typed += text;
         return outcome;
@@ -130,6 +131,7 @@ public:
     bool shortcutsPossible = true;
     Outcome outcome = Outcome::typed;
     QString typed;
+    QList<qsizetype> slices;
     QStringList shortcuts;
 };
 
