@@ -194,7 +194,7 @@ int main(int argc, char** argv)
     {
         ClipboardInserter typist(platform, {}, {});
         bool typed = false;
-        typist.typeText(text, editorPid, [&](bool) { typed = true; });
+        typist.typeText(text, editorPid, [&](bool, qsizetype) { typed = true; });
         waitFor([&] { return typed; }, 30000);
         QTest::qWait(500);
     }
@@ -208,7 +208,7 @@ int main(int argc, char** argv)
     editor.ok("focus multi");
     {
         auto typist = std::make_unique<ClipboardInserter>(platform, QStringList{}, QStringList{});
-        typist->typeText(typedText(20000), editorPid, [](bool) {});
+        typist->typeText(typedText(20000), editorPid, [](bool, qsizetype) {});
         QTest::qWait(200);
         QElapsedTimer quitting;
         quitting.start();

@@ -99,11 +99,11 @@ void ClipboardInserter::typeText(const QString& text, std::optional<qint64> proc
 {
     m_lastFailureReason.reset();
     if (text.isEmpty())
-        return done(false);
+        return done(false, 0);
     if (!m_platform.keyboard->canPostEvents()) {
         m_lastFailureReason =
             QStringLiteral("Quenda does not currently have event-synthesizing access for simulated typing.");
-        return done(false);
+        return done(false, 0);
     }
     if (processIdentifier)
         m_platform.workspace->activate(*processIdentifier);
@@ -122,14 +122,14 @@ void ClipboardInserter::typeSlice(const QString& text, qsizetype from, const Typ
     case KeyboardSynthesizer::Outcome::noEventSource:
         m_lastFailureReason =
             QStringLiteral("Quenda could not create a keyboard event source for simulated typing.");
-        return done(false);
+        return done(false, from);
     case KeyboardSynthesizer::Outcome::eventFailed:
         m_lastFailureReason =
             QStringLiteral("Quenda could not create a keyboard event for simulated typing.");
-        return done(false);
+        return done(false, from);
     }
     if (end >= text.size())
-        return done(true);
+        return done(true, text.size());
     std::weak_ptr<bool> alive = m_alive;
     m_platform.mainQueue->post([this, alive, text, end, done] {
         if (alive.lock())

@@ -29,8 +29,10 @@ public:
     // called where the field's text can be read.
     using PasteChecked = std::function<void(bool arrived)>;
 
-    // Whether every character of the text was typed.
-    using Typed = std::function<void(bool typed)>;
+    // Whether every character of the text was typed and, when not, how much of it (in code units) had
+    // been typed before the slice that failed: a fallback carries on from there instead of inserting the
+    // beginning a second time.
+    using Typed = std::function<void(bool typed, qsizetype delivered)>;
     // Types the text as key events in slices, letting the main queue run between them, so a long text
     // never holds it and a quit stops the typing between two slices. `done` is told once, on the main
     // queue or at once on a failure found before the first key; never once the inserter is gone.

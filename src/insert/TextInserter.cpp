@@ -127,13 +127,15 @@ void TextInserter::performInsertion(const QString& text, const QString& key,
     if (!tryTyping)
         return pasteAfterTyping(text, key, target, cached);
     std::weak_ptr<bool> alive = m_alive;
-    m_clipboardInserter->typeText(text, pid, [this, alive, text, key, target, cached](bool typed) {
-        if (!alive.lock())
-            return;
-        if (typed)
-            return succeed(key, InsertionMethod::simulatedTyping);
-        pasteAfterTyping(text, key, target, cached);
-    });
+    m_clipboardInserter->typeText(text, pid,
+                                  [this, alive, text, key, target, cached](bool typed, qsizetype delivered) {
+                                      if (!alive.lock())
+                                          return;
+                                      if (typed)
+                                          return succeed(key, InsertionMethod::simulatedTyping);
+                                      // What was typed stays: the paste brings the rest.
+                                      pasteAfterTyping(text.mid(delivered), key, target, cached);
+                                  });
 }
 
 void TextInserter::succeed(const QString& key, InsertionMethod method)

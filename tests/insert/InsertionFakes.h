@@ -117,9 +117,10 @@ public:
     Outcome typeCharacters(const QString& text) override
     {
         slices << text.size();
-        if (outcome == Outcome::typed)
+        const Outcome now = slices.size() - 1 == failingSlice ? Outcome::eventFailed : outcome;
+        if (now == Outcome::typed)
             typed += text;
-        return outcome;
+        return now;
     }
     bool canCreateShortcut(const QString&) override { return shortcutsPossible; }
     bool postShortcut(const QString& combination) override
@@ -130,6 +131,7 @@ public:
     bool allowed = true;
     bool shortcutsPossible = true;
     Outcome outcome = Outcome::typed;
+    qsizetype failingSlice = -1; // this slice fails whatever the outcome
     QString typed;
     QList<qsizetype> slices;
     QStringList shortcuts;

@@ -80,7 +80,7 @@ private Q_SLOTS:
         const QString text =
             QString(63, QLatin1Char('a')) + QString::fromUtf8("😀") + QString(80, QLatin1Char('b'));
         QList<bool> outcomes;
-        inserter->typeText(text, 4242, [&](bool typed) { outcomes << typed; });
+        inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
         rig.clock.runUntilIdle();
         QCOMPARE(outcomes, QList<bool>{reason.isEmpty()});
         QCOMPARE(inserter->lastFailureReason().value_or(QString()), reason);
@@ -91,7 +91,7 @@ private Q_SLOTS:
         // Gone between two slices: nothing more is typed, nothing is told.
         rig.keyboard.typed.clear();
         outcomes.clear();
-        inserter->typeText(text, 4242, [&](bool typed) { outcomes << typed; });
+        inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
         inserter.reset();
         rig.clock.runUntilIdle();
         QVERIFY(outcomes.isEmpty() || !reason.isEmpty());
@@ -104,7 +104,7 @@ private Q_SLOTS:
         rig.clipboard.content = kUserClipboard;
         auto inserter = make(rig);
         bool typed = true;
-        inserter->typeText(QString(), 4242, [&](bool t) { typed = t; });
+        inserter->typeText(QString(), 4242, [&](bool t, qsizetype) { typed = t; });
         QVERIFY(!typed);
         QVERIFY(!inserter->pasteText(QString(), 4242));
         QVERIFY(!inserter->lastFailureReason());
