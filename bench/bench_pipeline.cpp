@@ -6,10 +6,7 @@
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "core/DictationOrchestrator.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEnhancement.h"
-#include "fakes/FakeInsertion.h"
-#include "fakes/FakeServices.h"
+#include "fakes/PipelineFakes.h"
 #include "text/SnippetManager.h"
 
 #include <QCoreApplication>
@@ -56,41 +53,19 @@ int main(int argc, char** argv)
     UserDefaults defaults(dir.filePath(QStringLiteral("bench.conf")));
     QtScheduler mainQueue;
     SnippetManager snippets(defaults);
-    FakeTrainingLog training;
-    QStringList pillJournal;
-
-    FakeAudioCapture audio;
-    FakeHotkeyListener hotkeyFake;
-    FakeSpeechRecognition recognizerFake;
-    FakeTextEnhancement enhancerFake;
-    TimedTyper typerFake;
-    FakeTextInsertion inserter;
-    FakePostPasteCapture postPaste;
-    FakeWorkspace workspace;
-    FakeMicrophone microphone;
-    FakePermissions permissions;
-    auto* hotkey = &hotkeyFake;
-    auto* recognizer = &recognizerFake;
-    auto* enhancer = &enhancerFake;
-    auto* typer = &typerFake;
+    PipelineFakes pipeline;
+    // No target to bring forward, so no pause before the clean-up: only the pipeline is measured.
+    pipeline.inserter.target.reset();
+    pipeline.workspace.front.reset();
+    TimedTyper timedTyper;
+    auto* hotkey = &pipeline.hotkey;
+    auto* recognizer = &pipeline.recognizer;
+    auto* enhancer = &pipeline.enhancer;
+    auto* typer = &timedTyper;
     enhancer->available = true;
 
-    DictationCollaborators c;
-    c.mainQueue = &mainQueue;
-    c.defaults = &defaults;
-    c.snippets = &snippets;
-    c.trainingLog = &training;
-    c.audioManager = &audio;
-    c.speechRecognizer = recognizer;
-    c.hotkeyManager = hotkey;
-    c.textInserter = &inserter;
-    c.textEnhancer = enhancer;
-    c.postPasteCapture = &postPaste;
-    c.workspace = &workspace;
+    DictationCollaborators c = pipeline.collaborators(mainQueue, defaults, snippets);
     c.keyTyper = typer;
-    c.microphone = &microphone;
-    c.permissions = &permissions;
-    c.makePill = [&] { return std::make_unique<FakePill>(&pillJournal); };
     DictationOrchestrator orchestrator(c);
     orchestrator.configurePipeline();
 

@@ -191,12 +191,34 @@ int main(int argc, char** argv)
     editor.ok("focus multi");
     const QString text = typedText(2000);
     watch.start();
-    desktop->insertion().keyboard().typeCharacters(text);
-    QTest::qWait(500);
+    {
+        ClipboardInserter typist(platform, {}, {});
+        bool typed = false;
+        typist.typeText(text, editorPid, [&](bool, qsizetype) { typed = true; });
+        waitFor([&] { return typed; }, 30000);
+        QTest::qWait(500);
+    }
     watch.stop();
     watch.print("typed insertion, 2,000 characters");
     const bool typedExact = waitFor([&] { return editor.get("multi") == text; }, 10000);
     std::printf("%-48s %s\n", "  the field holds exactly the text", typedExact ? "yes" : "NO");
+
+    // A quit during a long typed insertion: the typing stops at the next slice.
+    editor.set("multi", QString());
+    editor.ok("focus multi");
+    {
+        auto typist = std::make_unique<ClipboardInserter>(platform, QStringList{}, QStringList{});
+        typist->typeText(typedText(20000), editorPid, [](bool, qsizetype) {});
+        QTest::qWait(200);
+        QElapsedTimer quitting;
+        quitting.start();
+        QTimer::singleShot(0, [&] { typist.reset(); });
+        QTest::qWait(0);
+        while (typist)
+            QCoreApplication::processEvents();
+        std::printf("%-48s %8.1f ms\n", "quit during a long typed insertion: typing stops",
+                    double(quitting.nsecsElapsed()) / 1e6);
+    }
 
     editor.set("multi", QString());
     editor.ok("focus multi");

@@ -14,7 +14,7 @@ if [ "${2:-}" != "--inside-session" ]; then
   "$root/scripts/session.sh" run bash "$root/scripts/screenshots.sh" "$build" --inside-session
   for scheme in light:Adwaita dark:Adwaita:dark; do
     QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=${scheme#*:} "$root/scripts/session.sh" run /usr/bin/python3 \
-      "$root/tests/desktop/windows/screenshots.py" "$build/src/app/quenda" "$out" "${scheme%%:*}"
+      "$root/scripts/screenshot-windows.py" "$build/src/app/quenda" "$out" "${scheme%%:*}"
   done
   exit 0
 fi

@@ -27,6 +27,9 @@ spawn() { "$@" >>"$S/daemons.log" 2>&1 & echo $! >>"$S/pids"; }
 keyring_ready() {
   local secrets="dbus-send --session --print-reply --dest=org.freedesktop.secrets"
   local path
+  # Asked before the daemon has its name, the bus would start a second one (without the password).
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q "boolean true" || return 1
   path=$($secrets /org/freedesktop/secrets org.freedesktop.Secret.Service.ReadAlias string:default |
     sed -n 's/.*object path "\(.*\)".*/\1/p')
   [ -n "$path" ] && [ "$path" != / ] &&

@@ -95,31 +95,46 @@ ClipboardInserter::resolveApplication(std::optional<qint64> processIdentifier) c
     return m_platform.workspace->frontmostApplication();
 }
 
-bool ClipboardInserter::typeText(const QString& text, std::optional<qint64> processIdentifier)
+void ClipboardInserter::typeText(const QString& text, std::optional<qint64> processIdentifier, Typed done)
 {
     m_lastFailureReason.reset();
     if (text.isEmpty())
-        return false;
-    KeyboardSynthesizer& keyboard = *m_platform.keyboard;
-    if (!keyboard.canPostEvents()) {
+        return done(false, 0);
+    if (!m_platform.keyboard->canPostEvents()) {
         m_lastFailureReason =
             QStringLiteral("Quenda does not currently have event-synthesizing access for simulated typing.");
-        return false;
+        return done(false, 0);
     }
     if (processIdentifier)
         m_platform.workspace->activate(*processIdentifier);
-    switch (keyboard.typeCharacters(text)) {
+    typeSlice(text, 0, done);
+}
+
+void ClipboardInserter::typeSlice(const QString& text, qsizetype from, const Typed& done)
+{
+    // A slice ends between two characters, never inside one.
+    qsizetype end = std::min(text.size(), from + typingSliceLength);
+    while (end < text.size() && !graphemes::isBoundary(text, end))
+        ++end;
+    switch (m_platform.keyboard->typeCharacters(text.mid(from, end - from))) {
     case KeyboardSynthesizer::Outcome::typed:
-        return true;
+        break;
     case KeyboardSynthesizer::Outcome::noEventSource:
         m_lastFailureReason =
             QStringLiteral("Quenda could not create a keyboard event source for simulated typing.");
-        return false;
+        return done(false, from);
     case KeyboardSynthesizer::Outcome::eventFailed:
-        break;
+        m_lastFailureReason =
+            QStringLiteral("Quenda could not create a keyboard event for simulated typing.");
+        return done(false, from);
     }
-    m_lastFailureReason = QStringLiteral("Quenda could not create a keyboard event for simulated typing.");
-    return false;
+    if (end >= text.size())
+        return done(true, text.size());
+    std::weak_ptr<bool> alive = m_alive;
+    m_platform.mainQueue->post([this, alive, text, end, done] {
+        if (alive.lock())
+            typeSlice(text, end, done);
+    });
 }
 
 void ClipboardInserter::scheduleClipboardRestore(const SavedClipboards& state,

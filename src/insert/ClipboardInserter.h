@@ -29,7 +29,14 @@ public:
     // called where the field's text can be read.
     using PasteChecked = std::function<void(bool arrived)>;
 
-    bool typeText(const QString& text, std::optional<qint64> processIdentifier);
+    // Whether every character of the text was typed and, when not, how much of it (in code units) had
+    // been typed before the slice that failed: a fallback carries on from there instead of inserting the
+    // beginning a second time.
+    using Typed = std::function<void(bool typed, qsizetype delivered)>;
+    // Types the text as key events in slices, letting the main queue run between them, so a long text
+    // never holds it and a quit stops the typing between two slices. `done` is told once, on the main
+    // queue or at once on a failure found before the first key; never once the inserter is gone.
+    void typeText(const QString& text, std::optional<qint64> processIdentifier, Typed done);
     // True when the paste was performed or has been scheduled. A scheduled paste that turns out impossible
     // is told to `checked` as not arrived.
     bool pasteText(const QString& text, std::optional<qint64> processIdentifier, PasteChecked checked = {});
@@ -53,6 +60,8 @@ public:
     static constexpr double pasteTriggerDelayWithTarget = 0.22;
     static constexpr double pasteTriggerDelayWithoutTarget = 0.08;
     static constexpr double clipboardRestoreDelay = 1.0;
+    // About a frame's worth of key events.
+    static constexpr qsizetype typingSliceLength = 64;
 
 private:
     // What the user had on the clipboards a paste overwrites.
@@ -75,6 +84,7 @@ private:
     void scheduleClipboardRestore(const SavedClipboards& state, std::optional<PasteCheck> check);
     void restoreNow(const SavedClipboards& state);
     bool pasteViaMenu(std::optional<qint64> processIdentifier);
+    void typeSlice(const QString& text, qsizetype from, const Typed& done);
     std::optional<RunningApplication> automationTarget(std::optional<qint64> processIdentifier);
     void noteAutomationOutcome(const RunningApplication& application, const std::optional<QString>& error);
     bool pasteWithShortcut(const PasteKeys& keys, const SavedClipboards& state,

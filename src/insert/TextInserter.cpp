@@ -118,28 +118,46 @@ void TextInserter::performInsertion(const QString& text, const QString& key,
     const std::optional<qint64> pid =
         target ? std::optional<qint64>(target->processIdentifier) : std::optional<qint64>();
     const std::optional<InsertionMethod> cached = cachedMethod(key);
-
-    auto succeed = [&](InsertionMethod method) {
-        m_methodCache.insert(key, method);
-        switch (method) {
-        case InsertionMethod::accessibility:
-        case InsertionMethod::simulatedTyping:
-            postStatus(QStringLiteral("Inserted into %1 via %2.").arg(key, describe(method)));
-            break;
-        case InsertionMethod::clipboard:
-            postStatus(QStringLiteral("Queued clipboard paste fallback for %1.").arg(key));
-            break;
-        }
-    };
-
     const bool tryAccessibility = !cached || *cached == InsertionMethod::accessibility;
     const bool tryTyping = tryAccessibility || *cached == InsertionMethod::simulatedTyping;
     if (tryAccessibility && m_accessibilityInserter->insertText(text, target))
-        return succeed(InsertionMethod::accessibility);
+        return succeed(key, InsertionMethod::accessibility);
     if (tryAccessibility && m_accessibilityInserter->fieldWasAltered())
         return reportInsertionFailure(key);
-    if (tryTyping && m_clipboardInserter->typeText(text, pid))
-        return succeed(InsertionMethod::simulatedTyping);
+    if (!tryTyping)
+        return pasteAfterTyping(text, key, target, cached);
+    std::weak_ptr<bool> alive = m_alive;
+    m_clipboardInserter->typeText(text, pid,
+                                  [this, alive, text, key, target, cached](bool typed, qsizetype delivered) {
+                                      if (!alive.lock())
+                                          return;
+                                      if (typed)
+                                          return succeed(key, InsertionMethod::simulatedTyping);
+                                      // What was typed stays: the paste brings the rest.
+                                      pasteAfterTyping(text.mid(delivered), key, target, cached);
+                                  });
+}
+
+void TextInserter::succeed(const QString& key, InsertionMethod method)
+{
+    m_methodCache.insert(key, method);
+    switch (method) {
+    case InsertionMethod::accessibility:
+    case InsertionMethod::simulatedTyping:
+        postStatus(QStringLiteral("Inserted into %1 via %2.").arg(key, describe(method)));
+        break;
+    case InsertionMethod::clipboard:
+        postStatus(QStringLiteral("Queued clipboard paste fallback for %1.").arg(key));
+        break;
+    }
+}
+
+void TextInserter::pasteAfterTyping(const QString& text, const QString& key,
+                                    const std::optional<InsertionTarget>& target,
+                                    const std::optional<InsertionMethod>& cached)
+{
+    const std::optional<qint64> pid =
+        target ? std::optional<qint64>(target->processIdentifier) : std::optional<qint64>();
     if (!cached && target)
         m_platform.workspace->activate(target->processIdentifier);
     // Where the field can be read, a paste that never arrived is reported once it is known, and the
@@ -152,7 +170,7 @@ void TextInserter::performInsertion(const QString& text, const QString& key,
         reportInsertionFailure(key);
     };
     if (m_clipboardInserter->pasteText(text, pid, checked))
-        return succeed(InsertionMethod::clipboard);
+        return succeed(key, InsertionMethod::clipboard);
     reportInsertionFailure(key);
 }
 

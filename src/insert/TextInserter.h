@@ -41,6 +41,10 @@ private:
                            int remaining);
     void performInsertion(const QString& text, const QString& key,
                           const std::optional<InsertionTarget>& target);
+    void pasteAfterTyping(const QString& text, const QString& key,
+                          const std::optional<InsertionTarget>& target,
+                          const std::optional<InsertionMethod>& cached);
+    void succeed(const QString& key, InsertionMethod method);
     void reportInsertionFailure(const QString& key);
     void postStatus(const QString& line);
     bool isFrontmost(const InsertionTarget& target) const;

@@ -57,7 +57,6 @@ private Q_SLOTS:
     void dictionaryAddListRemove();
     void configStoresKnownKeysWithTheirTypes();
     void secretsGoToTheSecretStoreAndAreMasked();
-    void furtherCommandsJoinTheUsageAndGetTheirArguments();
     void realBinaryUsesTheUsersOwnStore();
     void withoutAUsableDisplayDesktopCommandsSayWhy_data();
     void withoutAUsableDisplayDesktopCommandsSayWhy();
@@ -170,25 +169,6 @@ void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
     }
     QCOMPARE(cli.run(args({"config", "unset", "groq_api_key"})), 0);
     QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount), std::nullopt);
-}
-
-void TestCommandLine::furtherCommandsJoinTheUsageAndGetTheirArguments()
-{
-    Cli cli;
-    QString out, err;
-    QTextStream outStream(&out), errStream(&err);
-    CommandLine commandLine(cli.services, outStream, errStream);
-    commandLine.addCommand(QStringLiteral("shout"), QStringLiteral("  shout TEXT     say it loudly\n"),
-                           [&](const QStringList& arguments) {
-                               if (arguments.size() != 1)
-                                   return commandLine.usageError(QStringLiteral("shout takes one TEXT"));
-                               commandLine.out() << arguments.first().toUpper() << '\n';
-                               return 0;
-                           });
-    QCOMPARE(commandLine.run(args({"shout", "hey"})), 0);
-    QCOMPARE(out, QStringLiteral("HEY\n"));
-    QCOMPARE(commandLine.run(args({"shout"})), 2);
-    QVERIFY(err.contains(QStringLiteral("shout TEXT     say it loudly")));
 }
 
 void TestCommandLine::realBinaryUsesTheUsersOwnStore()

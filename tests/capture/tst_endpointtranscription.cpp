@@ -1,25 +1,25 @@
-#include "FakeTranscriptionServer.h"
-
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
 #include "capture/SpeechEngineSelector.h"
 #include "capture/WavFile.h"
+#include "fakes/FakeHttpServer.h"
 #include "fakes/FakeSpeechEngine.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace quenda;
-using Server = quenda::tests::FakeTranscriptionServer;
+using fakes::FakeReply;
+using fakes::wire::transcription;
 
 class TestEndpointTranscription : public QObject {
     Q_OBJECT
 
     struct Rig {
-        Server server;
+        fakes::FakeHttpServer server;
         VirtualScheduler queue;
         std::shared_ptr<EndpointTranscriptionEngine> engine = std::make_shared<EndpointTranscriptionEngine>(
-            EndpointTranscriptionEngine::Config{QUrl(QString::fromLatin1(server.url())),
+            EndpointTranscriptionEngine::Config{server.url(QStringLiteral("/v1/audio/transcriptions")),
                                                 QStringLiteral("tiny"), QStringLiteral("secret")},
             queue);
         // Replies come back through the main queue.
@@ -56,7 +56,8 @@ class TestEndpointTranscription : public QObject {
         qsizetype uploadedFrames(int request) const
         {
             QString error;
-            const auto wav = WavFile::parse(server.requests.at(request).fields.value("file"), &error);
+            const auto wav =
+                WavFile::parse(server.requests().at(request).parts().value("file").content, &error);
             return wav && wav->sampleRate == 16000 && wav->channelCount == 1 ? wav->frameCount() : -1;
         }
     };
@@ -66,33 +67,31 @@ private Q_SLOTS:
     {
         Rig rig;
         int replies = 0;
-        rig.server.respond = [&](const Server::Request&) {
-            ++replies;
-            return Server::Reply{200,
-                                 QByteArray(R"({"text":" words )") + QByteArray::number(replies) + "\"}"};
-        };
+        rig.server.setHandler([&](const fakes::RecordedRequest&) {
+            return transcription(QStringLiteral(" words %1").arg(++replies));
+        });
         rig.start();
         rig.speak(0.2);
         rig.queue.advance(1.0); // too little audio for a request
-        QCOMPARE(rig.server.requests.size(), 0);
+        QCOMPARE(rig.server.requestCount(), 0);
         rig.speak(0.3);
         rig.queue.advance(1.0);
         QTRY_COMPARE(rig.pumped().results, QStringList{QStringLiteral("words 1")});
 
-        const Server::Request& first = rig.server.requests.first();
-        QCOMPARE(first.method, QByteArray("POST"));
-        QCOMPARE(first.path, QByteArray("/v1/audio/transcriptions"));
-        QCOMPARE(first.headers.value("authorization"), QByteArray("Bearer secret"));
-        QCOMPARE(first.fields.value("model"), QByteArray("tiny"));
-        QCOMPARE(first.fields.value("response_format"), QByteArray("json"));
-        QCOMPARE(first.fileName, QByteArray("audio.wav"));
-        QCOMPARE(first.partTypes.value("file"), QByteArray("audio/wav"));
+        const fakes::RecordedRequest first = rig.server.requests().first();
+        const auto parts = first.parts();
+        QCOMPARE(first.method + ' ' + first.path, QByteArray("POST /v1/audio/transcriptions"));
+        QCOMPARE(first.header("authorization"), QByteArray("Bearer secret"));
+        QCOMPARE(parts.value("model").content, QByteArray("tiny"));
+        QCOMPARE(parts.value("response_format").content, QByteArray("json"));
+        QCOMPARE(parts.value("file").fileName, QByteArray("audio.wav"));
+        QCOMPARE(parts.value("file").contentType, QByteArray("audio/wav"));
         QCOMPARE(rig.uploadedFrames(0), 8000);
 
         rig.queue.advance(1.0); // nothing new to say: no request
         QTest::qWait(20);
         rig.queue.runUntilIdle();
-        QCOMPARE(rig.server.requests.size(), 1);
+        QCOMPARE(rig.server.requestCount(), 1);
 
         rig.speak(0.5);
         rig.queue.advance(1.0);
@@ -106,36 +105,32 @@ private Q_SLOTS:
         rig.queue.advance(3.0); // no partials after the end
         QTest::qWait(20);
         rig.queue.runUntilIdle();
-        QCOMPARE(rig.server.requests.size(), 3);
+        QCOMPARE(rig.server.requestCount(), 3);
         QVERIFY(rig.errors.isEmpty());
     }
 
     void slowServiceGetsOneRequestAtATime()
     {
         Rig rig;
-        rig.server.respond = [](const Server::Request&) {
-            return Server::Reply{200, R"({"text":"slow"})", true};
-        };
+        rig.server.enqueue(transcription(QStringLiteral("slow"), true));
         rig.start();
         rig.speak(1.0);
         rig.queue.advance(1.0);
-        QTRY_COMPARE(rig.server.heldCount(), 1);
+        QVERIFY(rig.server.waitForRequests(1));
         for (int second = 0; second < 3; ++second) {
             rig.speak(1.0);
             rig.queue.advance(1.0);
         }
         QTest::qWait(50);
         rig.queue.runUntilIdle();
-        QCOMPARE(rig.server.requests.size(), 1);
+        QCOMPARE(rig.server.requestCount(), 1);
 
         // The stop supersedes the slow partial: its answer never shows up, the final one does.
-        rig.server.respond = [](const Server::Request&) {
-            return Server::Reply{200, R"({"text":"all of it"})"};
-        };
+        rig.server.enqueue(transcription(QStringLiteral("all of it")));
         rig.session->endAudio();
         QTRY_COMPARE(rig.pumped().results, QStringList{QStringLiteral("all of it (final)")});
         QCOMPARE(rig.uploadedFrames(1), 64000);
-        rig.server.release(Server::Reply{200, R"({"text":"stale"})"});
+        rig.server.releaseHeld();
         QTest::qWait(50);
         rig.queue.runUntilIdle();
         QCOMPARE(rig.results.size(), 1);
@@ -165,7 +160,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QString, error);
         Rig rig;
-        rig.server.respond = [&](const Server::Request&) { return Server::Reply{status, body}; };
+        rig.server.enqueue(FakeReply::text(status, body, "application/json"));
         rig.start();
         rig.speak(0.5);
         rig.session->endAudio();
@@ -176,9 +171,11 @@ private Q_SLOTS:
     void unreachableService()
     {
         Rig rig;
-        const QUrl closed(
-            QStringLiteral("http://127.0.0.1:%1/v1/audio/transcriptions").arg(rig.server.port()));
-        rig.server.close();
+        QUrl closed;
+        {
+            fakes::FakeHttpServer gone;
+            closed = gone.url(QStringLiteral("/v1/audio/transcriptions"));
+        }
         rig.engine = std::make_shared<EndpointTranscriptionEngine>(
             EndpointTranscriptionEngine::Config{closed, QStringLiteral("tiny"), QString()}, rig.queue);
         rig.start();
@@ -196,18 +193,16 @@ private Q_SLOTS:
         rig.session->endAudio();
         rig.queue.runUntilIdle();
         QCOMPARE(rig.results, QStringList{QStringLiteral(" (final)")});
-        QCOMPARE(rig.server.requests.size(), 0);
+        QCOMPARE(rig.server.requestCount(), 0);
 
         rig.results.clear();
-        rig.server.respond = [](const Server::Request&) {
-            return Server::Reply{200, R"({"text":"x"})", true};
-        };
+        rig.server.enqueue(transcription(QStringLiteral("x"), true));
         rig.start();
         rig.speak(1.0);
         rig.session->endAudio();
-        QTRY_COMPARE(rig.server.heldCount(), 1);
+        QVERIFY(rig.server.waitForRequests(1));
         rig.session->cancel();
-        rig.server.release({});
+        rig.server.releaseHeld();
         QTest::qWait(50);
         rig.queue.runUntilIdle();
         QVERIFY(rig.results.isEmpty());

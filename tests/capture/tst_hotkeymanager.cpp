@@ -235,9 +235,7 @@ private Q_SLOTS:
         QTest::newRow("nothing stored") << absent << absent << 63 << 0ull;
         QTest::newRow("modifiers without key code ignored") << absent << QVariant(0x80000) << 63 << 0ull;
         QTest::newRow("Option-D") << QVariant(2) << QVariant(0x80000) << 2 << 0x80000ull;
-        QTest::newRow("absent modifiers read as none") << QVariant(96) << absent << 96 << 0ull;
         QTest::newRow("key code too large") << QVariant(70000) << QVariant(0) << 63 << 0ull;
-        QTest::newRow("negative key code") << QVariant(-3) << QVariant(0) << 63 << 0ull;
         QTest::newRow("negative modifiers") << QVariant(2) << QVariant(-1) << 63 << 0ull;
         QTest::newRow("key code not a number") << QVariant(QStringLiteral("space")) << absent << 63 << 0ull;
     }

@@ -5,12 +5,10 @@
 #include "base/UserDefaults.h"
 #include "core/DictationOrchestrator.h"
 #include "core/PostPasteCorrector.h"
-#include "fakes/FakeCapture.h"
 #include "fakes/FakeFocusedValueReader.h"
 #include "fakes/FakeHttpServer.h"
-#include "fakes/FakeInsertion.h"
-#include "fakes/FakeServices.h"
 #include "fakes/LogCapture.h"
+#include "fakes/PipelineFakes.h"
 #include "fakes/Waiting.h"
 #include "net/KeychainStore.h"
 #include "net/QuendaAPIClient.h"
@@ -30,7 +28,7 @@ namespace {
 const QStringList kPieces = {QStringLiteral("Send"), QStringLiteral(" the report"),
                              QStringLiteral(" to Anna"), QStringLiteral(" now.")};
 
-struct Rig {
+struct Rig : PipelineFakes {
     QTemporaryDir dir;
     QtScheduler mainQueue;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
@@ -39,68 +37,33 @@ struct Rig {
     KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
     FakeHttpServer groq;
     LogCapture logs;
-    std::unique_ptr<QuendaAPIClient> backend;
-    std::unique_ptr<TrainingDataLogger> training;
+    QuendaAPIClient backend{defaults, keychain, [this] { return dictionary.requestDictionary(); }};
+    TrainingDataLogger trainingLog{dir.filePath(QStringLiteral("training-data.jsonl")), &backend};
     FakeFocusedValueReader reader;
-
-    FakeAudioCapture audio;
-    FakeSpeechRecognition recognizerFake;
-    FakeHotkeyListener hotkeyFake;
-    FakeTextInsertion inserterFake;
-    FakeKeyTyper typerFake;
-    FakeSpeechRecognition* recognizer = &recognizerFake;
-    FakeHotkeyListener* hotkey = &hotkeyFake;
-    FakeTextInsertion* inserter = &inserterFake;
-    FakeKeyTyper* typer = &typerFake;
-    std::unique_ptr<TextEnhancer> enhancer;
-    std::unique_ptr<PostPasteCorrector> postPaste;
-    FakeWorkspace workspace;
-    FakeMicrophone microphone;
-    FakePermissions permissions;
-    QStringList pillJournal;
+    std::unique_ptr<TextEnhancer> realEnhancer;
+    std::unique_ptr<PostPasteCorrector> realPostPaste;
     std::unique_ptr<DictationOrchestrator> orchestrator;
 
     Rig()
     {
         keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-integration"));
-        backend = std::make_unique<QuendaAPIClient>(defaults, keychain,
-                                                    [this] { return dictionary.requestDictionary(); });
-        training = std::make_unique<TrainingDataLogger>(dir.filePath(QStringLiteral("training-data.jsonl")),
-                                                        backend.get());
         // Plain requests (speculative clean-ups) get the whole text, streamed ones the pieces.
         groq.setHandler([](const RecordedRequest& request) {
             if (request.json().value(QLatin1String("stream")).toBool())
                 return wire::groqStream(kPieces, 30, 10);
             return FakeReply::json(200, wire::groqCompletion(kPieces.join(QString())));
         });
-
         TextEnhancer::Options options;
-        GroqClient::Config config;
-        config.url = groq.url(QStringLiteral("/openai/v1/chat/completions"));
-        options.groqConfig = config;
+        options.groqConfig = GroqClient::Config{};
+        options.groqConfig->url = groq.url(QStringLiteral("/openai/v1/chat/completions"));
+        realEnhancer =
+            std::make_unique<TextEnhancer>(mainQueue, backend, keychain, defaults, dictionary, options);
+        realPostPaste = std::make_unique<PostPasteCorrector>(reader, trainingLog, dictionary, mainQueue);
 
-        DictationCollaborators c;
-        c.mainQueue = &mainQueue;
-        c.defaults = &defaults;
-        c.snippets = &snippets;
-        c.trainingLog = training.get();
-        c.audioManager = &audio;
-        c.speechRecognizer = recognizer;
-        c.hotkeyManager = hotkey;
-        inserter->target = InsertionTarget{QStringLiteral("org.example.editor"), 4242, nullptr};
-        c.textInserter = inserter;
-        enhancer =
-            std::make_unique<TextEnhancer>(mainQueue, *backend, keychain, defaults, dictionary, options);
-        c.textEnhancer = enhancer.get();
-        postPaste = std::make_unique<PostPasteCorrector>(reader, *training, dictionary, mainQueue);
-        c.postPasteCapture = postPaste.get();
-        workspace.front =
-            RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
-        c.workspace = &workspace;
-        c.keyTyper = typer;
-        c.microphone = &microphone;
-        c.permissions = &permissions;
-        c.makePill = [this] { return std::make_unique<FakePill>(&pillJournal); };
+        DictationCollaborators c = collaborators(mainQueue, defaults, snippets);
+        c.trainingLog = &trainingLog;
+        c.textEnhancer = realEnhancer.get();
+        c.postPasteCapture = realPostPaste.get();
         orchestrator = std::make_unique<DictationOrchestrator>(c);
         orchestrator->configurePipeline();
     }
@@ -108,7 +71,7 @@ struct Rig {
     ~Rig()
     {
         orchestrator.reset();
-        training->waitForPendingWork();
+        trainingLog.waitForPendingWork();
     }
 
     bool waitForIdle()
@@ -132,24 +95,24 @@ void TestCleanUpIntegration::dictationStreamsPiecesIntoTheFrontApplicationAndLog
 {
     Rig rig;
     QVERIFY(rig.orchestrator->textEnhancer().isCleanUpAvailable());
-    rig.hotkey->press();
+    rig.hotkey.press();
     QVERIFY(waitUntil([&] { return rig.orchestrator->state().isListening(); }));
-    rig.recognizer->emitResult(QStringLiteral("um send the"), false); // too short for a speculative clean-up
-    rig.hotkey->release();
-    rig.recognizer->emitResult(QStringLiteral("um send the report to anna now"), true);
+    rig.recognizer.emitResult(QStringLiteral("um send the"), false); // too short for a speculative clean-up
+    rig.hotkey.release();
+    rig.recognizer.emitResult(QStringLiteral("um send the report to anna now"), true);
     QVERIFY(rig.waitForIdle());
 
     // The pieces went to the front application as typed text, one by one, as they streamed in.
-    QCOMPARE(rig.typer->chunks, kPieces);
-    QVERIFY(rig.inserter->inserted.isEmpty());
+    QCOMPARE(rig.typer.chunks, kPieces);
+    QVERIFY(rig.inserter.inserted.isEmpty());
     const DictationResult& result = rig.orchestrator->recentDictations().first();
     QCOMPARE(result.text, QStringLiteral("Send the report to Anna now."));
     QCOMPARE(result.rawTranscript, QStringLiteral("um send the report to anna now"));
     QCOMPARE(rig.groq.requestCount(), 1);
 
     // The changed pair is in the training log, on disk.
-    rig.training->waitForPendingWork();
-    const QList<TrainingEntry> entries = rig.training->allEntries();
+    rig.trainingLog.waitForPendingWork();
+    const QList<TrainingEntry> entries = rig.trainingLog.allEntries();
     QCOMPARE(entries.size(), 1);
     QCOMPARE(entries.first().raw, result.rawTranscript);
     QCOMPARE(entries.first().enhanced, result.text);
@@ -159,19 +122,19 @@ void TestCleanUpIntegration::dictationStreamsPiecesIntoTheFrontApplicationAndLog
 void TestCleanUpIntegration::speculativeResultIsTypedWithoutAFinalRequest()
 {
     Rig rig;
-    rig.hotkey->press();
+    rig.hotkey.press();
     QVERIFY(waitUntil([&] { return rig.orchestrator->state().isListening(); }));
-    rig.recognizer->emitResult(QStringLiteral("send the report to anna now"), false);
+    rig.recognizer.emitResult(QStringLiteral("send the report to anna now"), false);
     QVERIFY(waitUntil(
         [&] { return !rig.logs.linesWith(QStringLiteral("[Speculative] Cached result")).isEmpty(); }));
-    rig.hotkey->release();
-    rig.recognizer->emitResult(QStringLiteral("send the report to anna now"), true);
+    rig.hotkey.release();
+    rig.recognizer.emitResult(QStringLiteral("send the report to anna now"), true);
     QVERIFY(rig.waitForIdle());
     QCOMPARE(rig.groq.requestCount(), 1); // only the speculative one
-    QCOMPARE(rig.typer->typed, QStringLiteral("Send the report to Anna now."));
-    QCOMPARE(rig.typer->chunks.size(), 28); // the cached text is replayed one character at a time
-    rig.training->waitForPendingWork();
-    QCOMPARE(rig.training->allEntries().size(), 1);
+    QCOMPARE(rig.typer.typed, QStringLiteral("Send the report to Anna now."));
+    QCOMPARE(rig.typer.chunks.size(), 28); // the cached text is replayed one character at a time
+    rig.trainingLog.waitForPendingWork();
+    QCOMPARE(rig.trainingLog.allEntries().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCleanUpIntegration)

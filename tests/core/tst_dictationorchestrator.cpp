@@ -1,18 +1,13 @@
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
 #include "core/DictationOrchestrator.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEnhancement.h"
-#include "fakes/FakeInsertion.h"
-#include "fakes/FakeServices.h"
 #include "fakes/LogCapture.h"
+#include "fakes/PipelineFakes.h"
 #include "text/SnippetManager.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <vector>
 
 using namespace quenda;
 using namespace quenda::fakes;
@@ -22,68 +17,24 @@ namespace {
 const QString kMicRequired = QStringLiteral("Microphone access required. Open Quenda Settings to enable.");
 const QString kMicUnavailable = QString::fromUtf8("Mic unavailable \u2014 check audio device");
 
-// One orchestrator over fakes and a virtual clock, with handles on every fake.
-struct Rig {
+// One orchestrator over fakes and a virtual clock.
+struct Rig : PipelineFakes {
     QTemporaryDir dir;
     VirtualScheduler clock;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
     SnippetManager snippets{defaults};
-    FakeTrainingLog training;
-    QStringList pillJournal;
     LogCapture logs;
-
-    // The fakes live as long as the rig; the orchestrator only borrows them.
-    std::vector<std::shared_ptr<void>> owned;
-    template <class T>
-    T* keep(T* fake)
-    {
-        owned.emplace_back(fake);
-        return fake;
-    }
-    FakeAudioCapture* audio = keep(new FakeAudioCapture);
-    FakeSpeechRecognition* recognizer = keep(new FakeSpeechRecognition);
-    FakeHotkeyListener* hotkey = keep(new FakeHotkeyListener);
-    FakeTextInsertion* inserter = keep(new FakeTextInsertion);
-    FakeTextEnhancement* enhancer = keep(new FakeTextEnhancement);
-    FakePostPasteCapture* postPaste = keep(new FakePostPasteCapture);
-    FakeWorkspace* workspace = keep(new FakeWorkspace);
-    FakeKeyTyper* typer = keep(new FakeKeyTyper);
-    FakeMicrophone* microphone = keep(new FakeMicrophone);
-    FakePermissions* permissions = keep(new FakePermissions);
-    int pillsMade = 0;
     std::unique_ptr<DictationOrchestrator> orchestrator;
 
     explicit Rig(bool configure = true)
     {
-        inserter->target = InsertionTarget{QStringLiteral("org.example.editor"), 4242, nullptr};
-        workspace->front =
-            RunningApplication{QStringLiteral("org.example.editor"), 4242, QStringLiteral("Editor")};
         if (configure)
             build();
     }
 
     void build()
     {
-        DictationCollaborators c;
-        c.mainQueue = &clock;
-        c.defaults = &defaults;
-        c.snippets = &snippets;
-        c.trainingLog = &training;
-        c.audioManager = audio;
-        c.speechRecognizer = recognizer;
-        c.hotkeyManager = hotkey;
-        c.textInserter = inserter;
-        c.textEnhancer = enhancer;
-        c.postPasteCapture = postPaste;
-        c.workspace = workspace;
-        c.keyTyper = typer;
-        c.microphone = microphone;
-        c.permissions = permissions;
-        c.makePill = [this] {
-            ++pillsMade;
-            return std::make_unique<FakePill>(&pillJournal);
-        };
-        orchestrator = std::make_unique<DictationOrchestrator>(c);
+        orchestrator = std::make_unique<DictationOrchestrator>(collaborators(clock, defaults, snippets));
         orchestrator->configurePipeline();
     }
 
@@ -92,25 +43,25 @@ struct Rig {
     // Press, say the words as one partial, release: the dictation waits for its final transcript.
     void speakAndRelease(const QString& words)
     {
-        hotkey->press();
+        hotkey.press();
         clock.runUntilIdle();
-        recognizer->emitResult(words, false);
+        recognizer.emitResult(words, false);
         clock.runUntilIdle();
-        hotkey->release();
+        hotkey.release();
         clock.runUntilIdle();
     }
     // A whole dictation whose final result arrives at once after the release.
     void dictate(const QString& words)
     {
         speakAndRelease(words);
-        recognizer->emitResult(words, true);
+        recognizer.emitResult(words, true);
         clock.runUntilIdle();
     }
     // Lets the 100 ms re-activation pause pass, then answers the clean-up.
     void answerCleanUp(const QStringList& pieces, const QString& text, bool changed = true)
     {
         clock.advance(0.1);
-        enhancer->answer(pieces, EnhancementResult{text, changed, std::nullopt});
+        enhancer.answer(pieces, EnhancementResult{text, changed, std::nullopt});
         clock.runUntilIdle();
     }
 };
@@ -156,15 +107,15 @@ void TestDictationOrchestrator::configurePipelineWiresOnceAndForwardsCaptureThre
     QCOMPARE(rig.pillsMade, 0); // the pill window is made on first use only
     rig.o().configurePipeline();
     rig.o().configurePipeline();
-    QCOMPARE(rig.hotkey->calls.count(QStringLiteral("load")), 1);
-    QCOMPARE(rig.hotkey->calls.count(QStringLiteral("stop")), 3);
-    QCOMPARE(rig.hotkey->calls.count(QStringLiteral("start")), 3);
+    QCOMPARE(rig.hotkey.calls.count(QStringLiteral("load")), 1);
+    QCOMPARE(rig.hotkey.calls.count(QStringLiteral("stop")), 3);
+    QCOMPARE(rig.hotkey.calls.count(QStringLiteral("start")), 3);
 
     // Audio goes from the capture thread straight into the recogniser; the level through the main queue.
-    rig.audio->bufferHandler(AudioBuffer{AudioBuffer::SampleFormat::Int16, 16000, 1, QByteArray(2048, '\0')});
-    QCOMPARE(rig.recognizer->appendedFrames, 1024);
+    rig.audio.bufferHandler(AudioBuffer{AudioBuffer::SampleFormat::Int16, 16000, 1, QByteArray(2048, '\0')});
+    QCOMPARE(rig.recognizer.appendedFrames, 1024);
     QSignalSpy level(&rig.o(), &DictationOrchestrator::audioLevelChanged);
-    rig.audio->levelHandler(0.75f);
+    rig.audio.levelHandler(0.75f);
     QCOMPARE(rig.o().audioLevel(), 0.0f);
     rig.clock.runUntilIdle();
     QCOMPARE(rig.o().audioLevel(), 0.75f);
@@ -199,9 +150,9 @@ void TestDictationOrchestrator::launchPromptsRunOnceInOrderAtTheirDelays()
     QFETCH(QStringList, at16);
 
     Rig rig(false);
-    rig.permissions->accessibility = accessibility;
-    rig.permissions->post = true;
-    rig.hotkey->listenSucceeds = false; // input monitoring really missing
+    rig.permissions.accessibility = accessibility;
+    rig.permissions.post = true;
+    rig.hotkey.listenSucceeds = false; // input monitoring really missing
     if (promptedBefore) {
         rig.defaults.setBool(DictationOrchestrator::accessibilityPromptKey, true);
         rig.defaults.setBool(DictationOrchestrator::inputMonitoringPromptKey, true);
@@ -210,13 +161,13 @@ void TestDictationOrchestrator::launchPromptsRunOnceInOrderAtTheirDelays()
     rig.o().configurePipeline(); // a second call in the same launch schedules nothing more
 
     rig.clock.advance(0.399);
-    QCOMPARE(rig.permissions->calls, QStringList{});
+    QCOMPARE(rig.permissions.calls, QStringList{});
     rig.clock.advance(0.001);
-    QCOMPARE(rig.permissions->calls, at04);
+    QCOMPARE(rig.permissions.calls, at04);
     rig.clock.advance(0.6);
-    QCOMPARE(rig.permissions->calls, at04 + at10);
+    QCOMPARE(rig.permissions.calls, at04 + at10);
     rig.clock.advance(60.6);
-    QCOMPARE(rig.permissions->calls, at04 + at10 + at16);
+    QCOMPARE(rig.permissions.calls, at04 + at10 + at16);
     QVERIFY(rig.defaults.boolForKey(DictationOrchestrator::accessibilityPromptKey) || accessibility);
     QVERIFY(rig.defaults.boolForKey(DictationOrchestrator::inputMonitoringPromptKey));
 }
@@ -224,30 +175,30 @@ void TestDictationOrchestrator::launchPromptsRunOnceInOrderAtTheirDelays()
 void TestDictationOrchestrator::permissionFlagsAndAutomationStatus()
 {
     Rig rig(false);
-    rig.permissions->accessibility = true;
-    rig.permissions->listen = false;
-    rig.permissions->post = false;
-    rig.hotkey->listenSucceeds = true; // listening through the fallback
+    rig.permissions.accessibility = true;
+    rig.permissions.listen = false;
+    rig.permissions.post = false;
+    rig.hotkey.listenSucceeds = true; // listening through the fallback
     rig.defaults.setBool(DictationOrchestrator::automationGrantedKey, true);
     rig.build();
     QVERIFY(rig.o().eventListeningAccessGranted());
     QVERIFY(rig.o().eventPostingAccessGranted());
     QVERIFY(rig.o().automationAccessGranted());
 
-    rig.permissions->accessibility = false;
-    rig.hotkey->listenSucceeds = false;
+    rig.permissions.accessibility = false;
+    rig.hotkey.listenSucceeds = false;
     rig.o().configurePipeline();
     QVERIFY(!rig.o().eventListeningAccessGranted());
     QVERIFY(!rig.o().eventPostingAccessGranted());
     QVERIFY(!rig.o().accessibilityAccessGranted());
 
-    rig.permissions->automationSucceeds = false;
+    rig.permissions.automationSucceeds = false;
     rig.o().requestAutomationAccess(true);
     rig.clock.runUntilIdle();
     QVERIFY(!rig.o().automationAccessGranted());
     QCOMPARE(rig.o().lastInsertionStatus(),
              QStringLiteral("Quenda still needs Automation access to System Events for paste fallback."));
-    rig.permissions->automationSucceeds = true;
+    rig.permissions.automationSucceeds = true;
     rig.o().requestAutomationAccess(false); // the launch probe changes no status line
     rig.clock.runUntilIdle();
     QVERIFY(rig.o().automationAccessGranted());
@@ -255,7 +206,7 @@ void TestDictationOrchestrator::permissionFlagsAndAutomationStatus()
     QVERIFY(rig.o().lastInsertionStatus().startsWith(QStringLiteral("Quenda still needs")));
 
     QSignalSpy spy(&rig.o(), &DictationOrchestrator::lastInsertionStatusChanged);
-    rig.inserter->onStatus(QStringLiteral("Inserted into org.example.editor via Accessibility API."));
+    rig.inserter.onStatus(QStringLiteral("Inserted into org.example.editor via Accessibility API."));
     QCOMPARE(rig.o().lastInsertionStatus(),
              QStringLiteral("Inserted into org.example.editor via Accessibility API."));
     QCOMPARE(spy.count(), 1);
@@ -266,14 +217,14 @@ void TestDictationOrchestrator::startIsRefusedWithoutMicrophoneOrRecognizer()
     const QString unavailable = QStringLiteral("Speech recognition is not available on this device.");
     for (const bool micDenied : {true, false}) {
         Rig rig;
-        rig.microphone->authorized = !micDenied;
+        rig.microphone.authorized = !micDenied;
         if (!micDenied)
-            rig.recognizer->startFailure = unavailable;
-        rig.hotkey->press();
+            rig.recognizer.startFailure = unavailable;
+        rig.hotkey.press();
         QCOMPARE(rig.o().state(), DictationState::error(micDenied ? kMicRequired : unavailable));
-        QCOMPARE(rig.recognizer->calls.isEmpty(), micDenied);
+        QCOMPARE(rig.recognizer.calls.isEmpty(), micDenied);
         QVERIFY(!rig.o().insertionTarget());
-        QVERIFY(rig.audio->calls.isEmpty());
+        QVERIFY(rig.audio.calls.isEmpty());
         QVERIFY(rig.pillJournal.isEmpty());
     }
 }
@@ -281,65 +232,65 @@ void TestDictationOrchestrator::startIsRefusedWithoutMicrophoneOrRecognizer()
 void TestDictationOrchestrator::pressAndReleaseDriveTheDictationAndBusyPressesAreDropped()
 {
     Rig rig;
-    rig.enhancer->available = true;
-    rig.hotkey->release(); // idle: ignored
-    QVERIFY(rig.audio->calls.isEmpty());
-    rig.hotkey->press();
+    rig.enhancer.available = true;
+    rig.hotkey.release(); // idle: ignored
+    QVERIFY(rig.audio.calls.isEmpty());
+    rig.hotkey.press();
     QCOMPARE(rig.o().state(), DictationState::listening());
-    QCOMPARE(rig.enhancer->cacheClears, 1);
+    QCOMPARE(rig.enhancer.cacheClears, 1);
     QCOMPARE(rig.o().insertionTarget()->processIdentifier, 4242);
     QCOMPARE(rig.pillJournal, QStringList{QStringLiteral("show listening")});
 
-    rig.recognizer->emitResult(QStringLiteral("hello"), false);
+    rig.recognizer.emitResult(QStringLiteral("hello"), false);
     rig.clock.runUntilIdle();
     QCOMPARE(rig.o().currentTranscript(), QStringLiteral("hello"));
     QCOMPARE(rig.pillJournal.last(), QStringLiteral("refresh listening"));
 
-    rig.hotkey->release();
+    rig.hotkey.release();
     QCOMPARE(rig.o().state(), DictationState::processing());
     QVERIFY(rig.o().isAwaitingTranscriptFinalization());
-    QCOMPARE(rig.audio->calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
-    QCOMPARE(rig.recognizer->calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
-    rig.hotkey->release(); // processing: ignored
-    QCOMPARE(rig.audio->calls.count(QStringLiteral("stop")), 1);
+    QCOMPARE(rig.audio.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    QCOMPARE(rig.recognizer.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    rig.hotkey.release(); // processing: ignored
+    QCOMPARE(rig.audio.calls.count(QStringLiteral("stop")), 1);
 
-    rig.hotkey->press(); // while awaiting the transcript
+    rig.hotkey.press(); // while awaiting the transcript
     QCOMPARE(rig.o().state(), DictationState::processing());
-    rig.recognizer->emitResult(QStringLiteral("hello"), true);
+    rig.recognizer.emitResult(QStringLiteral("hello"), true);
     rig.clock.advance(0.1);
-    rig.hotkey->press(); // while the clean-up runs
-    QCOMPARE(rig.recognizer->calls.count(QStringLiteral("start")), 1);
-    rig.enhancer->answer({QStringLiteral("Hello.")}, {QStringLiteral("Hello."), true, {}});
+    rig.hotkey.press(); // while the clean-up runs
+    QCOMPARE(rig.recognizer.calls.count(QStringLiteral("start")), 1);
+    rig.enhancer.answer({QStringLiteral("Hello.")}, {QStringLiteral("Hello."), true, {}});
     rig.clock.runUntilIdle();
     QCOMPARE(rig.o().state(), DictationState::idle());
     QCOMPARE(rig.o().recentDictations().first().text, QStringLiteral("Hello."));
 
     // An error is left by pressing again: the next dictation starts normally.
-    rig.recognizer->startFailure = QStringLiteral("boom");
-    rig.hotkey->press();
+    rig.recognizer.startFailure = QStringLiteral("boom");
+    rig.hotkey.press();
     QVERIFY(rig.o().state().isError());
-    rig.recognizer->startFailure.reset();
-    rig.hotkey->press();
+    rig.recognizer.startFailure.reset();
+    rig.hotkey.press();
     QCOMPARE(rig.o().state(), DictationState::listening());
 }
 
 void TestDictationOrchestrator::aCancelledDictationLeavesNoTrace()
 {
     Rig rig;
-    rig.hotkey->press();
-    rig.recognizer->emitResult(QStringLiteral("hello"), false);
+    rig.hotkey.press();
+    rig.recognizer.emitResult(QStringLiteral("hello"), false);
     rig.clock.runUntilIdle();
-    rig.hotkey->onCancel();
+    rig.hotkey.onCancel();
     QCOMPARE(rig.o().state(), DictationState::idle());
-    QCOMPARE(rig.audio->calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
-    QCOMPARE(rig.recognizer->calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    QCOMPARE(rig.audio.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    QCOMPARE(rig.recognizer.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
     QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0"));
     // Late news of it, and the release of the key, change nothing.
-    rig.recognizer->emitResult(QStringLiteral("hello"), true);
-    rig.hotkey->release();
+    rig.recognizer.emitResult(QStringLiteral("hello"), true);
+    rig.hotkey.release();
     rig.clock.advance(2);
-    QVERIFY(rig.inserter->inserted.isEmpty());
-    QVERIFY(rig.typer->typed.isEmpty());
+    QVERIFY(rig.inserter.inserted.isEmpty());
+    QVERIFY(rig.typer.typed.isEmpty());
     QCOMPARE(rig.o().state(), DictationState::idle());
     QVERIFY(rig.o().recentDictations().isEmpty());
 }
@@ -348,27 +299,27 @@ void TestDictationOrchestrator::audioStartFailuresEndInMicUnavailableOnlyForTheC
 {
     {
         Rig rig;
-        rig.audio->startError = QStringLiteral("No audio input device available");
-        rig.hotkey->press();
+        rig.audio.startError = QStringLiteral("No audio input device available");
+        rig.hotkey.press();
         QCOMPARE(rig.o().state(), DictationState::listening()); // the failure arrives through the main queue
         rig.clock.runUntilIdle();
         QCOMPARE(rig.o().state(), DictationState::error(kMicUnavailable));
         QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0.3"));
-        QVERIFY(rig.recognizer->calls.contains(QStringLiteral("stop")));
+        QVERIFY(rig.recognizer.calls.contains(QStringLiteral("stop")));
         QVERIFY(!rig.o().insertionTarget());
         // The recogniser's teardown error that follows does not replace the message.
-        rig.recognizer->emitError(QStringLiteral("cancelled"));
+        rig.recognizer.emitError(QStringLiteral("cancelled"));
         rig.clock.runUntilIdle();
         QCOMPARE(rig.o().state(), DictationState::error(kMicUnavailable));
     }
     Rig rig; // a late failure of an earlier dictation's start is ignored
-    rig.audio->completeStartAtOnce = false;
-    rig.hotkey->press();
-    auto lateFailure = rig.audio->pendingStart;
-    rig.audio->pendingStart = {};
-    rig.hotkey->release();
+    rig.audio.completeStartAtOnce = false;
+    rig.hotkey.press();
+    auto lateFailure = rig.audio.pendingStart;
+    rig.audio.pendingStart = {};
+    rig.hotkey.release();
     rig.clock.advance(1); // blank transcript: back to idle
-    rig.hotkey->press();
+    rig.hotkey.press();
     lateFailure(QStringLiteral("device vanished"));
     rig.clock.runUntilIdle();
     QCOMPARE(rig.o().state(), DictationState::listening());
@@ -378,11 +329,11 @@ void TestDictationOrchestrator::finalResultAndTimerRaceForTheTranscript()
 {
     {
         Rig rig; // a final result while still listening does not finalise
-        rig.hotkey->press();
-        rig.recognizer->emitResult(QStringLiteral("early final"), true);
+        rig.hotkey.press();
+        rig.recognizer.emitResult(QStringLiteral("early final"), true);
         rig.clock.runUntilIdle();
         QCOMPARE(rig.o().state(), DictationState::listening());
-        QVERIFY(rig.inserter->inserted.isEmpty());
+        QVERIFY(rig.inserter.inserted.isEmpty());
     }
     {
         // The final result beats the timer. A finished dictation's timer does not cut the next one short.
@@ -391,23 +342,23 @@ void TestDictationOrchestrator::finalResultAndTimerRaceForTheTranscript()
         rig.clock.advance(0.2);
         rig.speakAndRelease(QStringLiteral("two so far")); // its own timer is due at 0.8 s
         rig.clock.advance(0.5);                            // past the first dictation's 0.6 s timer
-        QCOMPARE(rig.inserter->inserted.size(), 1);
-        rig.recognizer->emitResult(QStringLiteral("two complete"), true);
+        QCOMPARE(rig.inserter.inserted.size(), 1);
+        rig.recognizer.emitResult(QStringLiteral("two complete"), true);
         rig.clock.advance(1);
-        QCOMPARE(rig.inserter->inserted.size(), 2);
-        QCOMPARE(rig.inserter->inserted.last().text, QStringLiteral(" two complete")); // after "one"
+        QCOMPARE(rig.inserter.inserted.size(), 2);
+        QCOMPARE(rig.inserter.inserted.last().text, QStringLiteral(" two complete")); // after "one"
     }
     // The timer beats the final result: the live transcript is taken, the late final changes nothing.
     Rig rig;
     rig.speakAndRelease(QStringLiteral("partial words"));
     rig.clock.advance(0.599);
-    QVERIFY(rig.inserter->inserted.isEmpty());
+    QVERIFY(rig.inserter.inserted.isEmpty());
     rig.clock.advance(0.001);
-    QCOMPARE(rig.inserter->inserted.size(), 1);
-    QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("partial words"));
-    rig.recognizer->emitResult(QStringLiteral("final words"), true);
+    QCOMPARE(rig.inserter.inserted.size(), 1);
+    QCOMPARE(rig.inserter.inserted.first().text, QStringLiteral("partial words"));
+    rig.recognizer.emitResult(QStringLiteral("final words"), true);
     rig.clock.runUntilIdle();
-    QCOMPARE(rig.inserter->inserted.size(), 1);
+    QCOMPARE(rig.inserter.inserted.size(), 1);
     QCOMPARE(rig.o().recentDictations().size(), 1);
     QCOMPARE(rig.o().currentTranscript(), QString());
 }
@@ -427,23 +378,23 @@ void TestDictationOrchestrator::theTimerWaitsAsLongAsTheEngineSays()
     QFETCH(double, wait);
     {
         Rig rig; // the final result comes late, but within what the engine asked for
-        rig.recognizer->allowance = allowance;
+        rig.recognizer.allowance = allowance;
         rig.speakAndRelease(QStringLiteral("the first words"));
         rig.clock.advance(wait - 0.01);
         QCOMPARE(rig.o().state(), DictationState::processing());
-        rig.recognizer->emitResult(QStringLiteral("the first words and the last"), true);
+        rig.recognizer.emitResult(QStringLiteral("the first words and the last"), true);
         rig.clock.runUntilIdle();
-        QCOMPARE(rig.inserter->inserted.size(), 1);
-        QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("the first words and the last"));
+        QCOMPARE(rig.inserter.inserted.size(), 1);
+        QCOMPARE(rig.inserter.inserted.first().text, QStringLiteral("the first words and the last"));
     }
     Rig rig; // no final at all: the live transcript is taken once the allowance is up
-    rig.recognizer->allowance = allowance;
+    rig.recognizer.allowance = allowance;
     rig.speakAndRelease(QStringLiteral("the first words"));
     rig.clock.advance(wait - 0.001);
-    QVERIFY(rig.inserter->inserted.isEmpty());
+    QVERIFY(rig.inserter.inserted.isEmpty());
     rig.clock.advance(0.001);
-    QCOMPARE(rig.inserter->inserted.size(), 1);
-    QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("the first words"));
+    QCOMPARE(rig.inserter.inserted.size(), 1);
+    QCOMPARE(rig.inserter.inserted.first().text, QStringLiteral("the first words"));
 }
 
 void TestDictationOrchestrator::blankTranscriptAndRecognitionErrors()
@@ -451,39 +402,39 @@ void TestDictationOrchestrator::blankTranscriptAndRecognitionErrors()
     const QString failed = QStringLiteral("Recognition failed");
     {
         Rig rig;
-        rig.enhancer->available = true;
+        rig.enhancer.available = true;
         rig.speakAndRelease(QStringLiteral(" \n  "));
         rig.clock.advance(0.6);
         QCOMPARE(rig.o().state(), DictationState::idle());
-        QVERIFY(rig.inserter->inserted.isEmpty());
-        QVERIFY(rig.enhancer->requests.isEmpty());
+        QVERIFY(rig.inserter.inserted.isEmpty());
+        QVERIFY(rig.enhancer.requests.isEmpty());
         QVERIFY(rig.o().recentDictations().isEmpty());
         QVERIFY(!rig.o().insertionTarget());
         QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0.3"));
     }
     {
         Rig rig; // while listening: the microphone and the recogniser stop with the dictation
-        rig.hotkey->press();
-        rig.recognizer->emitError(failed);
+        rig.hotkey.press();
+        rig.recognizer.emitError(failed);
         rig.clock.runUntilIdle();
         QCOMPARE(rig.o().state(), DictationState::error(failed));
-        QVERIFY(!rig.audio->isRecording());
-        QVERIFY(!rig.recognizer->recognizing);
+        QVERIFY(!rig.audio.isRecording());
+        QVERIFY(!rig.recognizer.recognizing);
         QVERIFY(!rig.o().insertionTarget());
         QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0.3"));
     }
     {
         Rig rig; // after the stop, with words: they are the transcript
         rig.speakAndRelease(QStringLiteral("kept words"));
-        rig.recognizer->emitError(failed);
+        rig.recognizer.emitError(failed);
         rig.clock.runUntilIdle();
         QCOMPARE(rig.o().state(), DictationState::idle());
-        QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("kept words"));
+        QCOMPARE(rig.inserter.inserted.first().text, QStringLiteral("kept words"));
     }
     Rig rig; // after the stop, with nothing heard
-    rig.hotkey->press();
-    rig.hotkey->release();
-    rig.recognizer->emitError(QStringLiteral("No speech detected"));
+    rig.hotkey.press();
+    rig.hotkey.release();
+    rig.recognizer.emitError(QStringLiteral("No speech detected"));
     rig.clock.advance(1); // the finalisation timer finds nothing to do
     QCOMPARE(rig.o().state(), DictationState::error(QStringLiteral("No speech detected")));
 }
@@ -493,17 +444,17 @@ void TestDictationOrchestrator::plainPathExpandsSnippetsAndInsertsWithoutCleanUp
     Rig rig;
     rig.snippets.addSnippet(QStringLiteral("my address"), QStringLiteral("1 Main Street"));
     rig.dictate(QStringLiteral("Send it to My Address please."));
-    QCOMPARE(rig.inserter->inserted.size(), 1);
-    QCOMPARE(rig.inserter->inserted.first().text, QStringLiteral("Send it to 1 Main Street please."));
-    QCOMPARE(rig.inserter->inserted.first().target->processIdentifier, 4242);
+    QCOMPARE(rig.inserter.inserted.size(), 1);
+    QCOMPARE(rig.inserter.inserted.first().text, QStringLiteral("Send it to 1 Main Street please."));
+    QCOMPARE(rig.inserter.inserted.first().target->processIdentifier, 4242);
     const DictationResult recorded = rig.o().recentDictations().first();
     QCOMPARE(recorded, (DictationResult{QStringLiteral("Send it to 1 Main Street please."), true,
                                         rig.clock.now(), std::nullopt}));
     QCOMPARE(rig.o().state(), DictationState::idle());
     QVERIFY(!rig.o().insertionTarget());
-    QVERIFY(rig.typer->chunks.isEmpty());
+    QVERIFY(rig.typer.chunks.isEmpty());
     rig.clock.advance(30);
-    QVERIFY(rig.postPaste->captures.isEmpty());
+    QVERIFY(rig.postPaste.captures.isEmpty());
     QVERIFY(rig.training.syncs.isEmpty());
 
     for (int i = 2; i <= 11; ++i) // the recent list keeps the ten newest
@@ -516,52 +467,52 @@ void TestDictationOrchestrator::plainPathExpandsSnippetsAndInsertsWithoutCleanUp
 void TestDictationOrchestrator::speculativeCleanUpsAreSpacedHalfASecondApart()
 {
     Rig rig;
-    rig.enhancer->available = true;
-    rig.hotkey->press();
+    rig.enhancer.available = true;
+    rig.hotkey.press();
     auto partial = [&](const QString& text, double after) {
         rig.clock.advance(after);
-        rig.recognizer->emitResult(text, false);
+        rig.recognizer.emitResult(text, false);
         rig.clock.runUntilIdle();
     };
     partial(QStringLiteral("a"), 0);
     partial(QStringLiteral("a b"), 0.4);   // too soon: skipped, not deferred
     partial(QStringLiteral("a b c"), 0.1); // 0.5 s after the first
     partial(QStringLiteral("a b c d"), 0.49);
-    QCOMPARE(rig.enhancer->speculative.size(), 2);
-    QCOMPARE(rig.enhancer->speculative[0].first, QStringLiteral("a"));
-    QCOMPARE(rig.enhancer->speculative[1].first, QStringLiteral("a b c"));
-    QCOMPARE(rig.enhancer->speculative[1].second,
+    QCOMPARE(rig.enhancer.speculative.size(), 2);
+    QCOMPARE(rig.enhancer.speculative[0].first, QStringLiteral("a"));
+    QCOMPARE(rig.enhancer.speculative[1].first, QStringLiteral("a b c"));
+    QCOMPARE(rig.enhancer.speculative[1].second,
              std::optional<QString>(QStringLiteral("org.example.editor")));
 
-    rig.hotkey->release();
+    rig.hotkey.release();
     partial(QStringLiteral("after release"), 1); // not listening any more
-    QCOMPARE(rig.enhancer->speculative.size(), 2);
+    QCOMPARE(rig.enhancer.speculative.size(), 2);
 
     Rig plain; // without a clean-up route nothing is started
-    plain.hotkey->press();
-    plain.recognizer->emitResult(QStringLiteral("words"), false);
+    plain.hotkey.press();
+    plain.recognizer.emitResult(QStringLiteral("words"), false);
     plain.clock.runUntilIdle();
-    QVERIFY(plain.enhancer->speculative.isEmpty());
+    QVERIFY(plain.enhancer.speculative.isEmpty());
 }
 
 void TestDictationOrchestrator::cleanUpStreamsPiecesAsKeystrokesAfterReactivating()
 {
     Rig rig;
-    rig.enhancer->available = true;
+    rig.enhancer.available = true;
     rig.snippets.addSnippet(QStringLiteral("sig"), QStringLiteral("Best, Ann"));
-    rig.workspace->front = RunningApplication{QStringLiteral("org.example.mail"), 77, QStringLiteral("Mail")};
+    rig.workspace.front = RunningApplication{QStringLiteral("org.example.mail"), 77, QStringLiteral("Mail")};
     rig.dictate(QStringLiteral("thanks sig"));
     QCOMPARE(rig.o().state(), DictationState::processing());
-    QCOMPARE(rig.workspace->activations, QList<qint64>{4242});
+    QCOMPARE(rig.workspace.activations, QList<qint64>{4242});
     rig.clock.advance(0.099); // waiting 100 ms for the target to come forward
-    QVERIFY(rig.enhancer->requests.isEmpty());
+    QVERIFY(rig.enhancer.requests.isEmpty());
     rig.clock.advance(0.001);
-    QCOMPARE(rig.enhancer->requests.size(), 1);
-    QCOMPARE(rig.enhancer->requests.first().text, QStringLiteral("thanks Best, Ann"));
-    QCOMPARE(rig.enhancer->requests.first().appBundleID,
+    QCOMPARE(rig.enhancer.requests.size(), 1);
+    QCOMPARE(rig.enhancer.requests.first().text, QStringLiteral("thanks Best, Ann"));
+    QCOMPARE(rig.enhancer.requests.first().appBundleID,
              std::optional<QString>(QStringLiteral("org.example.mail")));
 
-    auto request = rig.enhancer->requests.first();
+    auto request = rig.enhancer.requests.first();
     request.onToken(QStringLiteral("Thanks, "));
     rig.clock.runUntilIdle();
     QCOMPARE(rig.o().currentTranscript(), QStringLiteral("Thanks, "));
@@ -569,7 +520,7 @@ void TestDictationOrchestrator::cleanUpStreamsPiecesAsKeystrokesAfterReactivatin
     request.onToken(QString()); // an empty piece types nothing
     request.onToken(QStringLiteral("Ann 👋🏽"));
     rig.clock.runUntilIdle();
-    QCOMPARE(rig.typer->chunks, (QStringList{QStringLiteral("Thanks, "), QStringLiteral("Ann 👋🏽")}));
+    QCOMPARE(rig.typer.chunks, (QStringList{QStringLiteral("Thanks, "), QStringLiteral("Ann 👋🏽")}));
     QCOMPARE(rig.o().currentTranscript(), QStringLiteral("Thanks, Ann 👋🏽"));
     QCOMPARE(rig.o().state(), DictationState::processing());
 }
@@ -600,7 +551,7 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     QFETCH(bool, logged);
 
     Rig rig;
-    rig.enhancer->available = true;
+    rig.enhancer.available = true;
     rig.dictate(QStringLiteral("hello world"));
     rig.answerCleanUp(pieces, enhanced, wasEnhanced);
 
@@ -627,44 +578,44 @@ void TestDictationOrchestrator::cleanUpWithoutStreamFallsBackToTheInserter()
 {
     for (const QString& reply : {QStringLiteral("Fix this."), QString()}) {
         Rig rig;
-        rig.enhancer->available = true;
+        rig.enhancer.available = true;
         rig.dictate(QStringLiteral("fix this"));
         rig.answerCleanUp({}, reply);
         QCOMPARE(rig.o().state(), DictationState::idle());
         QCOMPARE(rig.o().recentDictations().first().text, reply);
-        QVERIFY(rig.typer->chunks.isEmpty());
+        QVERIFY(rig.typer.chunks.isEmpty());
         if (reply.isEmpty()) { // nothing streamed and nothing came back: nothing inserted
-            QVERIFY(rig.inserter->inserted.isEmpty());
+            QVERIFY(rig.inserter.inserted.isEmpty());
             continue;
         }
-        QCOMPARE(rig.inserter->inserted.size(), 1);
-        QCOMPARE(rig.inserter->inserted.first().text, reply);
-        QCOMPARE(rig.inserter->inserted.first().target->processIdentifier, 4242);
+        QCOMPARE(rig.inserter.inserted.size(), 1);
+        QCOMPARE(rig.inserter.inserted.first().text, reply);
+        QCOMPARE(rig.inserter.inserted.first().target->processIdentifier, 4242);
     }
 }
 
 void TestDictationOrchestrator::piecesFromANetworkThreadAreTypedBeforeTheEnd()
 {
     Rig rig;
-    rig.enhancer->available = true;
-    rig.inserter->target.reset(); // no target: no re-activation pause
+    rig.enhancer.available = true;
+    rig.inserter.target.reset(); // no target: no re-activation pause
     rig.dictate(QStringLiteral("one two three"));
-    QCOMPARE(rig.enhancer->requests.size(), 1);
+    QCOMPARE(rig.enhancer.requests.size(), 1);
     QStringList pieces;
     for (int i = 0; i < 200; ++i)
         pieces << QStringLiteral("w%1 ").arg(i);
-    rig.enhancer->answer(pieces, EnhancementResult{pieces.join(QString()).trimmed(), true, std::nullopt},
-                         true);
+    rig.enhancer.answer(pieces, EnhancementResult{pieces.join(QString()).trimmed(), true, std::nullopt},
+                        true);
     rig.clock.runUntilIdle();
-    QCOMPARE(rig.typer->chunks, pieces);
+    QCOMPARE(rig.typer.chunks, pieces);
     QCOMPARE(rig.o().recentDictations().first().text, pieces.join(QString()));
-    QVERIFY(rig.workspace->activations.isEmpty());
+    QVERIFY(rig.workspace.activations.isEmpty());
 }
 
 void TestDictationOrchestrator::cleanUpWaitsForTheTrainingSyncThenSchedulesTheReadBack()
 {
     Rig rig;
-    rig.enhancer->available = true;
+    rig.enhancer.available = true;
     rig.training.holdSync = true;
     rig.dictate(QStringLiteral("hello"));
     rig.answerCleanUp({QStringLiteral("Hello.")}, QStringLiteral("Hello."));
@@ -676,10 +627,10 @@ void TestDictationOrchestrator::cleanUpWaitsForTheTrainingSyncThenSchedulesTheRe
     QCOMPARE(rig.o().recentDictations().size(), 1);
 
     rig.clock.advance(7.999);
-    QVERIFY(rig.postPaste->captures.isEmpty());
+    QVERIFY(rig.postPaste.captures.isEmpty());
     rig.clock.advance(0.001);
-    QCOMPARE(rig.postPaste->captures.size(), 1);
-    const PostPasteRecord record = rig.postPaste->captures.first();
+    QCOMPARE(rig.postPaste.captures.size(), 1);
+    const PostPasteRecord record = rig.postPaste.captures.first();
     QCOMPARE(record.insertedText, QStringLiteral("Hello."));
     QCOMPARE(record.rawText, QStringLiteral("hello"));
     QCOMPARE(record.target->processIdentifier, 4242);
@@ -690,20 +641,20 @@ void TestDictationOrchestrator::cleanUpWaitsForTheTrainingSyncThenSchedulesTheRe
     rig.dictate(QStringLiteral("again"));
     rig.answerCleanUp({QStringLiteral("Again.")}, QStringLiteral("Again."));
     rig.clock.advance(7.5);
-    rig.hotkey->press();
+    rig.hotkey.press();
     rig.clock.advance(10);
-    QCOMPARE(rig.postPaste->captures.size(), 1);
+    QCOMPARE(rig.postPaste.captures.size(), 1);
 }
 
 void TestDictationOrchestrator::closuresDoNothingOnceTheOrchestratorIsGone()
 {
     Rig rig;
-    rig.enhancer->available = true;
+    rig.enhancer.available = true;
     rig.dictate(QStringLiteral("hello"));
     rig.clock.advance(0.1);
-    auto request = rig.enhancer->requests.takeFirst();
-    auto onStart = rig.hotkey->onStart;
-    auto onResult = rig.recognizer->onResult;
+    auto request = rig.enhancer.requests.takeFirst();
+    auto onStart = rig.hotkey.onStart;
+    auto onResult = rig.recognizer.onResult;
     rig.orchestrator.reset();
     request.onToken(QStringLiteral("Hello"));
     request.done(EnhancementResult{QStringLiteral("Hello"), true, {}});
@@ -755,21 +706,21 @@ void TestDictationOrchestrator::dictationsInARowAreSeparated()
     {
         Rig rig;
         if (beforeCaret != QLatin1String("-"))
-            rig.inserter->beforeCaret = beforeCaret;
+            rig.inserter.beforeCaret = beforeCaret;
         rig.dictate(heard);
-        QCOMPARE(rig.inserter->inserted.first().text, inserted);
+        QCOMPARE(rig.inserter.inserted.first().text, inserted);
         QCOMPARE(rig.o().recentDictations().first().text, heard); // the dictation itself is unchanged
     }
     Rig rig; // streamed: the separator goes in front of the first word
     if (beforeCaret != QLatin1String("-"))
-        rig.inserter->beforeCaret = beforeCaret;
-    rig.enhancer->available = true;
+        rig.inserter.beforeCaret = beforeCaret;
+    rig.enhancer.available = true;
     rig.dictate(heard);
     rig.clock.advance(0.1);
     for (const QString& piece : {QStringLiteral(" "), QStringLiteral("Then"), QStringLiteral(" he left.")})
-        rig.enhancer->requests.first().onToken(piece);
+        rig.enhancer.requests.first().onToken(piece);
     rig.clock.runUntilIdle();
-    QCOMPARE(rig.typer->chunks, streamed);
+    QCOMPARE(rig.typer.chunks, streamed);
 }
 
 void TestDictationOrchestrator::unreadableFieldsGoByTheLastDictation()
@@ -780,16 +731,16 @@ void TestDictationOrchestrator::unreadableFieldsGoByTheLastDictation()
     rig.dictate(QStringLiteral("third\n"));
     rig.dictate(QStringLiteral("fourth"));
     QStringList texts;
-    for (const auto& call : rig.inserter->inserted)
+    for (const auto& call : rig.inserter.inserted)
         texts << call.text;
     QCOMPARE(texts, (QStringList{QStringLiteral("first"), QStringLiteral(" second."),
                                  QStringLiteral(" third\n"), QStringLiteral("fourth")}));
     // Another application knows nothing of it; in a terminal nothing is assumed (Enter leaves no trace).
-    rig.inserter->target = InsertionTarget{QStringLiteral("org.gnome.Terminal"), 99, nullptr};
+    rig.inserter.target = InsertionTarget{QStringLiteral("org.gnome.Terminal"), 99, nullptr};
     rig.dictate(QStringLiteral("ls"));
     rig.dictate(QStringLiteral("pwd"));
-    QCOMPARE(rig.inserter->inserted.at(4).text, QStringLiteral("ls"));
-    QCOMPARE(rig.inserter->inserted.at(5).text, QStringLiteral("pwd"));
+    QCOMPARE(rig.inserter.inserted.at(4).text, QStringLiteral("ls"));
+    QCOMPARE(rig.inserter.inserted.at(5).text, QStringLiteral("pwd"));
 }
 
 QTEST_GUILESS_MAIN(TestDictationOrchestrator)

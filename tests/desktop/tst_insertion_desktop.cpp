@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <X11/Xlib.h>
+
+#include <csignal>
+
 using namespace quenda;
 
 namespace {
@@ -368,6 +372,49 @@ private Q_SLOTS:
         QCOMPARE(quenda({QStringLiteral("insert"), QStringLiteral("x"), QStringLiteral("--after"),
                          QStringLiteral("soon")}),
                  2);
+    }
+
+    void interruptStopsALongTypedInsertionAndPutsTheKeymapBack()
+    {
+        Desktop desktop;
+        FixtureProcess fixture;
+        // Nothing to write into: the chain falls to typing, and characters off the layout are typed
+        // through remapped spare keys.
+        QVERIFY(startQt(fixture, {QStringLiteral("--no-text")}));
+        QVERIFY(desktop.bringForward(fixture));
+        const QByteArray keymapBefore = keymap();
+        QString text;
+        while (text.size() < 20000)
+            text += QString::fromUtf8("αβγ łę ");
+        QProcess quenda;
+        quenda.start(QStringLiteral(QUENDA_BINARY), {QStringLiteral("insert"), text});
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += quenda.readAllStandardOutput()).contains("Trying to insert"),
+                                 20000);
+        QTest::qWait(300);
+        QCOMPARE(quenda.state(), QProcess::Running);
+        ::kill(pid_t(quenda.processId()), SIGINT);
+        // A hang guard, not a measure: the benchmark prints how soon typing stops.
+        QVERIFY(quenda.waitForFinished(10000));
+        QCOMPARE(quenda.exitCode(), 130);
+        QCOMPARE(keymap(), keymapBefore);
+    }
+
+private:
+    // Every keycode's keysyms, as the server has them now.
+    static QByteArray keymap()
+    {
+        Display* display = XOpenDisplay(nullptr);
+        if (!display)
+            return {};
+        int first = 0, last = 0, perCode = 0;
+        XDisplayKeycodes(display, &first, &last);
+        KeySym* syms = XGetKeyboardMapping(display, KeyCode(first), last - first + 1, &perCode);
+        const QByteArray map(reinterpret_cast<const char*>(syms),
+                             qsizetype(sizeof(KeySym)) * (last - first + 1) * perCode);
+        XFree(syms);
+        XCloseDisplay(display);
+        return map;
     }
 };
 

@@ -20,6 +20,48 @@ QJsonObject RecordedRequest::json() const
     return QJsonDocument::fromJson(body).object();
 }
 
+QMap<QByteArray, RecordedRequest::Part> RecordedRequest::parts() const
+{
+    QMap<QByteArray, Part> parts;
+    const QByteArray type = header("content-type");
+    const qsizetype at = type.indexOf("boundary=");
+    if (at < 0)
+        return parts;
+    QByteArray boundary = type.mid(at + 9);
+    if (boundary.startsWith('"'))
+        boundary = boundary.mid(1, boundary.size() - 2);
+    const QByteArray delimiter = "--" + boundary;
+    // Each part: the delimiter, CRLF, headers, CRLF CRLF, content, CRLF, then the next delimiter.
+    for (qsizetype position = body.indexOf(delimiter); position >= 0;) {
+        const qsizetype start = position + delimiter.size();
+        const qsizetype next = body.indexOf(delimiter, start);
+        if (body.mid(start, 2) == "--" || next < 0)
+            break;
+        const QByteArray part = body.mid(start + 2, next - start - 4);
+        const qsizetype split = part.indexOf("\r\n\r\n");
+        auto quoted = [](const QByteArray& line, const QByteArray& key) {
+            const qsizetype from = line.indexOf(key + "=\"");
+            return from < 0 ? QByteArray()
+                            : line.mid(from + key.size() + 2,
+                                       line.indexOf('"', from + key.size() + 2) - from - key.size() - 2);
+        };
+        QByteArray name;
+        Part parsed{{}, {}, part.mid(split + 4)};
+        for (const QByteArray& line : part.left(split).split('\n')) {
+            const QByteArray lower = line.trimmed().toLower();
+            if (lower.startsWith("content-disposition:")) {
+                name = quoted(line, " name");
+                parsed.fileName = quoted(line, "filename");
+            } else if (lower.startsWith("content-type:")) {
+                parsed.contentType = line.mid(line.indexOf(':') + 1).trimmed();
+            }
+        }
+        parts.insert(name, parsed);
+        position = next;
+    }
+    return parts;
+}
+
 FakeReply FakeReply::json(int status, const QJsonObject& object)
 {
     return json(status, QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -353,6 +395,13 @@ FakeReply backendStream(const QStringList& tokens, int firstDelayMsec, int perTo
     for (const QString& token : tokens)
         lines << backendToken(token);
     return stream(lines, backendDone(), firstDelayMsec, perTokenDelayMsec);
+}
+
+FakeReply transcription(const QString& text, bool held)
+{
+    FakeReply reply = FakeReply::json(200, QJsonObject{{QStringLiteral("text"), text}});
+    reply.held = held;
+    return reply;
 }
 
 } // namespace wire

@@ -27,6 +27,15 @@ struct RecordedRequest {
 
     QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
     QJsonObject json() const;
+
+    // One part of a multipart/form-data body.
+    struct Part {
+        QByteArray contentType;
+        QByteArray fileName;
+        QByteArray content;
+    };
+    // The parts of a multipart/form-data body by name (empty for any other body).
+    QMap<QByteArray, Part> parts() const;
 };
 
 // A reply, written to the wire exactly as described: the head after `headDelayMsec`, then each body chunk
@@ -110,7 +119,7 @@ private:
     quint16 m_port = 0;
 };
 
-// The wire formats of the two services.
+// The wire formats of the services.
 namespace wire {
 // "data: {"choices":[{"delta":{"content":…}}]}" (one line, no terminator)
 QByteArray groqDelta(const QString& content);
@@ -121,6 +130,8 @@ QByteArray backendDone();                           // "data: {"done":true}"
 // A streamed Groq reply: one event per piece ("data: …\n\n"), then [DONE].
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec = 0, int perPieceDelayMsec = 0);
 FakeReply backendStream(const QStringList& tokens, int firstDelayMsec = 0, int perTokenDelayMsec = 0);
+// A transcription reply: {"text":…}.
+FakeReply transcription(const QString& text, bool held = false);
 } // namespace wire
 
 } // namespace quenda::fakes

@@ -116,9 +116,11 @@ public:
     bool canPostEvents() const override { return allowed; }
     Outcome typeCharacters(const QString& text) override
     {
-        if (outcome == Outcome::typed)
+        slices << text.size();
+        const Outcome now = slices.size() - 1 == failingSlice ? Outcome::eventFailed : outcome;
+        if (now == Outcome::typed)
             typed += text;
-        return outcome;
+        return now;
     }
     bool canCreateShortcut(const QString&) override { return shortcutsPossible; }
     bool postShortcut(const QString& combination) override
@@ -129,7 +131,9 @@ public:
     bool allowed = true;
     bool shortcutsPossible = true;
     Outcome outcome = Outcome::typed;
+    qsizetype failingSlice = -1; // this slice fails whatever the outcome
     QString typed;
+    QList<qsizetype> slices;
     QStringList shortcuts;
 };
 

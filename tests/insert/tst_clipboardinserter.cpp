@@ -76,9 +76,26 @@ private Q_SLOTS:
         rig.keyboard.allowed = allowed;
         rig.keyboard.outcome = KeyboardSynthesizer::Outcome(outcome);
         auto inserter = make(rig);
-        QCOMPARE(inserter->typeText(QStringLiteral("héllo"), 4242), reason.isEmpty());
+        // Long enough for three slices, with a character of two code units across the first boundary.
+        const QString text =
+            QString(63, QLatin1Char('a')) + QString::fromUtf8("😀") + QString(80, QLatin1Char('b'));
+        QList<bool> outcomes;
+        inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
+        rig.clock.runUntilIdle();
+        QCOMPARE(outcomes, QList<bool>{reason.isEmpty()});
         QCOMPARE(inserter->lastFailureReason().value_or(QString()), reason);
-        QCOMPARE(rig.keyboard.typed, reason.isEmpty() ? QStringLiteral("héllo") : QString());
+        QCOMPARE(rig.keyboard.typed, reason.isEmpty() ? text : QString());
+        if (reason.isEmpty())
+            QCOMPARE(rig.keyboard.slices, (QList<qsizetype>{65, 64, 16}));
+
+        // Gone between two slices: nothing more is typed, nothing is told.
+        rig.keyboard.typed.clear();
+        outcomes.clear();
+        inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
+        inserter.reset();
+        rig.clock.runUntilIdle();
+        QVERIFY(outcomes.isEmpty() || !reason.isEmpty());
+        QCOMPARE(rig.keyboard.typed, reason.isEmpty() ? text.left(65) : QString());
     }
 
     void emptyTextTouchesNothing()
@@ -86,7 +103,9 @@ private Q_SLOTS:
         InsertionRig rig;
         rig.clipboard.content = kUserClipboard;
         auto inserter = make(rig);
-        QVERIFY(!inserter->typeText(QString(), 4242));
+        bool typed = true;
+        inserter->typeText(QString(), 4242, [&](bool t, qsizetype) { typed = t; });
+        QVERIFY(!typed);
         QVERIFY(!inserter->pasteText(QString(), 4242));
         QVERIFY(!inserter->lastFailureReason());
         QCOMPARE(rig.clipboard.content, kUserClipboard);

@@ -190,6 +190,21 @@ private Q_SLOTS:
         QVERIFY(!c.inserter->cachedMethod(QStringLiteral("org.example.editor")));
     }
 
+    void typingThatStopsPartWayIsFinishedByThePaste()
+    {
+        // The first slice arrived, the second could not be typed: the paste brings only the rest.
+        Chain c;
+        c.breakAccessibility();
+        c.rig.keyboard.failingSlice = 1;
+        c.rig.automation.error.reset();
+        const QString text = QString(70, QLatin1Char('a')) + QString(70, QLatin1Char('b'));
+        c.inserter->insertText(text, c.editor());
+        c.rig.clock.advance(0.3);
+        QCOMPARE(c.rig.keyboard.typed, text.left(64));
+        QCOMPARE(c.rig.clipboard.content.formats.value(0).second, text.mid(64).toUtf8());
+        QCOMPARE(c.lines.value(1), QStringLiteral("Queued clipboard paste fallback for org.example.editor."));
+    }
+
     void everyWayFailingGivesBothReasons()
     {
         Chain c;

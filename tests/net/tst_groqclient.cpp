@@ -67,7 +67,6 @@ private Q_SLOTS:
     void plainRepliesAndTheirErrors_data();
     void plainRepliesAndTheirErrors();
     void streamSkipsWhatIsNotADelta();
-    void streamSurvivesAnyCuttingOfItsBytes();
     void streamWithoutDoneReturnsWhatArrived();
     void streamStatusErrorsReadNoBody();
     void piecesArriveWhileTheStreamIsStillOpen();
@@ -174,23 +173,6 @@ void TestGroqClient::streamSkipsWhatIsNotADelta()
     QCOMPARE(streamed.pieces,
              (QStringList{QStringLiteral("  Clean"), QString(), QStringLiteral(" text.\n")}));
     QCOMPARE(streamed.result.value(), QStringLiteral("Clean text."));
-}
-
-void TestGroqClient::streamSurvivesAnyCuttingOfItsBytes()
-{
-    QByteArray body;
-    for (const QString& piece : {QStringLiteral("Ünï"), QStringLiteral("cödé "), QStringLiteral("😀 ok")})
-        body += sse(piece, "\r\n\r\n");
-    body += wire::groqDone() + "\r\n";
-    // Chunks of 7 bytes, so that lines, "\r\n" pairs and UTF-8 sequences are cut across reads.
-    QList<QByteArray> chunks;
-    for (qsizetype at = 0; at < body.size(); at += 7)
-        chunks << body.mid(at, 7);
-    FakeHttpServer server;
-    server.enqueue(FakeReply::events(chunks, 0, 1));
-    const Streamed streamed = stream(*clientFor(server));
-    QCOMPARE(streamed.pieces.size(), 3);
-    QCOMPARE(streamed.result.value(), QStringLiteral("Ünïcödé 😀 ok"));
 }
 
 void TestGroqClient::streamWithoutDoneReturnsWhatArrived()

@@ -5,7 +5,6 @@
 #include "text/PersonalDictionary.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -47,8 +46,6 @@ private Q_SLOTS:
     void storedCountsAreReloaded();
     void learnedJobOutlivingTheStore();
     void entriesPromptAndRequest();
-    void corruptEntries_data();
-    void corruptEntries();
     void damagedCountsAreKeptAndCopied();
 };
 
@@ -189,47 +186,6 @@ void TestPersonalDictionary::entriesPromptAndRequest()
     const QByteArray stored = *rig.defaults.dataValue(PersonalDictionary::storageKey);
     QVERIFY(stored.contains(dictionary.entries().at(0).id.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
     QCOMPARE(PersonalDictionary(rig.defaults, rig.queue).entries(), dictionary.entries());
-}
-
-void TestPersonalDictionary::corruptEntries_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<int>("loaded");
-
-    QTest::newRow("element without correct")
-        << QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","misheard":"a","correct":"b"},)"
-                      R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","misheard":"c"}])")
-        << 1;
-    QTest::newRow("closing bracket lost")
-        << QByteArray(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","misheard":"a","correct":"b"})") << 1;
-    QTest::newRow("id too short") << QByteArray(R"([{"id":"6F9619FF-8B86","misheard":"a","correct":"b"}])")
-                                  << 0;
-}
-
-void TestPersonalDictionary::corruptEntries()
-{
-    Rig rig;
-    QFETCH(QByteArray, stored);
-    QFETCH(int, loaded);
-    PersonalDictionary existing(rig.defaults, rig.queue);
-    existing.addEntry(QStringLiteral("teh"), QStringLiteral("the"));
-    const QList<DictionaryEntry> before = existing.entries();
-
-    rig.defaults.setData(PersonalDictionary::storageKey, stored);
-    PersonalDictionary fresh(rig.defaults, rig.queue);
-    QCOMPARE(fresh.entries().size(), loaded);
-    existing.loadEntries();
-    QCOMPARE(existing.entries(), before);
-
-    // A save over the damaged value keeps a copy of it first.
-    fresh.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
-    QCOMPARE(PersonalDictionary(rig.defaults, rig.queue).entries().size(), loaded + 1);
-    const QStringList copies =
-        QDir(rig.dir.path()).entryList({QStringLiteral("personalDictionary.unreadable-*.json")});
-    QCOMPARE(copies.size(), 1);
-    QFile copy(rig.dir.filePath(copies.first()));
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), stored);
 }
 
 void TestPersonalDictionary::damagedCountsAreKeptAndCopied()

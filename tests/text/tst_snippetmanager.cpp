@@ -1,10 +1,7 @@
 #include "base/UserDefaults.h"
-#include "fakes/FileChecks.h"
 #include "fakes/LogCapture.h"
 #include "text/SnippetManager.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,8 +28,6 @@ private Q_SLOTS:
     void expand_data();
     void expand();
     void addRemoveAndPersist();
-    void corruptStorage_data();
-    void corruptStorage();
 };
 
 void TestSnippetManager::expand_data()
@@ -106,66 +101,6 @@ void TestSnippetManager::addRemoveAndPersist()
     QCOMPARE(changed.count(), 3);
     QCOMPARE(manager.snippets(), QList<Snippet>{kept});
     QCOMPARE(SnippetManager(rig.defaults).snippets(), QList<Snippet>{kept});
-}
-
-void TestSnippetManager::corruptStorage_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<int>("loaded"); // snippets a fresh store reads
-    QTest::addColumn<bool>("whole"); // read in full: nothing needs keeping
-
-    const QByteArray good = R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","trigger":"a","expansion":"b"})";
-    const QByteArray other = R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","trigger":"c","expansion":"d"})";
-    const auto withId = [](const char* id, const char* extra = "") {
-        return QByteArray(R"([{"id":")") + id + R"(","trigger":"a","expansion":"b")" + extra + "}]";
-    };
-    QTest::newRow("not JSON") << QByteArray("[{oops") << 0 << false;
-    QTest::newRow("a lone object") << good << 1 << false;
-    QTest::newRow("element without expansion")
-        << QByteArray("[" + good + R"(,{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FE","trigger":"a"}])") << 1
-        << false;
-    QTest::newRow("closing bracket lost") << QByteArray("[" + good + "," + other) << 2 << false;
-    QTest::newRow("a brace lost") << QByteArray("[" + good.chopped(1) + "," + other + "]") << 1 << false;
-    QTest::newRow("braced id") << withId("{6F9619FF-8B86-D011-B42D-00C04FC964FF}") << 0 << false;
-    QTest::newRow("lower-case id, extra key")
-        << withId("6f9619ff-8b86-d011-b42d-00c04fc964ff", R"(,"x":1)") << 1 << true;
-}
-
-void TestSnippetManager::corruptStorage()
-{
-    Rig rig;
-    QFETCH(QByteArray, stored);
-    QFETCH(int, loaded);
-    QFETCH(bool, whole);
-    SnippetManager existing(rig.defaults);
-    existing.addSnippet(QStringLiteral("keep"), QStringLiteral("kept"));
-    const QList<Snippet> before = existing.snippets();
-
-    rig.defaults.setData(SnippetManager::storageKey, stored);
-    SnippetManager fresh(rig.defaults);
-    QCOMPARE(fresh.snippets().size(), loaded);
-    existing.loadSnippets(); // what a store already holds whole is not traded for a part
-    QCOMPARE(existing.snippets(), whole ? fresh.snippets() : before);
-
-    // The first save over a value that was not read in full keeps a copy of it, readable by the user only.
-    fresh.addSnippet(QStringLiteral("new"), QStringLiteral("one"));
-    QCOMPARE(SnippetManager(rig.defaults).snippets().size(), loaded + 1);
-    const QStringList copies =
-        QDir(rig.dir.path()).entryList({QStringLiteral("snippets.unreadable-*.json")}, QDir::Files);
-    QCOMPARE(copies.size(), whole ? 0 : 1);
-    if (whole)
-        return;
-    QFile copy(rig.dir.filePath(copies.first()));
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), stored);
-    QVERIFY(fakes::onlyTheUserCanRead(copy.fileName()));
-    QCOMPARE(rig.logs
-                 .linesWith(QStringLiteral("[Snippets] The stored \"snippets\" could not be read in full; "
-                                           "kept a copy at "))
-                 .size(),
-             1);
-    fresh.addSnippet(QStringLiteral("two"), QStringLiteral("more")); // one copy is enough
-    QCOMPARE(QDir(rig.dir.path()).entryList({QStringLiteral("snippets.unreadable-*")}).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSnippetManager)

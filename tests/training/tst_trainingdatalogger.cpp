@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -128,13 +127,8 @@ private Q_SLOTS:
 
 void TestTrainingDataLogger::appendsOneLinePerEntry()
 {
-    QCOMPARE(TrainingDataLogger::defaultLogFilePath(),
-             QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                 QStringLiteral("/Quenda/training-data.jsonl"));
     Rig rig;
     QVERIFY(rig.logger.allEntries().isEmpty());
-    QCOMPARE(rig.logger.exportForFineTuning(), QString());
-    QCOMPARE(rig.logger.logFileURL(), rig.path);
     QVERIFY(QFileInfo(QFileInfo(rig.path).absolutePath()).isDir()); // the folder is made when asked for
     rig.log({entry(QStringLiteral("um hi"), QStringLiteral("Hi."))});
     QCOMPARE(rig.contents().count('\n'), 1);

@@ -4,13 +4,10 @@
 #include "base/VirtualScheduler.h"
 #include "capture/HotkeyManager.h"
 #include "core/DictationOrchestrator.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEnhancement.h"
 #include "fakes/FakeHotkeySource.h"
 #include "fakes/FakeHttpServer.h"
-#include "fakes/FakeInsertion.h"
-#include "fakes/FakeServices.h"
 #include "fakes/LogCapture.h"
+#include "fakes/PipelineFakes.h"
 #include "fakes/Waiting.h"
 #include "net/KeychainStore.h"
 #include "net/QuendaAPIClient.h"
@@ -39,17 +36,10 @@ struct UiRig {
     SnippetManager snippets{defaults};
     FakeHotkeySource keys;
     HotkeyManager hotkey{keys, clock, defaults};
-    FakeAudioCapture audio;
-    FakeSpeechRecognition recognizer;
-    FakeTextInsertion inserter;
-    FakeTextEnhancement enhancer;
-    FakePostPasteCapture postPaste;
-    FakeWorkspace workspace;
-    FakeKeyTyper typer;
-    FakeMicrophone microphone;
-    FakePermissions permissions;
-    FakeTrainingLog pipelineLog;
-    QStringList pillJournal;
+    PipelineFakes fakes;
+    FakeMicrophone& microphone = fakes.microphone;
+    FakePermissions& permissions = fakes.permissions;
+    FakeTrainingLog& pipelineLog = fakes.training;
     std::unique_ptr<DictationOrchestrator> orchestrator;
 
     UiRig()
@@ -57,22 +47,8 @@ struct UiRig {
         , trainingLog(dir.filePath(QStringLiteral("training-data.jsonl")), backend.get(),
                       [this] { return clock.now(); })
     {
-        DictationCollaborators c;
-        c.mainQueue = &clock;
-        c.defaults = &defaults;
-        c.snippets = &snippets;
-        c.trainingLog = &pipelineLog;
-        c.audioManager = &audio;
-        c.speechRecognizer = &recognizer;
+        DictationCollaborators c = fakes.collaborators(clock, defaults, snippets);
         c.hotkeyManager = &hotkey;
-        c.textInserter = &inserter;
-        c.textEnhancer = &enhancer;
-        c.postPasteCapture = &postPaste;
-        c.workspace = &workspace;
-        c.keyTyper = &typer;
-        c.microphone = &microphone;
-        c.permissions = &permissions;
-        c.makePill = [this] { return std::make_unique<FakePill>(&pillJournal); };
         orchestrator = std::make_unique<DictationOrchestrator>(c);
     }
 

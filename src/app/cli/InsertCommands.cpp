@@ -1,6 +1,7 @@
 #include "app/cli/InsertCommands.h"
 
 #include "app/AppServices.h"
+#include "app/InterruptWatcher.h"
 #include "app/cli/CommandLine.h"
 #include "insert/TextInserter.h"
 #include "platform/linux/X11Connection.h"
@@ -91,6 +92,14 @@ int runInsert(CommandLine& commandLine, const QStringList& args)
     QTimer::singleShot(30000, &loop, [&] {
         commandLine.err() << "quenda: insertion did not finish within 30 s.\n";
         status = 1;
+        loop.quit();
+    });
+    // Ctrl+C or SIGTERM stops a long typed insertion between two slices; the keyboard map is put back as
+    // the desktop's services end.
+    InterruptWatcher interrupt;
+    QObject::connect(&interrupt, &InterruptWatcher::interrupted, &loop, [&] {
+        commandLine.err() << "quenda: insertion interrupted.\n";
+        status = 130;
         loop.quit();
     });
     inserter.insertText(text, target);

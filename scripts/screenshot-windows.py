@@ -3,13 +3,17 @@
 running tray application (the windows are opened over D-Bus and driven through AT-SPI, like the desktop
 test). The palette is the session's: run it once with a light and once with a dark GTK theme.
 
-Usage (inside scripts/session.sh): screenshots.py QUENDA_BINARY OUTPUT_FOLDER SUFFIX"""
+Usage (inside scripts/session.sh): screenshot-windows.py QUENDA_BINARY OUTPUT_FOLDER SUFFIX"""
 import os
 import subprocess
 import sys
 import time
 
 import gi
+
+# The window driver and the loopback backend are the windows desktop test's own.
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "desktop", "windows"))
 
 gi.require_version("Gdk", "3.0")
 from gi.repository import Gdk  # noqa: E402

@@ -1,4 +1,3 @@
-#include "core/DictationState.h"
 #include "core/StreamAccumulator.h"
 
 #include <QTest>
@@ -8,24 +7,14 @@
 
 using namespace quenda;
 
-class TestDictationState : public QObject {
+class TestStreamAccumulator : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void statesCompareByCaseAndMessage();
     void accumulatorKeepsEveryChunkAcrossThreads();
 };
 
-void TestDictationState::statesCompareByCaseAndMessage()
-{
-    QCOMPARE(DictationState(), DictationState::idle());
-    QVERIFY(DictationState::error(QStringLiteral("a")) != DictationState::error(QStringLiteral("b")));
-    QVERIFY(DictationState::error(QString()) != DictationState::idle());
-    QVERIFY(DictationState::listening() != DictationState::processing());
-    QCOMPARE(DictationState::error(QStringLiteral("x")).describe(), QStringLiteral("error: x"));
-}
-
-void TestDictationState::accumulatorKeepsEveryChunkAcrossThreads()
+void TestStreamAccumulator::accumulatorKeepsEveryChunkAcrossThreads()
 {
     StreamAccumulator accumulator;
 
@@ -52,5 +41,5 @@ void TestDictationState::accumulatorKeepsEveryChunkAcrossThreads()
         QCOMPARE(text.count(QChar(u'a' + w)), chunksEach);
 }
 
-QTEST_GUILESS_MAIN(TestDictationState)
-#include "tst_dictationstate.moc"
+QTEST_GUILESS_MAIN(TestStreamAccumulator)
+#include "tst_streamaccumulator.moc"
