@@ -38,16 +38,14 @@ def shoot(accessible, name):
     print("saved", path, flush=True)
 
 
-def scroll(accessible, fraction):
-    """Scrolls the window's form: its vertical scroll bar to a fraction of the way down."""
-    def bar():
-        import pyatspi
-        return pyatspi.findDescendant(accessible, lambda a: a is not None and a.getRoleName() == "scroll bar"
-                                      and a.getState().contains(pyatspi.STATE_VERTICAL))
-    found = wait_for(bar, 3)
-    if found is not None:
-        value = found.queryValue()
-        value.currentValue = value.minimumValue + (value.maximumValue - value.minimumValue) * fraction
+def scroll(accessible, clicks):
+    """Scrolls the window's form with the mouse wheel over its middle: down for positive clicks, up for
+    negative ones."""
+    import pyatspi
+    x, y, width, height = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "--repeat",
+                    str(abs(clicks)), "--delay", "30", "5" if clicks > 0 else "4"], check=True, timeout=20)
+    time.sleep(0.3)
 
 
 def main():
@@ -65,11 +63,11 @@ def main():
             for _ in range(7):
                 version.queryAction().doAction(0)
                 time.sleep(0.25)  # presses are animated clicks: one during the last is merged into it
-        scroll(settings, 0.42)
+        scroll(settings, 5)
         shoot(settings, "settings-account")
-        scroll(settings, 1.0)
+        scroll(settings, 40)
         shoot(settings, "settings-about")
-        scroll(settings, 0.0)
+        scroll(settings, -60)
         press(settings, "Hotkey: Right Ctrl")
         time.sleep(0.3)
         xdotool("r")
