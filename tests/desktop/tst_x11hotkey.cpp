@@ -23,12 +23,12 @@ namespace {
 constexpr int rightCtrl = 105;
 constexpr int leftAlt = 64;
 constexpr int leftShift = 50;
+constexpr int leftCtrl = 37;
 constexpr int space = 65;
 constexpr int f5 = 71;
 constexpr int keyA = 38;
 constexpr int keyD = 40;
 constexpr int keyC = 54;
-constexpr int escape = 9;
 
 // The window in front: it records every key it is given.
 class FixtureWindow : public QRasterWindow {
@@ -207,31 +207,44 @@ private Q_SLOTS:
         QVERIFY(m_callbacks.isEmpty());
     }
 
-    void windowManagerOwnsAltSpace()
+    void anotherClientOwnsTheCombination()
     {
-        m_manager->setHotkey(49, ModifierFlag::Option);
+        // Another client holds Ctrl+Alt+Space, as a window manager holds its own shortcuts. (The window
+        // manager's real grabs are let go and taken again on every keymap change other tests make, so the
+        // test holds its own.)
+        X11Connection occupant;
+        const unsigned int ctrlAlt = ControlMask | Mod1Mask;
+        {
+            X11Connection::ErrorTrap trap(occupant.display());
+            XGrabKey(occupant.display(), space, ctrlAlt, occupant.root(), False, GrabModeAsync,
+                     GrabModeAsync);
+            QVERIFY(!trap.failed());
+        }
+        m_manager->setHotkey(49, ModifierFlag::Control | ModifierFlag::Option);
         QVERIFY(m_manager->isListening());
         QVERIFY(!m_manager->isUsingActiveGrab());
         QVERIFY(m_manager->listenerErrorMessage().has_value());
-        QVERIFY(m_manager->listenerErrorMessage()->startsWith(QStringLiteral("Alt+Space is already taken")));
+        QVERIFY(
+            m_manager->listenerErrorMessage()->startsWith(QStringLiteral("Ctrl+Alt+Space is already taken")));
 
         // Observed instead: presses still start and stop; the repeats of a held key are ignored.
-        m_keyboard.down(leftAlt);
-        m_keyboard.down(space);
-        QTest::qWait(1200);
-        m_keyboard.up(space);
-        m_keyboard.up(leftAlt);
+        const auto holdChord = [this](bool tapAgain) {
+            m_keyboard.down(leftCtrl);
+            m_keyboard.down(leftAlt);
+            m_keyboard.down(space);
+            QTest::qWait(1200);
+            m_keyboard.up(space);
+            if (tapAgain)
+                m_keyboard.tap(space);
+            m_keyboard.up(leftAlt);
+            m_keyboard.up(leftCtrl);
+        };
+        holdChord(false);
         expect({QStringLiteral("start"), QStringLiteral("stop")});
 
         m_manager->setMode(HotkeyMode::toggle);
-        m_keyboard.down(leftAlt);
-        m_keyboard.down(space);
-        QTest::qWait(1200);
-        m_keyboard.up(space);
-        m_keyboard.tap(space);
-        m_keyboard.up(leftAlt);
+        holdChord(true);
         expect({QStringLiteral("start"), QStringLiteral("stop")});
-        m_keyboard.tap(escape); // closes the window manager's menu, if Alt+Space opened it
     }
 
     void xErrorsAreTrappedPerRequestAndReportedOtherwise()
