@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,7 +41,8 @@ public:
     };
 
     // Reads the stored backend token into the backend client and the Groq key (Keychain, then the user
-    // default "groq_api_key"); a non-empty key creates the Groq client, once.
+    // default "groq_api_key"); a non-empty key creates the Groq client, once. The reads go on in the
+    // background: clean-up is available once they have arrived.
     TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
                  UserDefaults& defaults, PersonalDictionary& dictionary);
     TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
@@ -57,6 +59,10 @@ public:
     static const QString systemPrompt;
 
     bool isCleanUpAvailable() const override;
+    // Reads the stored token and Groq key again, in the background.
+    void reloadStoredCredentials();
+    // Runs `then` once the stored credentials asked for so far have been read (at once when they have).
+    void whenCredentialsLoaded(std::function<void()> then);
     void enhanceText(const QString& text, const std::optional<QString>& appBundleID, TokenHandler onToken,
                      Completion done) override;
     void speculativeEnhance(const QString& partialText, const std::optional<QString>& appBundleID) override;
@@ -91,6 +97,8 @@ private:
     void clearCacheStrings();
     void cancelSpeculativeTask();
     void loadGroqClient();
+    void useGroqKey(std::optional<QString> key);
+    void credentialReadDone();
 
     Scheduler& m_mainQueue;
     QuendaAPIClient& m_backend;
@@ -102,6 +110,8 @@ private:
     QString m_model;
     std::unique_ptr<GroqClient> m_groqClient;
     std::vector<std::unique_ptr<GroqClient>> m_retiredClients;
+    int m_credentialReads = 0;
+    std::vector<std::function<void()>> m_credentialWaiters;
     QString m_speculativeCache;
     QString m_speculativeCacheInput;
     std::shared_ptr<SpeculativeTask> m_speculativeTask;

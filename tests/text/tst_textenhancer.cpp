@@ -51,6 +51,7 @@ struct Rig {
         groq.timeouts = {3000, 6000};
         options.groqConfig = groq;
         enhancer = std::make_unique<TextEnhancer>(clock, *backend, keychain, defaults, dictionary, options);
+        clock.runUntilIdle(); // the stored credentials arrive
         logs.clear();
     }
     void buildWithGroqKey()
