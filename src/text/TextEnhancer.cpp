@@ -138,11 +138,15 @@ TextEnhancer::TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, Keychai
     , m_options(std::move(options))
     , m_alive(std::make_shared<TextEnhancer*>(this))
 {
+    applyModel();
     reloadStoredCredentials();
     // The model, the server and the key may change while the application runs (the settings, or
     // `quenda config set` from a shell): the next clean-up uses the new ones.
     for (const QString& key : {modelKey, groqKeyDefaultsKey, GroqClient::urlKey})
-        m_defaults.onChange(key, &m_settingsWatch, [this] { loadGroqClient(); });
+        m_defaults.onChange(key, &m_settingsWatch, [this] {
+            applyGroqSettings(); // at once, with the key as last read
+            loadGroqClient();
+        });
 }
 
 void TextEnhancer::reloadStoredCredentials()
@@ -194,9 +198,20 @@ void TextEnhancer::loadGroqClient()
 
 void TextEnhancer::useGroqKey(std::optional<QString> key)
 {
+    m_storedGroqKey = std::move(key);
+    applyGroqSettings();
+}
+
+void TextEnhancer::applyModel()
+{
     const std::optional<QString> model = m_defaults.stringValue(modelKey);
     m_model = model && !model->trimmed().isEmpty() ? model->trimmed() : QString::fromLatin1(defaultModel);
+}
 
+void TextEnhancer::applyGroqSettings()
+{
+    applyModel();
+    std::optional<QString> key = m_storedGroqKey;
     if (!key)
         key = m_defaults.stringValue(groqKeyDefaultsKey);
     const GroqClient::Config config =

@@ -101,6 +101,8 @@ private:
     void cancelSpeculativeTask();
     void loadGroqClient();
     void useGroqKey(std::optional<QString> key);
+    void applyGroqSettings();
+    void applyModel();
     void credentialReadDone();
 
     Scheduler& m_mainQueue;
@@ -115,6 +117,7 @@ private:
     QString m_groqKey;
     QUrl m_groqURL;
     std::vector<std::unique_ptr<ChatCompletionClient>> m_retiredClients;
+    std::optional<QString> m_storedGroqKey; // as the keychain last gave it
     int m_credentialReads = 0;
     std::vector<std::function<void()>> m_credentialWaiters;
     QString m_speculativeCache;
