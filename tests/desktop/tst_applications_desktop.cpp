@@ -1,5 +1,6 @@
 // The insertion chain and the desktop commands against applications nobody on this project wrote, each
-// started once in the private session: LibreOffice Writer, mousepad, xterm, Firefox ESR and Chromium.
+// started once in the private session: LibreOffice Writer, mousepad, xterm, Firefox ESR and Chromium (the
+// browsers also on a Russian layout).
 // What arrived is read independently of Quenda's own read-back where the application allows: the browsers'
 // page posts its text area back when Enter is pressed, xterm runs a program that writes what it receives
 // to a file.
@@ -144,17 +145,7 @@ class TestApplicationsDesktop : public QObject {
         app.skipReason = QStringLiteral("%1 showed no window within 60 s").arg(app.name);
     }
 
-    bool bringForward(const Application& app)
-    {
-        for (int i = 0; i < 500; ++i) {
-            const auto front = m_services->workspace().frontmostApplication();
-            if (front && front->processIdentifier == app.pid)
-                return true;
-            m_services->workspace().activate(app.pid);
-            QTest::qWait(20);
-        }
-        return false;
-    }
+    bool bringForward(const Application& app) { return ::bringForward(m_services->workspace(), app.pid); }
 
     // What the application's field holds now, read without Quenda where the application allows.
     QString contents(Application& app)
@@ -306,19 +297,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
-        for (const char* name : {"LibreOffice Writer", "mousepad", "xterm", "Firefox ESR", "Chromium"}) {
-            QTest::addRow("%s ascii", name) << name << kAscii;
-            QTest::addRow("%s accented", name) << name << kAccented;
-            QTest::addRow("%s russian", name) << name << kRussian;
+        QTest::addColumn<QString>("layout");
+        for (const Application* app : {&m_writer, &m_mousepad, &m_xterm, &m_firefox, &m_chromium}) {
+            const QByteArray name = app->name.toUtf8();
+            QTest::addRow("%s ascii", name.data()) << app->name << kAscii << "us";
+            // Browsers take text only by typing: on a Russian layout its own keys type it, and the rows
+            // after it find the US layout's keys again.
+            if (app->readback == Readback::page)
+                QTest::addRow("%s russian layout", name.data()) << app->name << kRussian << "ru";
+            QTest::addRow("%s accented", name.data()) << app->name << kAccented << "us";
+            QTest::addRow("%s russian", name.data()) << app->name << kRussian << "us";
         }
     }
     void insertsExactlyTwiceAtTheCaret()
     {
         QFETCH(QString, name);
         QFETCH(QString, text);
+        QFETCH(QString, layout);
         Application* app = application(name);
         QVERIFY(app);
         skipUnlessRunning(*app);
+        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
+        const auto usLayout =
+            qScopeGuard([] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
         QVERIFY(bringForward(*app));
         QVERIFY2(clear(*app), qPrintable(contents(*app)));
 

@@ -16,16 +16,15 @@ namespace {
 // One request either client received; the test answers it as the network would.
 struct Call {
     QString route; // "backend" or "groq"
-    QString text;  // the transcript, or the last message of the prompt
     std::optional<QString> app;
     bool speculative = false;
-    bool streamed = false;
     QList<ChatMessage> messages;
     QString model;
-    std::function<void(const QString&)> onToken;
+    std::function<void(const QString&)> onToken; // empty: a plain request
     std::function<void(Result<QString>, bool wasEnhanced)> done;
     RequestHandle handle = RequestHandle::unattached();
 
+    bool streamed() const { return bool(onToken); }
     void answer(const QStringList& pieces, Result<QString> result, bool wasEnhanced = true) const
     {
         for (const QString& piece : pieces)
@@ -47,16 +46,14 @@ public:
     RequestHandle streamChatCompletion(const QList<ChatMessage>& messages, const QString& model, int, double,
                                        TokenHandler onToken, TextCompletion done) const override
     {
-        Call call;
-        call.route = QStringLiteral("groq");
-        call.text = messages.last().content;
-        call.streamed = bool(onToken);
-        call.messages = messages;
-        call.model = model;
-        call.onToken = onToken;
-        call.done = [done](Result<QString> result, bool) { done(result); };
-        m_calls.append(call);
-        return call.handle;
+        m_calls.append(Call{QStringLiteral("groq"),
+                            {},
+                            false,
+                            messages,
+                            model,
+                            onToken,
+                            [done](Result<QString> result, bool) { done(result); }});
+        return m_calls.last().handle;
     }
 
 private:
@@ -70,37 +67,30 @@ public:
     {}
     std::optional<QString> authToken() const override { return token; }
     void setAuthToken(std::optional<QString> value) override { token = std::move(value); }
-    RequestHandle enhance(const QString& transcript, const std::optional<QString>& app, bool speculative,
+    RequestHandle enhance(const QString&, const std::optional<QString>& app, bool speculative,
                           EnhanceCompletion done) override
     {
-        return record(transcript, app, speculative, {}, std::move(done));
+        return record(app, {}, std::move(done), speculative);
     }
-    RequestHandle enhanceStreaming(const QString& transcript, const std::optional<QString>& app,
-                                   TokenHandler onToken, EnhanceCompletion done) override
+    RequestHandle enhanceStreaming(const QString&, const std::optional<QString>& app, TokenHandler onToken,
+                                   EnhanceCompletion done) override
     {
-        return record(transcript, app, false, std::move(onToken), std::move(done));
+        return record(app, std::move(onToken), std::move(done), false);
     }
     std::optional<QString> token;
 
 private:
-    RequestHandle record(const QString& transcript, const std::optional<QString>& app, bool speculative,
-                         TokenHandler onToken, EnhanceCompletion done)
+    RequestHandle record(const std::optional<QString>& app, TokenHandler onToken, EnhanceCompletion done,
+                         bool speculative)
     {
-        Call call;
-        call.route = QStringLiteral("backend");
-        call.text = transcript;
-        call.app = app;
-        call.speculative = speculative;
-        call.streamed = bool(onToken);
-        call.onToken = onToken;
-        call.done = [done](Result<QString> result, bool wasEnhanced) {
+        auto reply = [done](Result<QString> result, bool wasEnhanced) {
             if (result.ok())
                 done(EnhanceReply{result.value(), wasEnhanced});
             else
                 done(result.error());
         };
-        m_calls.append(call);
-        return call.handle;
+        m_calls.append(Call{QStringLiteral("backend"), app, speculative, {}, {}, onToken, reply});
+        return m_calls.last().handle;
     }
     QList<Call>& m_calls;
 };
@@ -295,7 +285,7 @@ void TestTextEnhancer::directRoute()
     // Streamed: the pieces go on as they arrive, the prompt carries the application's context.
     auto streamed = rig.enhance(QStringLiteral("um send it"), QStringLiteral("com.apple.mail"));
     QCOMPARE(rig.calls.last().route, QStringLiteral("groq"));
-    QVERIFY(rig.calls.last().streamed);
+    QVERIFY(rig.calls.last().streamed());
     QCOMPARE(rig.calls.last().model, QStringLiteral("llama-3.3-70b-versatile"));
     QCOMPARE(rig.calls.last().messages,
              rig.enhancer->buildMessages(QStringLiteral("um send it"), QStringLiteral("com.apple.mail")));
@@ -306,7 +296,7 @@ void TestTextEnhancer::directRoute()
     // Plain, with a model named in the settings; an empty result comes back as it is.
     rig.defaults.setString(TextEnhancer::modelKey, QStringLiteral("qwen2.5:7b"));
     auto plain = rig.enhance(QStringLiteral("words"), std::nullopt, false);
-    QVERIFY(!rig.calls.last().streamed);
+    QVERIFY(!rig.calls.last().streamed());
     QCOMPARE(rig.calls.last().model, QStringLiteral("qwen2.5:7b"));
     rig.answerLast({}, QString());
     QVERIFY(plain->result->text.isEmpty() && plain->result->wasEnhanced);
@@ -338,7 +328,7 @@ void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
     auto fallback = rig.enhance(QStringLiteral("from groq"));
     rig.answerLast({QStringLiteral("Par")}, ServiceError::backendServer(500));
     QCOMPARE(rig.calls.last().route, QStringLiteral("groq"));
-    QVERIFY(rig.calls.last().streamed);
+    QVERIFY(rig.calls.last().streamed());
     rig.answerLast({QStringLiteral("From Groq.")}, QStringLiteral("From Groq."));
     QCOMPARE(fallback->pieces, (QStringList{QStringLiteral("Par"), QStringLiteral("From Groq.")}));
     QVERIFY(fallback->result->text == QStringLiteral("From Groq.") && fallback->result->wasEnhanced);
@@ -348,7 +338,7 @@ void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
 
     // The plain variant passes the backend's wasEnhanced on unchanged.
     auto plain = rig.enhance(QStringLiteral("same"), std::nullopt, false);
-    QVERIFY(!rig.calls.last().streamed && !rig.calls.last().speculative);
+    QVERIFY(!rig.calls.last().streamed() && !rig.calls.last().speculative);
     rig.answerLast({}, QStringLiteral("Same."), false);
     QVERIFY(plain->result->text == QStringLiteral("Same.") && !plain->result->wasEnhanced);
 
@@ -371,7 +361,7 @@ void TestTextEnhancer::partialsOfFewerThanFiveWordsStartNothing()
     QVERIFY(rig.calls.isEmpty());
     rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
     QCOMPARE(rig.calls.size(), 1);
-    QVERIFY(!rig.calls[0].streamed);
+    QVERIFY(!rig.calls[0].streamed());
 }
 
 void TestTextEnhancer::speculativeResultServesTheFinalTranscript()
@@ -457,7 +447,7 @@ void TestTextEnhancer::speculativeFailureKeepsTheCacheAndHasNoFallback()
     Rig rig;
     rig.build(true);
     rig.enhancer->speculativeEnhance(QStringLiteral("via the backend five words"), QStringLiteral("org.app"));
-    QVERIFY(rig.calls.last().speculative && !rig.calls.last().streamed);
+    QVERIFY(rig.calls.last().speculative && !rig.calls.last().streamed());
     QCOMPARE(rig.calls.last().app, std::optional<QString>(QStringLiteral("org.app")));
     rig.answerLast({}, QStringLiteral("Via backend."), false);
     QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("Via backend."));
