@@ -13,7 +13,6 @@ target_compile_definitions(tst_insertion_desktop PRIVATE
 # A whole dictation through `quenda run`: hotkey, microphone, recogniser, insertion.
 quenda_add_desktop_test(tst_dictation_e2e ${CMAKE_CURRENT_LIST_DIR}/tst_dictation_e2e.cpp)
 add_dependencies(tst_dictation_e2e quenda_fixture_editor quenda)
-target_link_libraries(tst_dictation_e2e PRIVATE PkgConfig::XLIBS)
 target_compile_definitions(tst_dictation_e2e PRIVATE
   QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
   QUENDA_BINARY="$<TARGET_FILE:quenda>")

@@ -5,7 +5,7 @@
 // page posts its text area back when Enter is pressed, xterm runs a program that writes what it receives
 // to a file.
 #include "BrowserPage.h"
-#include "FixtureProcess.h"
+#include "DesktopRig.h"
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "insert/TextInserter.h"
@@ -52,23 +52,10 @@ struct Application {
     QStringList methods; // as measured, for the README
 };
 
-// Runs a short tool, serving the event loop meanwhile (it may ask this process for the clipboard).
-QString tool(const QString& program, const QStringList& arguments, int* status = nullptr,
-             int timeoutMsec = 10000)
+// A short tool's output, without its last newline.
+QString tool(const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    QElapsedTimer timer;
-    timer.start();
-    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMsec)
-        QTest::qWait(5);
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    if (status)
-        *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    QString output = QString::fromUtf8(process.readAllStandardOutput());
+    QString output = desktop::run(program, arguments, 10000).out;
     if (output.endsWith(QLatin1Char('\n')))
         output.chop(1);
     return output;
@@ -203,13 +190,13 @@ class TestApplicationsDesktop : public QObject {
         return m_lines[1];
     }
 
-    QString quenda(const QStringList& arguments, int& status, qint64& elapsedMsec, int boundMsec)
+    desktop::Run quenda(const QStringList& arguments, qint64& elapsedMsec, int boundMsec)
     {
         QElapsedTimer timer;
         timer.start();
-        const QString output = tool(QStringLiteral(QUENDA_BINARY), arguments, &status, boundMsec);
+        const desktop::Run ran = desktop::runQuenda(arguments, boundMsec);
         elapsedMsec = timer.elapsed();
-        return output;
+        return ran;
     }
 
     void skipUnlessRunning(const Application& app)
@@ -390,19 +377,18 @@ private Q_SLOTS:
         skipUnlessRunning(*app);
         QVERIFY(bringForward(*app));
 
-        int status = -1;
         qint64 elapsed = 0;
-        const QString value = quenda({QStringLiteral("read-focused")}, status, elapsed, 10000);
-        qInfo("read-focused into %s: status %d after %lld ms", qPrintable(name), status, elapsed);
-        QVERIFY2(status == 0 || status == 1,
-                 qPrintable(QStringLiteral("status %1 after %2 ms").arg(status).arg(elapsed)));
+        const desktop::Run read = quenda({QStringLiteral("read-focused")}, elapsed, 10000);
+        qInfo("read-focused into %s: status %d after %lld ms", qPrintable(name), read.status, elapsed);
+        QVERIFY2(read.status == 0 || read.status == 1,
+                 qPrintable(QStringLiteral("status %1 after %2 ms").arg(read.status).arg(elapsed)));
         if (app->readback == Readback::accessibility && app != &stopped)
-            QCOMPARE(value, contents(*app));
+            QCOMPARE(read.out, contents(*app) + QLatin1Char('\n'));
 
-        const QString lines =
-            quenda({QStringLiteral("insert"), QStringLiteral("ok ")}, status, elapsed, 30000);
-        qInfo("insert into %s: status %d after %lld ms", qPrintable(name), status, elapsed);
-        QVERIFY2(status == 0, qPrintable(lines));
+        const desktop::Run inserted =
+            quenda({QStringLiteral("insert"), QStringLiteral("ok ")}, elapsed, 30000);
+        qInfo("insert into %s: status %d after %lld ms", qPrintable(name), inserted.status, elapsed);
+        QVERIFY2(inserted.status == 0, qPrintable(inserted.out + inserted.err));
     }
 };
 

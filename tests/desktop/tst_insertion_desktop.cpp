@@ -1,6 +1,6 @@
 // The real insertion adapters (X11 workspace, AT-SPI, XTest, the clipboard, xdotool) and the whole
 // insertion chain, against Qt and GTK fixture editors in the private headless session.
-#include "FixtureProcess.h"
+#include "DesktopRig.h"
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "insert/TextInserter.h"
@@ -303,24 +303,18 @@ private Q_SLOTS:
         QVERIFY(fixture.set("multi", QString::fromUtf8("first line\nsecond ✓")));
         QVERIFY(fixture.select("multi", 0, 0));
 
-        QString output;
-        auto quenda = [&](const QStringList& args) {
-            QProcess process;
-            process.start(QStringLiteral(QUENDA_BINARY), args);
-            const bool finished = process.waitForFinished(20000);
-            output = QString::fromUtf8(process.readAllStandardOutput());
-            return finished ? process.exitCode() : -1;
-        };
-        QCOMPARE(quenda({QStringLiteral("insert"), QStringLiteral("Start: "), QStringLiteral("--after"),
-                         QStringLiteral("0.1")}),
-                 0);
-        QVERIFY2(output.contains(QLatin1String("via Accessibility API.")), qPrintable(output));
+        const desktop::Run inserted = desktop::runQuenda({QStringLiteral("insert"), QStringLiteral("Start: "),
+                                                          QStringLiteral("--after"), QStringLiteral("0.1")});
+        QCOMPARE(inserted.status, 0);
+        QVERIFY2(inserted.out.contains(QLatin1String("via Accessibility API.")), qPrintable(inserted.out));
         const QString expected = QString::fromUtf8("Start: first line\nsecond ✓");
         QCOMPARE(fixture.get("multi"), expected);
-        QCOMPARE(quenda({QStringLiteral("read-focused")}), 0);
-        QCOMPARE(output, expected + QLatin1Char('\n'));
-        QCOMPARE(quenda({QStringLiteral("insert"), QStringLiteral("x"), QStringLiteral("--after"),
-                         QStringLiteral("soon")}),
+        const desktop::Run read = desktop::runQuenda({QStringLiteral("read-focused")});
+        QCOMPARE(read.status, 0);
+        QCOMPARE(read.out, expected + QLatin1Char('\n'));
+        QCOMPARE(desktop::runQuenda({QStringLiteral("insert"), QStringLiteral("x"), QStringLiteral("--after"),
+                                     QStringLiteral("soon")})
+                     .status,
                  2);
     }
 
