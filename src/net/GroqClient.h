@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "net/ChatCompletionClient.h"
 #include "net/HttpSession.h"
 
 #include <QList>
@@ -16,17 +17,10 @@ namespace quenda {
 
 class UserDefaults;
 
-// One message of a chat-completions request.
-struct ChatMessage {
-    QString role;
-    QString content;
-    bool operator==(const ChatMessage& other) const = default;
-};
-
 // Groq's OpenAI-compatible chat-completions endpoint, with the user's own key: a plain request that returns
 // the whole completion, and a streamed one that hands each piece on as it arrives. Immutable after creation;
 // both operations may run at the same time. Completions and pieces arrive on the network thread.
-class GroqClient {
+class GroqClient final : public ChatCompletionClient {
 public:
     struct Config {
         QUrl url = defaultURL();
@@ -46,17 +40,14 @@ public:
     const QString& apiKey() const { return m_apiKey; }
     const QUrl& baseURL() const { return m_config.url; }
 
-    using TextCompletion = std::function<void(Result<QString>)>;
-    using TokenHandler = std::function<void(const QString& piece)>;
-
     // The completion's content, trimmed; errors: apiError, invalidResponse, parseError, JSON, transport.
     RequestHandle chatCompletion(const QList<ChatMessage>& messages, const QString& model, int maxTokens,
-                                 double temperature, TextCompletion done) const;
+                                 double temperature, TextCompletion done) const override;
     // Each content piece goes to onToken (network thread) as its line arrives; the result is the pieces
     // together, trimmed. Errors: apiError (status, "Stream failed"), transport.
     RequestHandle streamChatCompletion(const QList<ChatMessage>& messages, const QString& model,
                                        int maxTokens, double temperature, TokenHandler onToken,
-                                       TextCompletion done) const;
+                                       TextCompletion done) const override;
 
     // The wire format, exposed for tests and fuzzing.
     static QByteArray requestBody(const QList<ChatMessage>& messages, const QString& model, int maxTokens,

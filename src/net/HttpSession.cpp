@@ -263,6 +263,11 @@ QByteArray HttpHead::header(QByteArrayView name) const
     return {};
 }
 
+RequestHandle RequestHandle::unattached()
+{
+    return RequestHandle(std::make_shared<detail::ExchangeControl>());
+}
+
 void RequestHandle::cancel() const
 {
     if (!m_control || m_control->cancelled.exchange(true))

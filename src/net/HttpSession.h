@@ -48,6 +48,8 @@ public:
     explicit RequestHandle(std::shared_ptr<detail::ExchangeControl> control)
         : m_control(std::move(control))
     {}
+    // A handle for work that runs elsewhere than in a session: cancelling it only marks it cancelled.
+    static RequestHandle unattached();
     void cancel() const;
     bool isCancelled() const;
     bool isValid() const { return m_control != nullptr; }

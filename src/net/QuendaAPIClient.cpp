@@ -278,7 +278,7 @@ QuendaAPIClient::StreamLine QuendaAPIClient::parseStreamLine(QByteArrayView line
 }
 
 RequestHandle QuendaAPIClient::enhance(const QString& transcript, const std::optional<QString>& appBundleId,
-                                       bool speculative, std::function<void(Result<EnhanceReply>)> done)
+                                       bool speculative, EnhanceCompletion done)
 {
     if (!authToken()) {
         done(EnhanceReply{transcript, false});
@@ -297,8 +297,7 @@ RequestHandle QuendaAPIClient::enhance(const QString& transcript, const std::opt
 
 RequestHandle QuendaAPIClient::enhanceStreaming(const QString& transcript,
                                                 const std::optional<QString>& appBundleId,
-                                                TokenHandler onToken,
-                                                std::function<void(Result<EnhanceReply>)> done)
+                                                TokenHandler onToken, EnhanceCompletion done)
 {
     if (!authToken()) {
         done(EnhanceReply{transcript, false});

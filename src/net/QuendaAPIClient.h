@@ -2,6 +2,7 @@
 
 #include "base/Settings.h"
 #include "base/WorkerThread.h"
+#include "net/EnhanceClient.h"
 #include "net/HttpSession.h"
 #include "training/TrainingUploader.h"
 
@@ -23,7 +24,7 @@ class UserDefaults;
 // The product's own backend: sign-in, clean-up (plain and streamed), usage, training upload, and the
 // support report's request. One process-wide instance; signed in means authToken() is present. Completions
 // arrive on the network thread, or at once on the caller's thread when no request is needed.
-class QuendaAPIClient final : public TrainingUploader {
+class QuendaAPIClient final : public TrainingUploader, public EnhanceClient {
 public:
     static inline const QString productionOrigin = QStringLiteral("https://api.quenda.app");
     static inline const QString hostKey = settings::backendHost.key();
@@ -42,21 +43,14 @@ public:
                     Config config);
     ~QuendaAPIClient() override;
 
-    std::optional<QString> authToken() const;
-    void setAuthToken(std::optional<QString> token);
+    std::optional<QString> authToken() const override;
+    void setAuthToken(std::optional<QString> token) override;
     QUrl baseURL() const;
     // A string that parses as a URL becomes the origin and is stored; anything else changes nothing.
     void setHost(const QString& host);
 
     // The application's version, "unknown" when it has none.
     static QString appVersionString();
-
-    struct EnhanceReply {
-        QString text;
-        bool wasEnhanced = false;
-        bool operator==(const EnhanceReply& other) const = default;
-    };
-    using TokenHandler = std::function<void(const QString& piece)>;
 
     // The token is stored in the keyring before `done` is called (off the network thread); the log line of
     // the reply shows the body with every token in it cut out.
@@ -65,9 +59,9 @@ public:
     // The reply body as the sign-in's log line shows it: the values of token and secret members hidden.
     static QString bodyForLog(const QByteArray& body);
     RequestHandle enhance(const QString& transcript, const std::optional<QString>& appBundleId,
-                          bool speculative, std::function<void(Result<EnhanceReply>)> done);
+                          bool speculative, EnhanceCompletion done) override;
     RequestHandle enhanceStreaming(const QString& transcript, const std::optional<QString>& appBundleId,
-                                   TokenHandler onToken, std::function<void(Result<EnhanceReply>)> done);
+                                   TokenHandler onToken, EnhanceCompletion done) override;
     RequestHandle fetchUsage(std::function<void(Result<QJsonObject>)> done);
     RequestHandle uploadTrainingData(const QList<TrainingEntry>& entries,
                                      std::function<void(Result<Done>)> done);

@@ -4,7 +4,6 @@
 #include "base/Scheduler.h"
 #include "base/UserDefaults.h"
 #include "net/KeychainStore.h"
-#include "net/QuendaAPIClient.h"
 #include "text/ApplicationKind.h"
 #include "text/Graphemes.h"
 #include "text/PersonalDictionary.h"
@@ -124,12 +123,12 @@ struct TextEnhancer::Call {
     Completion done;
 };
 
-TextEnhancer::TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
+TextEnhancer::TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, KeychainStore& keychain,
                            UserDefaults& defaults, PersonalDictionary& dictionary)
     : TextEnhancer(mainQueue, backend, keychain, defaults, dictionary, Options())
 {}
 
-TextEnhancer::TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
+TextEnhancer::TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, KeychainStore& keychain,
                            UserDefaults& defaults, PersonalDictionary& dictionary, Options options)
     : m_mainQueue(mainQueue)
     , m_backend(backend)
@@ -158,13 +157,17 @@ void TextEnhancer::loadGroqClient()
     const GroqClient::Config config =
         m_options.groqConfig.value_or(GroqClient::configFromDefaults(m_defaults));
     const bool usable = key && !key->isEmpty();
-    if (m_groqClient && usable && m_groqClient->apiKey() == *key && m_groqClient->baseURL() == config.url)
+    if (m_groqClient && usable && m_groqKey == *key && m_groqURL == config.url)
         return;
     // A request under way must still end: the client it runs on is kept until the enhancer goes.
     if (m_groqClient)
         m_retiredClients.push_back(std::move(m_groqClient));
-    if (usable)
-        m_groqClient = std::make_unique<GroqClient>(*key, config);
+    if (!usable)
+        return;
+    m_groqKey = *key;
+    m_groqURL = config.url;
+    m_groqClient = m_options.makeChatClient ? m_options.makeChatClient(*key, config)
+                                            : std::make_unique<GroqClient>(*key, config);
 }
 
 TextEnhancer::~TextEnhancer()
@@ -216,7 +219,7 @@ void TextEnhancer::runBackend(std::shared_ptr<Call> call)
 {
     std::weak_ptr<TextEnhancer*> alive = m_alive;
     Scheduler* mainQueue = &m_mainQueue;
-    auto replied = [alive, mainQueue, call](Result<QuendaAPIClient::EnhanceReply> result) {
+    auto replied = [alive, mainQueue, call](Result<EnhanceClient::EnhanceReply> result) {
         mainQueue->post([alive, call, result] {
             const std::shared_ptr<TextEnhancer*> self = alive.lock();
             if (!self)
@@ -317,7 +320,7 @@ void TextEnhancer::speculativeEnhance(const QString& partialText, const std::opt
     // The route is chosen when the request starts; there is no fallback for speculative requests.
     if (backend) {
         task->request = m_backend.enhance(partialText, appBundleID, true,
-                                          [replied](Result<QuendaAPIClient::EnhanceReply> result) {
+                                          [replied](Result<EnhanceClient::EnhanceReply> result) {
                                               if (result.ok())
                                                   replied(result.value().text);
                                               else

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "net/EnhanceClient.h"
 #include "net/GroqClient.h"
 #include "net/HttpSession.h"
 #include "text/TextEnhancement.h"
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,7 +20,6 @@ namespace quenda {
 
 class KeychainStore;
 class PersonalDictionary;
-class QuendaAPIClient;
 class Scheduler;
 class UserDefaults;
 
@@ -37,13 +38,16 @@ public:
         // Overrides the Groq client's configuration (tests point it at a loopback server with short limits);
         // without it the URL comes from the user defaults ("chatCompletionsURL").
         std::optional<GroqClient::Config> groqConfig;
+        // Makes the direct client for a key and a configuration; without it, a GroqClient.
+        std::function<std::unique_ptr<ChatCompletionClient>(const QString& apiKey, const GroqClient::Config&)>
+            makeChatClient;
     };
 
     // Reads the stored backend token into the backend client and the Groq key (Keychain, then the user
     // default "groq_api_key"); a non-empty key creates the Groq client, once.
-    TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
+    TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, KeychainStore& keychain,
                  UserDefaults& defaults, PersonalDictionary& dictionary);
-    TextEnhancer(Scheduler& mainQueue, QuendaAPIClient& backend, KeychainStore& keychain,
+    TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, KeychainStore& keychain,
                  UserDefaults& defaults, PersonalDictionary& dictionary, Options options);
     ~TextEnhancer() override;
 
@@ -67,7 +71,7 @@ public:
     QList<ChatMessage> buildMessages(const QString& text, const std::optional<QString>& appBundleID) const;
     static QString appContext(const std::optional<QString>& appBundleID);
 
-    const GroqClient* groqClient() const { return m_groqClient.get(); }
+    bool hasDirectRoute() const { return m_groqClient != nullptr; }
     const QString& model() const { return m_model; }
     const QString& speculativeCache() const { return m_speculativeCache; }
     const QString& speculativeCacheInput() const { return m_speculativeCacheInput; }
@@ -93,15 +97,17 @@ private:
     void loadGroqClient();
 
     Scheduler& m_mainQueue;
-    QuendaAPIClient& m_backend;
+    EnhanceClient& m_backend;
     KeychainStore& m_keychain;
     UserDefaults& m_defaults;
     PersonalDictionary& m_dictionary;
     Options m_options;
     QObject m_settingsWatch; // the context of the settings' change handlers
     QString m_model;
-    std::unique_ptr<GroqClient> m_groqClient;
-    std::vector<std::unique_ptr<GroqClient>> m_retiredClients;
+    std::unique_ptr<ChatCompletionClient> m_groqClient;
+    QString m_groqKey;
+    QUrl m_groqURL;
+    std::vector<std::unique_ptr<ChatCompletionClient>> m_retiredClients;
     QString m_speculativeCache;
     QString m_speculativeCacheInput;
     std::shared_ptr<SpeculativeTask> m_speculativeTask;

@@ -92,7 +92,6 @@ private Q_SLOTS:
     void theTimerWaitsAsLongAsTheEngineSays_data();
     void theTimerWaitsAsLongAsTheEngineSays();
     void cleanUpRecordsTheStreamedTextAndLogsTrainingPairs();
-    void cleanUpWithoutStreamFallsBackToTheInserter();
     void piecesFromANetworkThreadAreTypedBeforeTheEnd();
     void cleanUpWaitsForTheTrainingSyncThenSchedulesTheReadBack();
     void closuresDoNothingOnceTheOrchestratorIsGone();
@@ -532,15 +531,22 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     QTest::addColumn<bool>("wasEnhanced");
     QTest::addColumn<QString>("recorded");
     QTest::addColumn<bool>("logged");
+    QTest::addColumn<QString>("inserted"); // by the inserter, when nothing was streamed; null: nothing
 
     QTest::newRow("recorded text is the stream, not the reply")
         << QStringList{QStringLiteral("Hello "), QStringLiteral("world")} << QStringLiteral("Hello world!")
-        << true << QStringLiteral("Hello world") << true;
+        << true << QStringLiteral("Hello world") << true << QString();
     QTest::newRow("unchanged by the model")
         << QStringList{QStringLiteral("hello world")} << QStringLiteral("hello world") << true
-        << QStringLiteral("hello world") << false;
-    QTest::newRow("model failed, raw text back")
-        << QStringList{} << QStringLiteral("hello world") << false << QStringLiteral("hello world") << false;
+        << QStringLiteral("hello world") << false << QString();
+    QTest::newRow("model failed, raw text inserted")
+        << QStringList{} << QStringLiteral("hello world") << false << QStringLiteral("hello world") << false
+        << QStringLiteral("hello world");
+    QTest::newRow("nothing streamed, the reply inserted")
+        << QStringList{} << QStringLiteral("Hello, world.") << true << QStringLiteral("Hello, world.") << true
+        << QStringLiteral("Hello, world.");
+    QTest::newRow("nothing streamed, nothing back")
+        << QStringList{} << QString() << true << QString() << true << QString();
 }
 
 void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPairs()
@@ -549,6 +555,7 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     QFETCH(QString, enhanced);
     QFETCH(bool, wasEnhanced);
     QFETCH(bool, logged);
+    QFETCH(QString, inserted);
 
     Rig rig;
     rig.enhancer.available = true;
@@ -561,6 +568,12 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     const DictationResult result = rig.o().recentDictations().first();
     QTEST(result.text, "recorded");
     QCOMPARE(result.rawTranscript, std::optional<QString>(QStringLiteral("hello world")));
+    QCOMPARE(rig.typer.chunks, pieces);
+    QCOMPARE(rig.inserter.inserted.size(), inserted.isNull() ? 0 : 1);
+    if (!inserted.isNull()) {
+        QCOMPARE(rig.inserter.inserted.first().text, inserted);
+        QCOMPARE(rig.inserter.inserted.first().target->processIdentifier, 4242);
+    }
     QCOMPARE(rig.training.entries.size(), logged ? 1 : 0);
     if (logged) {
         const TrainingEntry entry = rig.training.entries.first();
@@ -572,26 +585,6 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     }
     QCOMPARE(rig.training.syncs, QList<bool>{false}); // every pass syncs, logged or not
     QCOMPARE(rig.pillJournal.last(), QStringLiteral("fade 0.3"));
-}
-
-void TestDictationOrchestrator::cleanUpWithoutStreamFallsBackToTheInserter()
-{
-    for (const QString& reply : {QStringLiteral("Fix this."), QString()}) {
-        Rig rig;
-        rig.enhancer.available = true;
-        rig.dictate(QStringLiteral("fix this"));
-        rig.answerCleanUp({}, reply);
-        QCOMPARE(rig.o().state(), DictationState::idle());
-        QCOMPARE(rig.o().recentDictations().first().text, reply);
-        QVERIFY(rig.typer.chunks.isEmpty());
-        if (reply.isEmpty()) { // nothing streamed and nothing came back: nothing inserted
-            QVERIFY(rig.inserter.inserted.isEmpty());
-            continue;
-        }
-        QCOMPARE(rig.inserter.inserted.size(), 1);
-        QCOMPARE(rig.inserter.inserted.first().text, reply);
-        QCOMPARE(rig.inserter.inserted.first().target->processIdentifier, 4242);
-    }
 }
 
 void TestDictationOrchestrator::piecesFromANetworkThreadAreTypedBeforeTheEnd()

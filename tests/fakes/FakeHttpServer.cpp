@@ -100,10 +100,6 @@ public:
     {
         socket->setParent(this);
         setObjectName(QStringLiteral("connection")); // no meta-object of its own: found by name
-        {
-            QMutexLocker locker(&m_server.m_mutex);
-            ++m_server.m_openConnections;
-        }
         connect(socket, &QTcpSocket::readyRead, this, [this] { readRequest(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { closed(); });
     }
@@ -216,8 +212,6 @@ private:
     {
         if (std::exchange(m_closed, true))
             return;
-        QMutexLocker locker(&m_server.m_mutex);
-        --m_server.m_openConnections;
         deleteLater();
     }
 
@@ -322,12 +316,6 @@ void FakeHttpServer::releaseHeld()
                 static_cast<ServerConnection*>(child)->release();
         },
         Qt::BlockingQueuedConnection);
-}
-
-int FakeHttpServer::openConnections() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_openConnections;
 }
 
 namespace wire {

@@ -102,7 +102,6 @@ public:
     // Sends every held reply.
     void releaseHeld();
     // Connections the server has not closed (stalled ones included).
-    int openConnections() const;
 
 private:
     friend class ServerConnection;
@@ -112,7 +111,6 @@ private:
     QList<RecordedRequest> m_requests;
     QList<FakeReply> m_queue;
     Handler m_handler;
-    int m_openConnections = 0;
 
     QThread* m_thread = nullptr;
     QObject* m_context = nullptr;

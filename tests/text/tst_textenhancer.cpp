@@ -1,14 +1,10 @@
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
-#include "fakes/FakeHttpServer.h"
 #include "fakes/LogCapture.h"
-#include "fakes/Waiting.h"
 #include "net/KeychainStore.h"
-#include "net/QuendaAPIClient.h"
 #include "text/PersonalDictionary.h"
 #include "text/TextEnhancer.h"
 
-#include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,84 +13,143 @@ using namespace quenda::fakes;
 
 namespace {
 
-const QByteArray kGroqPath = "/openai/v1/chat/completions";
+// One request either client received; the test answers it as the network would.
+struct Call {
+    QString route; // "backend" or "groq"
+    std::optional<QString> app;
+    bool speculative = false;
+    QList<ChatMessage> messages;
+    QString model;
+    std::function<void(const QString&)> onToken; // empty: a plain request
+    std::function<void(Result<QString>, bool wasEnhanced)> done;
+    RequestHandle handle = RequestHandle::unattached();
 
-// One enhancer over temporary stores, a virtual main queue and one loopback server that plays both services.
+    bool streamed() const { return bool(onToken); }
+    void answer(const QStringList& pieces, Result<QString> result, bool wasEnhanced = true) const
+    {
+        for (const QString& piece : pieces)
+            onToken(piece);
+        done(result, wasEnhanced);
+    }
+};
+
+class FakeChat final : public ChatCompletionClient {
+public:
+    explicit FakeChat(QList<Call>& calls)
+        : m_calls(calls)
+    {}
+    RequestHandle chatCompletion(const QList<ChatMessage>& messages, const QString& model, int maxTokens,
+                                 double temperature, TextCompletion done) const override
+    {
+        return streamChatCompletion(messages, model, maxTokens, temperature, {}, std::move(done));
+    }
+    RequestHandle streamChatCompletion(const QList<ChatMessage>& messages, const QString& model, int, double,
+                                       TokenHandler onToken, TextCompletion done) const override
+    {
+        m_calls.append(Call{QStringLiteral("groq"),
+                            {},
+                            false,
+                            messages,
+                            model,
+                            onToken,
+                            [done](Result<QString> result, bool) { done(result); }});
+        return m_calls.last().handle;
+    }
+
+private:
+    QList<Call>& m_calls;
+};
+
+class FakeBackend final : public EnhanceClient {
+public:
+    explicit FakeBackend(QList<Call>& calls)
+        : m_calls(calls)
+    {}
+    std::optional<QString> authToken() const override { return token; }
+    void setAuthToken(std::optional<QString> value) override { token = std::move(value); }
+    RequestHandle enhance(const QString&, const std::optional<QString>& app, bool speculative,
+                          EnhanceCompletion done) override
+    {
+        return record(app, {}, std::move(done), speculative);
+    }
+    RequestHandle enhanceStreaming(const QString&, const std::optional<QString>& app, TokenHandler onToken,
+                                   EnhanceCompletion done) override
+    {
+        return record(app, std::move(onToken), std::move(done), false);
+    }
+    std::optional<QString> token;
+
+private:
+    RequestHandle record(const std::optional<QString>& app, TokenHandler onToken, EnhanceCompletion done,
+                         bool speculative)
+    {
+        auto reply = [done](Result<QString> result, bool wasEnhanced) {
+            if (result.ok())
+                done(EnhanceReply{result.value(), wasEnhanced});
+            else
+                done(result.error());
+        };
+        m_calls.append(Call{QStringLiteral("backend"), app, speculative, {}, {}, onToken, reply});
+        return m_calls.last().handle;
+    }
+    QList<Call>& m_calls;
+};
+
+// One enhancer over temporary stores, a virtual main queue and the two fake clients.
 struct Rig {
     QTemporaryDir dir;
     VirtualScheduler clock;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
     KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
     PersonalDictionary dictionary{defaults, clock};
-    QuendaAPIClient::DictionarySource words()
-    {
-        return [this] { return dictionary.requestDictionary(); };
-    }
-    FakeHttpServer server;
+    QList<Call> calls;
+    FakeBackend backend{calls};
+    QStringList chatKeys; // the key of each direct client made
     LogCapture logs;
-    std::unique_ptr<QuendaAPIClient> backend;
     std::unique_ptr<TextEnhancer> enhancer;
 
-    Rig()
+    void build(bool signedIn = false, bool groqKey = true)
     {
-        defaults.setString(QuendaAPIClient::hostKey, server.origin());
-        QuendaAPIClient::Config config;
-        config.timeouts = {3000, 6000};
-        backend = std::make_unique<QuendaAPIClient>(defaults, keychain, words(), config);
-    }
-
-    void build()
-    {
+        if (signedIn)
+            keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
+        if (groqKey)
+            keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-key"));
         TextEnhancer::Options options;
-        GroqClient::Config groq;
-        groq.url = server.url(QString::fromLatin1(kGroqPath));
-        groq.timeouts = {3000, 6000};
-        options.groqConfig = groq;
-        enhancer = std::make_unique<TextEnhancer>(clock, *backend, keychain, defaults, dictionary, options);
+        options.makeChatClient = [this](const QString& key, const GroqClient::Config&) {
+            chatKeys << key;
+            return std::make_unique<FakeChat>(calls);
+        };
+        enhancer = std::make_unique<TextEnhancer>(clock, backend, keychain, defaults, dictionary, options);
         logs.clear();
-    }
-    void buildWithGroqKey()
-    {
-        keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-key"));
-        build();
     }
 
     struct Outcome {
-        EnhancementResult result;
+        std::optional<EnhancementResult> result;
         QStringList pieces;
     };
-    Outcome enhance(const QString& text, const std::optional<QString>& app = std::nullopt,
-                    bool streaming = true)
+    // Starts a clean-up; the test answers its request, then reads the outcome once the queue has run.
+    std::shared_ptr<Outcome> enhance(const QString& text, const std::optional<QString>& app = std::nullopt,
+                                     bool streaming = true)
     {
-        Captured<EnhancementResult> result;
-        CapturedPieces pieces;
-        enhancer->enhanceText(text, app, streaming ? pieces.handler() : TextEnhancement::TokenHandler(),
-                              result.setter());
-        if (!result.wait(10000, [this] { clock.runUntilIdle(); }))
-            qFatal("enhanceText never completed");
-        return Outcome{result.value(), pieces.pieces()};
+        auto outcome = std::make_shared<Outcome>();
+        TextEnhancement::TokenHandler onToken;
+        if (streaming)
+            onToken = [outcome](const QString& piece) { outcome->pieces << piece; };
+        enhancer->enhanceText(text, app, onToken,
+                              [outcome](const EnhancementResult& result) { outcome->result = result; });
+        return outcome;
     }
-    // Runs the main queue until the condition holds.
-    bool settle(const std::function<bool()>& condition)
+    // Runs one speculative clean-up to completion, leaving its reply in the cache.
+    void primeCache(const QString& input, const QString& reply)
     {
-        return waitUntil(condition, 10000, [this] { clock.runUntilIdle(); });
+        enhancer->speculativeEnhance(input, std::nullopt);
+        calls.last().answer({}, reply);
+        clock.runUntilIdle();
     }
-    // Runs one plain speculative clean-up of the input to completion, leaving its reply in the cache.
-    void primeCache(const QString& input, const QString& reply,
-                    const std::optional<QString>& app = std::nullopt)
+    void answerLast(const QStringList& pieces, Result<QString> result, bool wasEnhanced = true)
     {
-        server.enqueue(FakeReply::json(200, wire::groqCompletion(reply)));
-        enhancer->speculativeEnhance(input, app);
-        if (!settle([this] { return !enhancer->speculativeCache().isEmpty(); }))
-            qFatal("speculative clean-up never completed");
-    }
-    QList<RecordedRequest> requestsTo(const QByteArray& path) const
-    {
-        QList<RecordedRequest> matching;
-        for (const RecordedRequest& request : server.requests())
-            if (request.path == path)
-                matching << request;
-        return matching;
+        calls.last().answer(pieces, std::move(result), wasEnhanced);
+        clock.runUntilIdle();
     }
 };
 
@@ -110,17 +165,14 @@ private Q_SLOTS:
     void applicationContextTable_data();
     void applicationContextTable();
     void emptyTextReturnsAtOnce();
-    void directRouteStreamsAndTrims();
-    void directRoutePlainAndItsFailure();
+    void directRoute();
     void backendRouteAndItsFallbackToGroq();
-    void backendFailureWithoutGroqGivesTheRawText();
 
     void partialsOfFewerThanFiveWordsStartNothing();
     void speculativeResultServesTheFinalTranscript();
     void cacheLookupRules_data();
     void cacheLookupRules();
-    void cancelledSpeculativeReplyStoresAndLogsNothing();
-    void cancellationAbortsTheRequestInFlight();
+    void cancelledSpeculativeRequestStoresAndLogsNothing();
     void speculativeFailureKeepsTheCacheAndHasNoFallback();
 };
 
@@ -152,22 +204,23 @@ void TestTextEnhancer::constructionReadsTheStoredCredentials()
         rig.defaults.setString(TextEnhancer::groqKeyDefaultsKey, defaultsKey);
     if (!keychainKey.isNull())
         rig.keychain.save(KeychainStore::groqAccount, keychainKey);
-    rig.build();
-    QCOMPARE(rig.enhancer->groqClient() ? rig.enhancer->groqClient()->apiKey() : QString(), groqKey);
+    rig.build(false, false);
+    QCOMPARE(rig.backend.token.value_or(QString()), token);
+    QCOMPARE(rig.chatKeys, groqKey.isEmpty() ? QStringList() : QStringList{groqKey});
     QCOMPARE(rig.enhancer->isCleanUpAvailable(), !token.isEmpty() || !groqKey.isEmpty());
     if (!rig.enhancer->isCleanUpAvailable()) { // no route: the text comes back unchanged, nothing is sent
-        const Rig::Outcome outcome = rig.enhance(QStringLiteral("raw text"));
-        QVERIFY(outcome.result.text == QStringLiteral("raw text") && !outcome.result.wasEnhanced);
-        QCOMPARE(rig.server.requestCount(), 0);
+        const auto outcome = rig.enhance(QStringLiteral("raw text"));
+        QVERIFY(outcome->result->text == QStringLiteral("raw text") && !outcome->result->wasEnhanced);
+        QVERIFY(rig.calls.isEmpty());
     }
-    rig.backend->setAuthToken(std::nullopt); // signing out is seen at once
+    rig.backend.setAuthToken(std::nullopt); // signing out is seen at once
     QCOMPARE(rig.enhancer->isCleanUpAvailable(), !groqKey.isEmpty());
 }
 
 void TestTextEnhancer::messagesAreTheFewShotPromptPlusContext()
 {
     Rig rig;
-    rig.buildWithGroqKey();
+    rig.build();
     QList<ChatMessage> messages = rig.enhancer->buildMessages(QStringLiteral("the words"), std::nullopt);
     QCOMPARE(messages.size(), 8);
     QCOMPARE(messages[0], (ChatMessage{QStringLiteral("system"), TextEnhancer::systemPrompt}));
@@ -215,62 +268,45 @@ void TestTextEnhancer::applicationContextTable()
 void TestTextEnhancer::emptyTextReturnsAtOnce()
 {
     Rig rig;
-    rig.buildWithGroqKey();
-    FakeReply held = FakeReply::json(200, wire::groqCompletion(QStringLiteral("Cached.")));
-    held.held = true;
-    rig.server.enqueue(held);
+    rig.build();
     rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
-    QVERIFY(rig.server.waitForRequests(1));
-    std::optional<EnhancementResult> result;
-    rig.enhancer->enhanceText(QString(), std::nullopt, {}, [&](const EnhancementResult& r) { result = r; });
-    QVERIFY(result && result->text.isEmpty() && !result->wasEnhanced && !result->error);
-    QVERIFY(rig.enhancer->hasSpeculativeTask()); // not cancelled by an empty transcript
-    rig.server.releaseHeld();
-    QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
+    const auto outcome = rig.enhance(QString());
+    QVERIFY(outcome->result && outcome->result->text.isEmpty() && !outcome->result->wasEnhanced &&
+            !outcome->result->error);
+    QCOMPARE(rig.calls.size(), 1);
+    QVERIFY(!rig.calls[0].handle.isCancelled()); // not cancelled by an empty transcript
 }
 
-void TestTextEnhancer::directRouteStreamsAndTrims()
+void TestTextEnhancer::directRoute()
 {
     Rig rig;
-    rig.buildWithGroqKey();
-    rig.server.enqueue(
-        wire::groqStream({QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
-    const Rig::Outcome outcome = rig.enhance(QStringLiteral("um send it"), QStringLiteral("com.apple.mail"));
-    QCOMPARE(outcome.pieces,
-             (QStringList{QStringLiteral(" Send"), QStringLiteral(" it."), QStringLiteral("\n")}));
-    QCOMPARE(outcome.result.text, QStringLiteral("Send it."));
-    QVERIFY(outcome.result.wasEnhanced && !outcome.result.error);
+    rig.build();
+    // Streamed: the pieces go on as they arrive, the prompt carries the application's context.
+    auto streamed = rig.enhance(QStringLiteral("um send it"), QStringLiteral("com.apple.mail"));
+    QCOMPARE(rig.calls.last().route, QStringLiteral("groq"));
+    QVERIFY(rig.calls.last().streamed());
+    QCOMPARE(rig.calls.last().model, QStringLiteral("llama-3.3-70b-versatile"));
+    QCOMPARE(rig.calls.last().messages,
+             rig.enhancer->buildMessages(QStringLiteral("um send it"), QStringLiteral("com.apple.mail")));
+    rig.answerLast({QStringLiteral(" Send"), QStringLiteral(" it.")}, QStringLiteral("Send it."));
+    QCOMPARE(streamed->pieces, (QStringList{QStringLiteral(" Send"), QStringLiteral(" it.")}));
+    QVERIFY(streamed->result->text == QStringLiteral("Send it.") && streamed->result->wasEnhanced);
 
-    const RecordedRequest request = rig.requestsTo(kGroqPath).first();
-    QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-key"));
-    const QJsonObject body = request.json();
-    QCOMPARE(body.value(QLatin1String("model")).toString(), QStringLiteral("llama-3.3-70b-versatile"));
-    QVERIFY(body.value(QLatin1String("stream")).toBool());
-    const QJsonArray messages = body.value(QLatin1String("messages")).toArray();
-    QVERIFY(
-        messages[0].toObject().value(QLatin1String("content")).toString().contains(QStringLiteral("email")));
-    QCOMPARE(messages[7].toObject().value(QLatin1String("content")).toString(), QStringLiteral("um send it"));
-}
-
-void TestTextEnhancer::directRoutePlainAndItsFailure()
-{
-    Rig rig;
+    // Plain, with a model named in the settings; an empty result comes back as it is.
     rig.defaults.setString(TextEnhancer::modelKey, QStringLiteral("qwen2.5:7b"));
-    rig.buildWithGroqKey();
-    rig.server.enqueue(FakeReply::json(200, wire::groqCompletion(QString())));
-    rig.server.enqueue(FakeReply::json(500, QByteArray("overloaded")));
-    const Rig::Outcome empty = rig.enhance(QStringLiteral("words"), std::nullopt, false);
-    QCOMPARE(empty.result.text, QString()); // an empty result comes back as it is
-    QVERIFY(empty.result.wasEnhanced);
-    const QJsonObject body = rig.requestsTo(kGroqPath).first().json();
-    QVERIFY(!body.value(QLatin1String("stream")).toBool());
-    QCOMPARE(body.value(QLatin1String("model")).toString(), QStringLiteral("qwen2.5:7b"));
+    auto plain = rig.enhance(QStringLiteral("words"), std::nullopt, false);
+    QVERIFY(!rig.calls.last().streamed());
+    QCOMPARE(rig.calls.last().model, QStringLiteral("qwen2.5:7b"));
+    rig.answerLast({}, QString());
+    QVERIFY(plain->result->text.isEmpty() && plain->result->wasEnhanced);
 
+    // A failure gives the raw text back with the error, logged.
+    auto failed = rig.enhance(QStringLiteral("words"));
     rig.logs.clear();
-    const Rig::Outcome failed = rig.enhance(QStringLiteral("words"));
-    QCOMPARE(failed.result.text, QStringLiteral("words"));
-    QCOMPARE(failed.result.error, QStringLiteral("Groq API error (500): Stream failed"));
-    QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Enhancement failed: ")),
+    rig.answerLast({}, ServiceError::groqApi(500, QStringLiteral("Stream failed")));
+    QCOMPARE(failed->result->text, QStringLiteral("words"));
+    QCOMPARE(failed->result->error, QStringLiteral("Groq API error (500): Stream failed"));
+    QCOMPARE(rig.logs.lines(),
              QStringList{
                  QStringLiteral("[TextEnhancer] Enhancement failed: Groq API error (500): Stream failed")});
 }
@@ -278,88 +314,75 @@ void TestTextEnhancer::directRoutePlainAndItsFailure()
 void TestTextEnhancer::backendRouteAndItsFallbackToGroq()
 {
     Rig rig;
-    rig.keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
-    rig.buildWithGroqKey();
-    rig.server.enqueue(wire::backendStream({QStringLiteral("Back"), QStringLiteral("end.")}));
-    const Rig::Outcome viaBackend = rig.enhance(QStringLiteral("back end"), QStringLiteral("org.app"));
-    QCOMPARE(viaBackend.pieces, (QStringList{QStringLiteral("Back"), QStringLiteral("end.")}));
-    QCOMPARE(viaBackend.result.text, QStringLiteral("Backend."));
-    QVERIFY(viaBackend.result.wasEnhanced);
-    QCOMPARE(rig.requestsTo("/enhance").first().json().value(QLatin1String("appBundleId")).toString(),
-             QStringLiteral("org.app"));
-
-    rig.logs.clear();
-    rig.server.enqueue(FakeReply::json(500, QByteArray("{}")));
-    rig.server.enqueue(wire::groqStream({QStringLiteral("From Groq.")}));
-    const Rig::Outcome fallback = rig.enhance(QStringLiteral("from groq"));
-    QCOMPARE(fallback.result.text, QStringLiteral("From Groq."));
-    QVERIFY(fallback.result.wasEnhanced);
+    rig.build(true);
+    auto viaBackend = rig.enhance(QStringLiteral("back end"), QStringLiteral("org.app"));
+    QCOMPARE(rig.calls.last().app, std::optional<QString>(QStringLiteral("org.app")));
+    rig.answerLast({QStringLiteral("Back"), QStringLiteral("end.")}, QStringLiteral("Backend."));
+    QCOMPARE(viaBackend->pieces, (QStringList{QStringLiteral("Back"), QStringLiteral("end.")}));
+    QVERIFY(viaBackend->result->text == QStringLiteral("Backend.") && viaBackend->result->wasEnhanced);
     QCOMPARE(rig.logs.lines(),
-             (QStringList{
-                 QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true"),
-                 QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: Server error (500)")}));
+             QStringList{QStringLiteral("[TextEnhancer] Backend configured: true, direct Groq: true")});
 
-    // The plain variant uses the backend's plain request, whose wasEnhanced is passed on unchanged.
-    rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"enhanced":"Same.","wasEnhanced":false})")));
-    const Rig::Outcome plain = rig.enhance(QStringLiteral("same"), std::nullopt, false);
-    QCOMPARE(plain.result.text, QStringLiteral("Same."));
-    QVERIFY(!plain.result.wasEnhanced);
-}
+    // A failed backend hands the same clean-up to Groq; pieces it delivered first stay delivered.
+    auto fallback = rig.enhance(QStringLiteral("from groq"));
+    rig.answerLast({QStringLiteral("Par")}, ServiceError::backendServer(500));
+    QCOMPARE(rig.calls.last().route, QStringLiteral("groq"));
+    QVERIFY(rig.calls.last().streamed());
+    rig.answerLast({QStringLiteral("From Groq.")}, QStringLiteral("From Groq."));
+    QCOMPARE(fallback->pieces, (QStringList{QStringLiteral("Par"), QStringLiteral("From Groq.")}));
+    QVERIFY(fallback->result->text == QStringLiteral("From Groq.") && fallback->result->wasEnhanced);
+    QCOMPARE(
+        rig.logs.linesWith(QStringLiteral("[TextEnhancer] Backend failed")),
+        QStringList{QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: Server error (500)")});
 
-void TestTextEnhancer::backendFailureWithoutGroqGivesTheRawText()
-{
-    Rig rig;
-    rig.keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
-    rig.build();
-    FakeReply broken = FakeReply::events({wire::backendToken(QStringLiteral("Par")) + "\n\n"});
-    broken.framing = FakeReply::Framing::ContentLength;
-    broken.headers.append(std::pair<QByteArray, QByteArray>("Content-Length", "4096")); // more than is sent
-    broken.ending = FakeReply::Ending::Disconnect;
-    rig.server.enqueue(broken);
-    const Rig::Outcome outcome = rig.enhance(QStringLiteral("partial text"));
-    QCOMPARE(outcome.pieces, QStringList{QStringLiteral("Par")}); // delivered before the failure, and kept
-    QCOMPARE(outcome.result.text, QStringLiteral("partial text"));
-    QVERIFY(!outcome.result.wasEnhanced && !outcome.result.error);
-    QCOMPARE(rig.logs.linesWith(QStringLiteral("[TextEnhancer] Backend failed, trying direct Groq: ")).size(),
-             1);
+    // The plain variant passes the backend's wasEnhanced on unchanged.
+    auto plain = rig.enhance(QStringLiteral("same"), std::nullopt, false);
+    QVERIFY(!rig.calls.last().streamed() && !rig.calls.last().speculative);
+    rig.answerLast({}, QStringLiteral("Same."), false);
+    QVERIFY(plain->result->text == QStringLiteral("Same.") && !plain->result->wasEnhanced);
+
+    // Without a key the raw text comes back, with no error to show.
+    Rig noKey;
+    noKey.build(true, false);
+    auto raw = noKey.enhance(QStringLiteral("partial text"));
+    noKey.answerLast({}, ServiceError::transport(QStringLiteral("broken")));
+    QCOMPARE(noKey.calls.size(), 1);
+    QVERIFY(raw->result->text == QStringLiteral("partial text") && !raw->result->wasEnhanced &&
+            !raw->result->error);
 }
 
 void TestTextEnhancer::partialsOfFewerThanFiveWordsStartNothing()
 {
     Rig rig;
-    rig.buildWithGroqKey();
+    rig.build();
     rig.enhancer->speculativeEnhance(QStringLiteral("one  two three   four "), std::nullopt);
     rig.enhancer->speculativeEnhance(QString(), std::nullopt);
-    QVERIFY(!rig.enhancer->hasSpeculativeTask());
-    rig.server.enqueue(
-        FakeReply::json(200, wire::groqCompletion(QStringLiteral("One two three four five."))));
+    QVERIFY(rig.calls.isEmpty());
     rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
-    QVERIFY(rig.enhancer->hasSpeculativeTask());
+    QCOMPARE(rig.calls.size(), 1);
+    QVERIFY(!rig.calls[0].streamed());
 }
 
 void TestTextEnhancer::speculativeResultServesTheFinalTranscript()
 {
     Rig rig;
-    rig.buildWithGroqKey();
+    rig.build();
     rig.primeCache(QStringLiteral("send the report to anna now"),
-                   QStringLiteral("Send the report to Anna now."), QStringLiteral("com.apple.mail"));
+                   QStringLiteral("Send the report to Anna now."));
     QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("send the report to anna now"));
-    const QJsonObject body = rig.requestsTo(kGroqPath).first().json();
-    QVERIFY(!body.value(QLatin1String("stream")).toBool());
-
     // The same partial again starts nothing: it is the cached input.
     rig.enhancer->speculativeEnhance(QStringLiteral("send the report to anna now"), std::nullopt);
-    QCOMPARE(rig.server.requestCount(), 1);
+    QCOMPARE(rig.calls.size(), 1);
 
     rig.logs.clear();
-    const Rig::Outcome hit = rig.enhance(QStringLiteral("Send the report to Anna now"));
-    QCOMPARE(hit.result.text, QStringLiteral("Send the report to Anna now."));
-    QVERIFY(hit.result.wasEnhanced);
-    QCOMPARE(hit.pieces.size(), 28); // one piece per character
-    QCOMPARE(hit.pieces.join(QString()), hit.result.text);
+    const auto hit = rig.enhance(QStringLiteral("Send the report to Anna now"));
+    QCOMPARE(hit->result->text, QStringLiteral("Send the report to Anna now."));
+    QVERIFY(hit->result->wasEnhanced);
+    QCOMPARE(hit->pieces.size(), 28); // one piece per character
+    QCOMPARE(hit->pieces.join(QString()), hit->result->text);
     QCOMPARE(rig.logs.lines(),
              QStringList{QString::fromUtf8("[Speculative] Cache HIT \u2014 skipping Groq round-trip")});
-    QCOMPARE(rig.server.requestCount(), 1);
+    QCOMPARE(rig.calls.size(), 1);
     QVERIFY(rig.enhancer->speculativeCache().isEmpty() && rig.enhancer->speculativeCacheInput().isEmpty());
 }
 
@@ -385,7 +408,7 @@ void TestTextEnhancer::cacheLookupRules()
     QFETCH(QString, finalText);
     QFETCH(QString, expected);
     Rig rig;
-    rig.buildWithGroqKey();
+    rig.build();
     QVERIFY(!rig.enhancer->cachedSpeculativeResult(finalText)); // empty cache: none
     rig.primeCache(QStringLiteral("send the report to anna now"),
                    QStringLiteral("Send the report to Anna now."));
@@ -393,67 +416,48 @@ void TestTextEnhancer::cacheLookupRules()
     QCOMPARE(result.value_or(QString()), expected);
 }
 
-void TestTextEnhancer::cancelledSpeculativeReplyStoresAndLogsNothing()
+void TestTextEnhancer::cancelledSpeculativeRequestStoresAndLogsNothing()
 {
-    Rig rig;
-    rig.buildWithGroqKey();
-    rig.server.enqueue(FakeReply::json(200, wire::groqCompletion(QStringLiteral("Stale result."))));
-    rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five six"), std::nullopt);
-    // The reply has reached the client and waits on the main queue, which has not run yet...
-    QVERIFY(rig.server.waitForRequests(1));
-    QVERIFY(waitUntil([&] { return rig.clock.pendingCount() > 0; }));
-    // ...when the final clean-up starts and cancels the request.
-    rig.server.enqueue(wire::groqStream({QStringLiteral("Final.")}));
-    rig.logs.clear();
-    const Rig::Outcome final = rig.enhance(QStringLiteral("one two three four five six"));
-    QCOMPARE(final.result.text, QStringLiteral("Final."));
-    rig.clock.runUntilIdle();
-    QVERIFY(rig.enhancer->speculativeCache().isEmpty() && rig.enhancer->speculativeCacheInput().isEmpty());
-    QVERIFY(rig.logs.linesWith(QStringLiteral("[Speculative]")).isEmpty());
-}
-
-void TestTextEnhancer::cancellationAbortsTheRequestInFlight()
-{
-    Rig rig;
-    rig.buildWithGroqKey();
-    FakeReply held = FakeReply::json(200, wire::groqCompletion(QStringLiteral("Never stored.")));
-    held.held = true;
-    rig.server.enqueue(held);
-    rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five"), std::nullopt);
-    QVERIFY(rig.server.waitForRequests(1));
-    rig.logs.clear();
-    rig.enhancer->clearSpeculativeCache();
-    QVERIFY(!rig.enhancer->hasSpeculativeTask());
-    // The transfer is dropped: the server sees its connection closed.
-    QVERIFY(waitUntil([&] { return rig.server.openConnections() == 0; }));
-    rig.server.releaseHeld();
-    waitUntil([] { return false; }, 300, [&] { rig.clock.runUntilIdle(); });
-    QVERIFY(rig.enhancer->speculativeCache().isEmpty());
-    QVERIFY(rig.logs.lines().isEmpty()); // the cancellation error is not logged
+    for (const bool byFinal : {true, false}) {
+        Rig rig;
+        rig.build();
+        rig.enhancer->speculativeEnhance(QStringLiteral("one two three four five six"), std::nullopt);
+        const Call speculative = rig.calls.last();
+        // Its reply has arrived and waits on the main queue, which has not run yet...
+        speculative.answer({}, QStringLiteral("Stale result."));
+        rig.logs.clear();
+        // ...when the final clean-up starts, or the cache is cleared, and cancels the request.
+        if (byFinal)
+            rig.enhance(QStringLiteral("one two three four five six"));
+        else
+            rig.enhancer->clearSpeculativeCache();
+        QVERIFY(speculative.handle.isCancelled());
+        QVERIFY(!rig.enhancer->hasSpeculativeTask());
+        rig.clock.runUntilIdle();
+        QCOMPARE(rig.calls.size(), byFinal ? 2 : 1); // the final one was not served from the stale reply
+        QVERIFY(rig.enhancer->speculativeCache().isEmpty() &&
+                rig.enhancer->speculativeCacheInput().isEmpty());
+        QVERIFY(rig.logs.linesWith(QStringLiteral("[Speculative]")).isEmpty());
+    }
 }
 
 void TestTextEnhancer::speculativeFailureKeepsTheCacheAndHasNoFallback()
 {
     Rig rig;
-    rig.keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
-    rig.buildWithGroqKey();
-    rig.server.enqueue(
-        FakeReply::json(200, QByteArray(R"({"enhanced":"Via backend.","wasEnhanced":false})")));
+    rig.build(true);
     rig.enhancer->speculativeEnhance(QStringLiteral("via the backend five words"), QStringLiteral("org.app"));
-    QVERIFY(rig.settle([&] { return !rig.enhancer->speculativeCache().isEmpty(); }));
+    QVERIFY(rig.calls.last().speculative && !rig.calls.last().streamed());
+    QCOMPARE(rig.calls.last().app, std::optional<QString>(QStringLiteral("org.app")));
+    rig.answerLast({}, QStringLiteral("Via backend."), false);
     QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("Via backend."));
-    const QJsonObject body = rig.requestsTo("/enhance").first().json();
-    QVERIFY(body.value(QLatin1String("speculative")).toBool());
-    QCOMPARE(body.value(QLatin1String("appBundleId")).toString(), QStringLiteral("org.app"));
 
-    rig.server.enqueue(FakeReply::json(500, QByteArray("{}")));
     rig.enhancer->speculativeEnhance(QStringLiteral("via the backend five words again"), std::nullopt);
-    QVERIFY(rig.settle([&] {
-        return !rig.logs.linesWith(QStringLiteral("[Speculative] Failed (non-critical): ")).isEmpty();
-    }));
+    rig.answerLast({}, ServiceError::backendServer(500));
+    QCOMPARE(rig.logs.linesWith(QStringLiteral("[Speculative] Failed")),
+             QStringList{QStringLiteral("[Speculative] Failed (non-critical): Server error (500)")});
     QCOMPARE(rig.enhancer->speculativeCache(), QStringLiteral("Via backend."));
     QCOMPARE(rig.enhancer->speculativeCacheInput(), QStringLiteral("via the backend five words"));
-    QVERIFY(rig.requestsTo(kGroqPath).isEmpty()); // no fallback to Groq
+    QCOMPARE(rig.calls.size(), 2); // no fallback to Groq
 }
 
 QTEST_GUILESS_MAIN(TestTextEnhancer)

@@ -1,7 +1,6 @@
 #include "UiRig.h"
 #include "text/PersonalDictionary.h"
 #include "ui/editors/DictionaryEditorModel.h"
-#include "ui/editors/SnippetsEditorModel.h"
 #include "ui/feedback/FeedbackModel.h"
 #include "ui/report/ReportProblemModel.h"
 
@@ -19,7 +18,6 @@ private Q_SLOTS:
     void report_data();
     void report();
     void dictionaryEditor();
-    void snippetsEditor();
     void feedback_data();
     void feedback();
 };
@@ -91,21 +89,6 @@ void TestFormModels::dictionaryEditor()
     rig.clock.runUntilIdle();
     QCOMPARE(editor.entries().size(), 2);
     QVERIFY(listChanged.size() > before);
-}
-
-void TestFormModels::snippetsEditor()
-{
-    UiRig rig;
-    SnippetsEditorModel editor(rig.snippets);
-    QSignalSpy listChanged(&editor, &SnippetsEditorModel::snippetsChanged);
-    editor.setTrigger(QStringLiteral("My Address"));
-    editor.setExpansion(QStringLiteral("1 Long Road\nSpringfield"));
-    editor.add();
-    QCOMPARE(listChanged.size(), 1);
-    QCOMPARE(editor.snippets().value(0).trigger, QStringLiteral("my address"));
-    QCOMPARE(editor.snippets().value(0).expansion, QStringLiteral("1 Long Road\nSpringfield"));
-    editor.remove(editor.snippets().value(0).id);
-    QVERIFY(editor.snippets().isEmpty());
 }
 
 void TestFormModels::feedback_data()
