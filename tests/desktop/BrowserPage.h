@@ -1,7 +1,7 @@
 #pragma once
 
 // A browser started with a private profile on a page served from 127.0.0.1 that posts back every line
-// typed into its text field (Enter ends a line), for the browser typing test and benchmark.
+// typed into its text field (Enter ends a line), for the applications test and the insertion benchmark.
 #include "fakes/FakeHttpServer.h"
 
 #include <QFile>

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/Workspace.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
+#include <QTest>
 
 // A fixture editor started by a desktop test and driven over its stdin. While waiting for an answer the
 // test's own event loop keeps running: the fixture may be asking the test for the clipboard it owns.
@@ -108,3 +111,18 @@ public:
 private:
     QProcess m_process;
 };
+
+// Waits until the window manager reports the process in front, repeating the request meanwhile: a window
+// manager may drop one.
+inline bool bringForward(quenda::Workspace& workspace, qint64 pid, int timeoutMsec = 10000)
+{
+    return QTest::qWaitFor(
+        [&] {
+            const auto front = workspace.frontmostApplication();
+            if (front && front->processIdentifier == pid)
+                return true;
+            workspace.activate(pid);
+            return false;
+        },
+        timeoutMsec);
+}

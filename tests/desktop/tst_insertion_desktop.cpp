@@ -1,6 +1,6 @@
 // The real insertion adapters (X11 workspace, AT-SPI, XTest, the clipboard, xdotool) and the whole
 // insertion chain, against Qt and GTK fixture editors in the private headless session.
-#include "FixtureProcess.h"
+#include "DesktopRig.h"
 #include "base/QtScheduler.h"
 #include "base/UserDefaults.h"
 #include "insert/TextInserter.h"
@@ -19,8 +19,6 @@ using namespace quenda;
 
 namespace {
 
-const QString kTyped = QString::fromUtf8("héllo wörld – ✓ 😀 Ελληνικά");
-
 // The real desktop services, as Quenda wires them.
 struct Desktop {
     QTemporaryDir dir;
@@ -34,19 +32,13 @@ struct Desktop {
 
     InsertionPlatform platform() { return services->platform(mainQueue, defaults); }
 
-    // Waits until the window manager reports the process in front.
     bool bringForward(FixtureProcess& fixture)
     {
-        const QByteArray answer = fixture.command("activate");
-        for (int i = 0; i < 200; ++i) {
-            auto front = services->workspace().frontmostApplication();
-            if (front && front->processIdentifier == fixture.pid())
-                return true;
-            services->workspace().activate(fixture.pid());
-            QTest::qWait(20);
-        }
-        qWarning("fixture %lld (answer %s, stderr %s) never came to the front", fixture.pid(),
-                 answer.constData(), fixture.errors().right(3000).constData());
+        fixture.command("activate");
+        if (::bringForward(services->workspace(), fixture.pid()))
+            return true;
+        qWarning("fixture %lld never came to the front (stderr %s)", fixture.pid(),
+                 fixture.errors().right(3000).constData());
         return false;
     }
 };
@@ -174,39 +166,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(fixture.get("short"), QStringLiteral("12abcdefgh"), 5000);
     }
 
-    void typesEveryCharacterOnAnyLayout_data()
-    {
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<QString>("toolkit");
-        QTest::addColumn<QString>("text");
-        const QString shifted = QString::fromUtf8(" Grüße, Straße 12 € @home {x} ~ÄÖ ẞ!");
-        QTest::newRow("us qt") << "us"
-                               << "qt" << kTyped + shifted;
-        QTest::newRow("de qt") << "de"
-                               << "qt" << kTyped + shifted;
-        QTest::newRow("de gtk") << "de"
-                                << "gtk" << kTyped;
-    }
-    void typesEveryCharacterOnAnyLayout()
-    {
-        QFETCH(QString, layout);
-        QFETCH(QString, toolkit);
-        QFETCH(QString, text);
-        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
-        Desktop desktop;
-        FixtureProcess fixture;
-        QVERIFY(startFixture(fixture, toolkit));
-        QVERIFY(desktop.bringForward(fixture));
-        QVERIFY(fixture.ok("focus line"));
-        QCOMPARE(desktop.services->keyboard().typeCharacters(text), KeyboardSynthesizer::Outcome::typed);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), text, 5000);
-        // The spare keycodes are empty again afterwards, and the layout's own keys untouched.
-        QCOMPARE(desktop.services->keyboard().typeCharacters(QStringLiteral("az")),
-                 KeyboardSynthesizer::Outcome::typed);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("line"), text + QStringLiteral("az"), 5000);
-        QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
-    }
-
     void pastesAndPutsTheClipboardBack_data()
     {
         QTest::addColumn<QString>("way");
@@ -327,16 +286,7 @@ private Q_SLOTS:
         };
         const bool notices = desktop.services->workspace().hasWindowManager();
         for (FixtureProcess* fixture : {&qt, &gtk, &qt}) {
-            // Requests are repeated while waiting, as the text inserter does: a window manager may drop one.
-            QVERIFY(QTest::qWaitFor(
-                [&] {
-                    const auto front = desktop.services->workspace().frontmostApplication();
-                    if (front && front->processIdentifier == fixture->pid())
-                        return true;
-                    desktop.services->workspace().activate(fixture->pid());
-                    return false;
-                },
-                5000));
+            QVERIFY(bringForward(desktop.services->workspace(), fixture->pid(), 5000));
             if (notices)
                 QTRY_COMPARE_WITH_TIMEOUT(lastExternal().processIdentifier, fixture->pid(), 5000);
         }
@@ -353,24 +303,18 @@ private Q_SLOTS:
         QVERIFY(fixture.set("multi", QString::fromUtf8("first line\nsecond ✓")));
         QVERIFY(fixture.select("multi", 0, 0));
 
-        QString output;
-        auto quenda = [&](const QStringList& args) {
-            QProcess process;
-            process.start(QStringLiteral(QUENDA_BINARY), args);
-            const bool finished = process.waitForFinished(20000);
-            output = QString::fromUtf8(process.readAllStandardOutput());
-            return finished ? process.exitCode() : -1;
-        };
-        QCOMPARE(quenda({QStringLiteral("insert"), QStringLiteral("Start: "), QStringLiteral("--after"),
-                         QStringLiteral("0.1")}),
-                 0);
-        QVERIFY2(output.contains(QLatin1String("via Accessibility API.")), qPrintable(output));
+        const desktop::Run inserted = desktop::runQuenda({QStringLiteral("insert"), QStringLiteral("Start: "),
+                                                          QStringLiteral("--after"), QStringLiteral("0.1")});
+        QCOMPARE(inserted.status, 0);
+        QVERIFY2(inserted.out.contains(QLatin1String("via Accessibility API.")), qPrintable(inserted.out));
         const QString expected = QString::fromUtf8("Start: first line\nsecond ✓");
         QCOMPARE(fixture.get("multi"), expected);
-        QCOMPARE(quenda({QStringLiteral("read-focused")}), 0);
-        QCOMPARE(output, expected + QLatin1Char('\n'));
-        QCOMPARE(quenda({QStringLiteral("insert"), QStringLiteral("x"), QStringLiteral("--after"),
-                         QStringLiteral("soon")}),
+        const desktop::Run read = desktop::runQuenda({QStringLiteral("read-focused")});
+        QCOMPARE(read.status, 0);
+        QCOMPARE(read.out, expected + QLatin1Char('\n'));
+        QCOMPARE(desktop::runQuenda({QStringLiteral("insert"), QStringLiteral("x"), QStringLiteral("--after"),
+                                     QStringLiteral("soon")})
+                     .status,
                  2);
     }
 

@@ -1,6 +1,6 @@
+#include "DesktopRig.h"
 #include "app/RemoteControl.h"
 #include "app/SingleInstance.h"
-#include "fakes/Waiting.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -11,24 +11,9 @@
 #include <QTest>
 
 using namespace quenda;
-using namespace quenda::fakes;
+using namespace desktop;
 
 namespace {
-struct Run {
-    int exitCode = -1;
-    QString errors;
-};
-
-// The real `quenda` command, run while this process keeps answering on the bus.
-Run runQuenda(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(QUENDA_BINARY), arguments);
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 20000))
-        process.kill();
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
-}
-
 QDBusConnection connection(const QString& name)
 {
     return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
@@ -105,7 +90,7 @@ void TestRemoteControl::commandsReachTheRunningInstance()
     QFETCH(QString, action);
     m_actions.clear();
     const Run run = runQuenda(arguments);
-    QVERIFY2(run.exitCode == exitCode, qPrintable(run.errors));
+    QVERIFY2(run.status == exitCode, qPrintable(run.err));
     if (!action.isEmpty())
         QTRY_COMPARE(m_actions, QStringList{action});
     QTest::qWait(0);
@@ -145,8 +130,8 @@ void TestRemoteControl::withoutAnInstanceTheCommandSaysSo()
     m_remote.reset();
     m_instance.reset();
     const Run run = runQuenda({QStringLiteral("toggle")});
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.errors.contains(QStringLiteral("Quenda is not running")), qPrintable(run.errors));
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("Quenda is not running")), qPrintable(run.err));
 }
 
 void TestRemoteControl::oneInstancePerSessionAndTheRelaunchWaitsItsTurn()

@@ -2,7 +2,7 @@
 // clicked over D-Bus as a desktop's panel does, a whole dictation with the hotkey held through XTest and a
 // recording played into the microphone, one instance per session, and the relaunch after the one-time
 // migration.
-#include "FixtureProcess.h"
+#include "DesktopRig.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -13,21 +13,16 @@
 #include <QTest>
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+
+using namespace desktop;
 
 namespace {
-const QString recording = QStringLiteral(
-    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav");
-
-int quendaCommand(const QStringList& arguments, QByteArray* output = nullptr)
+int quendaCommand(const QStringList& arguments, QString* output = nullptr)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(QUENDA_BINARY), arguments);
-    process.waitForFinished(20000);
+    const Run ran = runQuenda(arguments);
     if (output)
-        *output = process.readAll();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        *output = ran.out + ran.err;
+    return ran.status;
 }
 
 void setFlag(const char* key, bool on)
@@ -38,11 +33,9 @@ void setFlag(const char* key, bool on)
 
 QString activeWindowName()
 {
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
-    xdotool.waitForFinished(5000);
-    return QString::fromUtf8(xdotool.readAll()).trimmed();
+    return run(QStringLiteral("xdotool"),
+               {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")})
+        .out.trimmed();
 }
 
 // Maps and unmaps of windows that bypass the window manager, as the pill does.
@@ -52,6 +45,7 @@ public:
         : m_display(XOpenDisplay(nullptr))
     {
         XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+        XSync(m_display, False);
     }
     ~PillWatch() { XCloseDisplay(m_display); }
     QStringList events()
@@ -65,12 +59,6 @@ public:
                 m_events << QStringLiteral("hidden");
         }
         return m_events;
-    }
-    void holdRightControl(bool down)
-    {
-        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, XStringToKeysym("Control_R")), down,
-                          CurrentTime);
-        XSync(m_display, False);
     }
 
 private:
@@ -104,7 +92,6 @@ private:
     // The rows of the newest tray item's menu: "-" for a separator, "(off)" after a disabled row.
     QStringList menu();
     bool click(const QString& label);
-    bool waitForOutput(QProcess& process, const QByteArray& wanted, int timeoutMsec = 20000);
 
     FixtureProcess m_tray;
     QByteArray m_output;
@@ -141,21 +128,9 @@ bool TestTrayDesktop::click(const QString& label)
     return false;
 }
 
-bool TestTrayDesktop::waitForOutput(QProcess& process, const QByteArray& wanted, int timeoutMsec)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!m_output.contains(wanted) && timer.elapsed() < timeoutMsec) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        process.waitForReadyRead(10);
-        m_output += process.readAll();
-    }
-    return m_output.contains(wanted);
-}
-
 void TestTrayDesktop::dictationThroughTheTrayApplication()
 {
-    if (!QFile::exists(recording))
+    if (!QFile::exists(kRecording))
         QSKIP("pocketsphinx-testdata is not installed");
     setFlag("hasCompletedOnboarding", true);
     setFlag("entitlementsMigration_0_3_17", true);
@@ -174,7 +149,7 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     quenda.setProcessChannelMode(QProcess::MergedChannels);
     m_output.clear();
     quenda.start(QStringLiteral(QUENDA_BINARY), {});
-    QVERIFY2(waitForOutput(quenda, "[QuendaApp] Tray icon shown"), m_output.constData());
+    QVERIFY2(waitForOutput(quenda, m_output, "[QuendaApp] Tray icon shown"), m_output.constData());
     const QStringList windows{QStringLiteral("Stats..."),    QStringLiteral("Dictionary..."),
                               QStringLiteral("Snippets..."), QStringLiteral("Check for Updates... (off)"),
                               QStringLiteral("Settings..."), QStringLiteral("Report a Problem..."),
@@ -189,23 +164,23 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     QTRY_COMPARE(activeWindowName(), QStringLiteral("Quenda fixture"));
     QTest::qWait(1000); // the microphone's first start is slow in a fresh sound server
 
-    pill.holdRightControl(true);
+    QVERIFY(holdRightControl(true));
     QTRY_VERIFY(notices.states.contains(QStringLiteral("listening")));
-    QVERIFY2(waitForOutput(quenda, "[Audio] Installing tap"), m_output.constData());
+    QVERIFY2(waitForOutput(quenda, m_output, "[Audio] Installing tap"), m_output.constData());
     QProcess player;
-    player.start(QStringLiteral("paplay"), {recording});
+    player.start(QStringLiteral("paplay"), {kRecording});
     QVERIFY(player.waitForFinished(60000));
     QTest::qWait(500);
-    pill.holdRightControl(false);
+    QVERIFY(holdRightControl(false));
     QTRY_VERIFY_WITH_TIMEOUT(notices.states.endsWith(QStringLiteral("idle")), 60000);
     QCOMPARE(notices.states, (QStringList{QStringLiteral("listening"), QStringLiteral("processing"),
                                           QStringLiteral("idle")}));
     QTRY_COMPARE(pill.events(), (QStringList{QStringLiteral("shown"), QStringLiteral("hidden")}));
 
-    QVERIFY2(waitForOutput(quenda, "[QuendaApp] Insertion: Inserted into"), m_output.constData());
+    QVERIFY2(waitForOutput(quenda, m_output, "[QuendaApp] Insertion: Inserted into"), m_output.constData());
     const QString field = editor.get("multi");
     int heard = 0;
-    for (const char* word : {"leisure", "consider", "power", "john"})
+    for (const char* word : kRecordedWords)
         heard += field.contains(QLatin1String(word)) ? 1 : 0;
     QVERIFY2(heard >= 2, qPrintable(field));
     QCOMPARE(activeWindowName(), QStringLiteral("Quenda fixture")); // the editor kept the focus
@@ -229,9 +204,9 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     QTRY_COMPARE(notices.states.last(), QStringLiteral("idle"));
 
     // A second start hands over to the running one, which shows its settings, and ends.
-    QByteArray second;
+    QString second;
     QCOMPARE(quendaCommand({}, &second), 0);
-    QVERIFY(second.contains("already running"));
+    QVERIFY(second.contains(QLatin1String("already running")));
     QTRY_COMPARE(activeWindowName(), QStringLiteral("Quenda Settings"));
     // Closing its last window leaves the tray application running.
     QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+F4")}),
@@ -255,7 +230,7 @@ void TestTrayDesktop::relaunchAfterTheMigrationTakesOver()
     old.setProcessChannelMode(QProcess::MergedChannels);
     m_output.clear();
     old.start(QStringLiteral(QUENDA_BINARY), {});
-    QVERIFY2(waitForOutput(old, "[QuendaApp] Entitlements migration"), m_output.constData());
+    QVERIFY2(waitForOutput(old, m_output, "[QuendaApp] Entitlements migration"), m_output.constData());
     QVERIFY(old.waitForFinished(10000));
     QCOMPARE(old.exitCode(), 0);
     // The fresh instance owns the name once the old one has gone, and started normally.

@@ -1,5 +1,6 @@
 // Typing through XTest into real applications: exact text with more off-layout characters than the spare
-// keycodes hold, the number of keyboard-map changes it costs, and the repair of what a crashed run left.
+// keycodes hold, on a US and a German layout, the number of keyboard-map changes it costs, and the repair
+// of what a crashed run left.
 #include "FixtureProcess.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11Workspace.h"
@@ -7,6 +8,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,7 +26,18 @@ namespace {
 // one character each.
 const QString kManyOffLayout =
     QString::fromUtf8("αβγδεζηθικλμνξοπρστυφχψω бвгджзийклмнопрстуфхцчшщ ✓ 😀 done.");
-constexpr int kDistinctOffLayout = 50;
+// Keys of the German layout's own, shifted and on AltGr, and the same characters off the US one.
+const QString kShifted = QString::fromUtf8(" héllo wörld – Grüße, Straße 12 € @home {x} ~ÄÖ ẞ!");
+
+// At most this many characters need a spare keycode: every layout here types ASCII with its own keys.
+int offLayoutAtMost(const QString& text)
+{
+    QSet<uint> distinct;
+    for (const uint c : text.toUcs4())
+        if (c > 0x7f)
+            distinct.insert(c);
+    return int(distinct.size());
+}
 
 // Counts the keyboard-map changes every client of the display is told about.
 class KeymapChangeCounter {
@@ -84,15 +97,7 @@ public:
             return false;
         // Typed keys go to whoever has the focus: wait until the window manager has given it to xterm.
         const auto workspace = X11Workspace::create();
-        return workspace && QTest::qWaitFor(
-                                [&] {
-                                    const auto front = workspace->frontmostApplication();
-                                    if (front && front->processIdentifier == m_process.processId())
-                                        return true;
-                                    workspace->activate(m_process.processId());
-                                    return false;
-                                },
-                                10000);
+        return workspace && bringForward(*workspace, m_process.processId());
     }
     ~Terminal()
     {
@@ -116,16 +121,30 @@ class TestTypingDesktop : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void manyOffLayoutCharactersArriveExact_data()
+    void cleanup() { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); }
+
+    void typedTextArrivesExact_data()
     {
         QTest::addColumn<QString>("application");
-        QTest::newRow("qt") << "qt";
-        QTest::newRow("gtk") << "gtk";
-        QTest::newRow("xterm, no pings") << "xterm";
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("qt us") << "qt"
+                               << "us" << kManyOffLayout + kShifted;
+        QTest::newRow("qt de") << "qt"
+                               << "de" << kManyOffLayout + kShifted;
+        QTest::newRow("gtk us") << "gtk"
+                                << "us" << kManyOffLayout;
+        QTest::newRow("gtk de") << "gtk"
+                                << "de" << kManyOffLayout + kShifted.left(21);
+        QTest::newRow("xterm us, no pings") << "xterm"
+                                            << "us" << kManyOffLayout;
     }
-    void manyOffLayoutCharactersArriveExact()
+    void typedTextArrivesExact()
     {
         QFETCH(QString, application);
+        QFETCH(QString, layout);
+        QFETCH(QString, text);
+        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
         QTemporaryDir dir;
         const QString received = dir.filePath(QStringLiteral("received"));
         FixtureProcess fixture;
@@ -139,26 +158,26 @@ private Q_SLOTS:
             QVERIFY(fixture.ok("activate"));
             QVERIFY(fixture.ok("focus multi"));
         }
-        auto text = [&] {
+        auto arrived = [&] {
             return application == QLatin1String("xterm") ? fileText(received) : fixture.get("multi");
         };
 
         KeymapChangeCounter changes;
         XTestKeyTyper typer;
-        QCOMPARE(typer.typeCharacters(kManyOffLayout), KeyboardSynthesizer::Outcome::typed);
-        QTRY_COMPARE_WITH_TIMEOUT(text(), kManyOffLayout, 10000);
+        QCOMPARE(typer.typeCharacters(text), KeyboardSynthesizer::Outcome::typed);
+        QTRY_COMPARE_WITH_TIMEOUT(arrived(), text, 10000);
         // Once the application has caught up the keycodes are emptied again.
         QTRY_VERIFY_WITH_TIMEOUT(!typer.hasRemappedKeys(), 10000);
         QVERIFY(!keysymOnTheMap(XK_Greek_alpha));
         QVERIFY(typer.spareKeycodeCount() > 0);
         // One change per batch of spare keycodes, and the one that puts them back.
-        QVERIFY2(changes.count() <= kDistinctOffLayout / typer.spareKeycodeCount() + 1,
+        QVERIFY2(changes.count() <= offLayoutAtMost(text) / typer.spareKeycodeCount() + 1,
                  qPrintable(QStringLiteral("%1 changes").arg(changes.count())));
 
         // A second typing right away, in two slices, is just as exact.
-        QVERIFY(typer.typeText(kManyOffLayout.left(30)));
-        QVERIFY(typer.typeText(kManyOffLayout.mid(30)));
-        QTRY_COMPARE_WITH_TIMEOUT(text(), kManyOffLayout + kManyOffLayout, 10000);
+        QVERIFY(typer.typeText(text.left(30)));
+        QVERIFY(typer.typeText(text.mid(30)));
+        QTRY_COMPARE_WITH_TIMEOUT(arrived(), text + text, 10000);
     }
 
     void remapsOfACrashedRunArePutBackAtTheNextStart()
