@@ -92,6 +92,44 @@ double residentMegabytes(qint64 pid)
     return 0;
 }
 
+// Where the resident memory of a process goes: its proportional share, what only it has written, and
+// the largest holders (the heap, anonymous mappings, libraries by name).
+void printMemory(const char* when, qint64 pid)
+{
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    QMap<QByteArray, double> totals;
+    if (rollup.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : rollup.readAll().split('\n'))
+            if (line.contains(" kB"))
+                totals[line.left(line.indexOf(':'))] =
+                    line.mid(line.indexOf(':') + 1).trimmed().split(' ').first().toDouble() / 1024.0;
+    std::printf("%-44s rss %6.1f  pss %6.1f  private dirty %6.1f  anonymous %6.1f MB\n", when,
+                totals.value("Rss"), totals.value("Pss"), totals.value("Private_Dirty"),
+                totals.value("Anonymous"));
+    QFile smaps(QStringLiteral("/proc/%1/smaps").arg(pid));
+    if (!smaps.open(QIODevice::ReadOnly))
+        return;
+    QMap<QByteArray, double> byMapping;
+    QByteArray current;
+    for (const QByteArray& line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 5 && fields.at(0).contains('-') && !line.contains(" kB")) {
+            current = fields.size() >= 6 ? fields.at(5).split('/').last() : QByteArray("[anonymous]");
+            current.replace(".so.6.4.2", "");
+        } else if (line.startsWith("Rss:")) {
+            byMapping[current] += fields.value(1).toDouble() / 1024.0;
+        }
+    }
+    QList<std::pair<double, QByteArray>> largest;
+    for (auto it = byMapping.cbegin(); it != byMapping.cend(); ++it)
+        largest.append({it.value(), it.key()});
+    std::sort(largest.begin(), largest.end(), std::greater<>());
+    QByteArray top;
+    for (qsizetype i = 0; i < std::min<qsizetype>(6, largest.size()); ++i)
+        top += QByteArray::number(largest.at(i).first, 'f', 1) + " " + largest.at(i).second + "  ";
+    std::printf("    largest: %s\n", top.constData());
+}
+
 // Receives State changes of the running Quenda.
 class StateWatch : public QObject {
     Q_OBJECT
@@ -165,8 +203,9 @@ int main(int argc, char** argv)
         3000); // the pipeline is wired on the first turn; the permission requests come after 1.5 s
     const qint64 pid = quenda.processId();
     print("idle resident memory, before any dictation", {residentMegabytes(pid)}, "MB", "goal <= 80 MB");
+    printMemory("    before any dictation", pid);
 
-    QList<double> toState, toPill, stateToPill;
+    QList<double> toState, toPill, stateToPill, firstToIdle, toIdle;
     for (int i = 0; i < presses; ++i) {
         while (XPending(display)) {
             XEvent stale;
@@ -197,18 +236,28 @@ int main(int argc, char** argv)
         QThread::msleep(300);
         XTestFakeKeyEvent(display, rightControl, False, CurrentTime);
         XSync(display, False);
-        waitFor([&] { return watch.state == QLatin1String("idle"); }, 5000);
+        const double released = nowMsec();
+        if (waitFor([&] { return watch.state == QLatin1String("idle"); }, 10000))
+            (i == 0 ? firstToIdle : toIdle) << watch.changedAt - released;
         QThread::msleep(500); // the pill fades
     }
     print("hotkey press -> State listening (D-Bus)", toState, "ms", "");
     print("hotkey press -> pill window mapped", toPill, "ms", "");
     print("State listening -> pill mapped", stateToPill, "ms", "goal <= 16.7 ms, one frame");
+    output += quenda.readAll();
+    const qsizetype loadedAt = output.indexOf("model loaded in ");
+    if (loadedAt >= 0)
+        std::printf("%-44s %s\n", "speech model loaded at the first press, in",
+                    output.mid(loadedAt + 16, output.indexOf('\n', loadedAt) - loadedAt - 16).constData());
+    print("first dictation: key release -> State idle", firstToIdle, "ms", "");
+    print("later dictations: key release -> State idle", toIdle, "ms", "");
 
     QThread::msleep(3000);
     const auto before = wakeUps(pid);
     QThread::msleep(10000);
     const auto after = wakeUps(pid);
     print("idle resident memory, after the dictations", {residentMegabytes(pid)}, "MB", "goal <= 80 MB");
+    printMemory("    after the dictations", pid);
     print("idle wake-ups per second (10 s)", {wakeUpsBetween(before, after) / 10.0}, "/s", "goal: none");
     // Which threads wake, by name, for whoever wants to bring the number down.
     for (auto thread = after.cbegin(); thread != after.cend(); ++thread) {
@@ -217,6 +266,20 @@ int main(int argc, char** argv)
         if (woke > 0 && name.open(QIODevice::ReadOnly))
             std::printf("    %-20s %lld wake-ups\n", name.readAll().trimmed().constData(),
                         static_cast<long long>(woke));
+    }
+
+    // Left alone, the tray application lets the speech model go (two minutes after the last dictation).
+    QElapsedTimer idle;
+    idle.start();
+    if (waitFor(
+            [&] {
+                output += quenda.readAll();
+                return output.contains("model was released");
+            },
+            180000)) {
+        std::printf("%-44s after %.0f s more\n", "the speech model released", idle.elapsed() / 1000.0);
+        print("idle resident memory, model released", {residentMegabytes(pid)}, "MB", "goal <= 80 MB");
+        printMemory("    model released", pid);
     }
 
     QProcess::execute(QStringLiteral(QUENDA_BINARY), {QStringLiteral("quit")});

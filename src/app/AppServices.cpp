@@ -171,7 +171,9 @@ DictationPipeline* AppServices::pipeline()
     SpeechEngineSelector* engines = &speechEngines();
     m_pipeline = std::make_unique<DictationPipeline>(
         stores, *services, [engines] { return engines->current(); }, m_makePill);
-    engines->current(); // the chosen engine loads its model now, not at the first press
+    // The chosen engine is made now: whisper's model loads at once (it takes seconds); PocketSphinx's
+    // loads when the first dictation starts, behind the audio it queues.
+    engines->current();
     return m_pipeline.get();
 }
 

@@ -49,6 +49,9 @@ public:
     virtual double finalAllowance() const { return 0; }
     // Safe to call from the engine's own callback thread (a new segment starts from there).
     virtual std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) = 0;
+    // Frees what the engine keeps between dictations (its model in memory); the next session loads it
+    // again, and the audio that arrives meanwhile waits for it. Nothing for engines that keep nothing.
+    virtual void releaseModel() {}
 };
 
 } // namespace quenda

@@ -43,6 +43,7 @@ std::optional<QString> SpeechRecognizer::startRecognition()
         return describe(SpeechRecognizerError::notAvailable);
     if (m_isRecognizing)
         return std::nullopt;
+    m_modelRelease.cancel();
     {
         QMutexLocker locker(&m_mutex);
         // The tear-down an earlier stop scheduled must not hit this recognition.
@@ -122,9 +123,16 @@ void SpeechRecognizer::stopRecognition()
         if (life->alive)
             cleanUpRecognition(true);
     });
-    QMutexLocker locker(&m_mutex);
-    m_pendingCleanup.cancel();
-    m_pendingCleanup = cleanup;
+    {
+        QMutexLocker locker(&m_mutex);
+        m_pendingCleanup.cancel();
+        m_pendingCleanup = cleanup;
+    }
+    m_modelRelease.cancel();
+    m_modelRelease = m_mainQueue.postAfter(modelIdleRelease, [weak = std::weak_ptr(engine)] {
+        if (const std::shared_ptr<SpeechEngine> idle = weak.lock())
+            idle->releaseModel();
+    });
 }
 
 double SpeechRecognizer::finalAllowance() const

@@ -23,6 +23,9 @@ class SpeechRecognizer final : public QObject, public SpeechRecognition {
     Q_OBJECT
 public:
     static constexpr double cleanupDelay = 1.0;
+    // After this long without a dictation the engine may free its model: a tray application that waits
+    // for the hotkey all day should not hold it. Dictations in a row keep it.
+    static constexpr double modelIdleRelease = 120.0;
     // Gives the engine chosen in the settings right now (nothing when none can be built).
     using EngineSource = std::function<std::shared_ptr<SpeechEngine>()>;
 
@@ -65,6 +68,7 @@ private:
     QString m_previousSegmentsText;
     QString m_lastJoinedText;
     TaskHandle m_pendingCleanup;
+    TaskHandle m_modelRelease; // main thread
     // Shared with the engine's callbacks, which hold it while they run.
     struct Lifetime {
         std::recursive_mutex mutex; // a callback may lead to another on the same thread

@@ -115,6 +115,22 @@ private Q_SLOTS:
         QCOMPARE(rig.results.size(), 1);
     }
 
+    void modelReleasedAfterIdle()
+    {
+        Rig rig;
+        rig.recognizer.startRecognition();
+        rig.recognizer.stopRecognition();
+        // A dictation within the idle time keeps the model, and the time counts from its stop.
+        rig.queue.advance(SpeechRecognizer::modelIdleRelease - 1);
+        rig.recognizer.startRecognition();
+        rig.queue.advance(2);
+        rig.recognizer.stopRecognition();
+        rig.queue.advance(SpeechRecognizer::modelIdleRelease - 1);
+        QCOMPARE(rig.engine->releases, 0);
+        rig.queue.advance(1);
+        QCOMPARE(rig.engine->releases, 1);
+    }
+
     void tearDownWaitsForWhatTheEngineAsks_data()
     {
         QTest::addColumn<double>("allowance");

@@ -80,8 +80,10 @@ private Q_SLOTS:
                  "pocketsphinx_continuous is missing");
 
         QtScheduler queue;
+        // The model loads when the first recording starts and again after it is released: the audio
+        // that comes meanwhile waits for it, so the words of each recording must all be there.
         auto engine = std::make_shared<PocketSphinxEngine>();
-        QVERIFY(engine->waitUntilLoaded());
+        QVERIFY(engine->isAvailable() && !engine->isModelLoaded());
         PulseAudioInput input;
         AudioCaptureManager audio(input, queue);
         SpeechRecognizer recognizer(queue, [engine] { return engine; });
@@ -132,6 +134,10 @@ private Q_SLOTS:
             ourErrors += editDistance(truth, *final);
             theirErrors += editDistance(truth, theirs);
             qInfo().noquote() << id << "quenda:" << *final << "| decoder:" << theirs;
+            if (id == ids.first()) {
+                engine->releaseModel();
+                QTRY_VERIFY(!engine->isModelLoaded());
+            }
         }
         qInfo() << "word errors: quenda" << ourErrors << "decoder" << theirErrors;
         // Live audio through the sound server is not bit-identical from run to run, so a word or two either

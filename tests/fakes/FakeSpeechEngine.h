@@ -39,9 +39,11 @@ public:
         sessions.append(session);
         return session;
     }
+    void releaseModel() override { ++releases; }
 
     bool available = true;
     double allowance = 0;
+    int releases = 0;
     QList<std::shared_ptr<Session>> sessions;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/linux/PocketSphinxEngine.h"
 
+#include "base/Log.h"
 #include "capture/AudioConversion.h"
 
 #include <QDir>
@@ -8,6 +9,11 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
 
 namespace quenda {
 
@@ -24,7 +30,7 @@ struct PocketSphinxEngine::Decoder {
 };
 
 struct PocketSphinxEngine::Command {
-    enum class Kind { Start, Audio, End };
+    enum class Kind { Start, Audio, End, Load, Release };
     Kind kind;
     quint64 session;
     QByteArray samples; // 16 kHz mono 16-bit
@@ -108,7 +114,7 @@ PocketSphinxEngine::PocketSphinxEngine(QString modelDirectory)
 {
     m_modelPresent = isModelInstalled(m_modelDirectory);
     if (!m_modelPresent) {
-        m_loadState = -1;
+        m_loadState = failed;
         return;
     }
     m_thread = std::thread([this] { run(); });
@@ -127,21 +133,45 @@ PocketSphinxEngine::~PocketSphinxEngine()
 
 bool PocketSphinxEngine::isAvailable() const
 {
-    return m_modelPresent && m_loadState >= 0;
+    return m_modelPresent && m_loadState != failed;
 }
+
+namespace {
+qint64 steadyMicros()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
 
 double PocketSphinxEngine::finalAllowance() const
 {
     const double queuedSeconds = double(m_queuedSamples) / sampleRate;
     const double decode = queuedSeconds * double(m_decodeMicrosPerSecond) / 1e6;
-    return 1.5 * (decode + double(m_endMicros) / 1e6);
+    // A session that started on a released model waits for it to load before its audio is decoded.
+    qint64 loadLeft = 0;
+    if (m_loadState == notLoaded)
+        loadLeft = m_loadMicros;
+    else if (m_loadState == loading)
+        loadLeft = std::max<qint64>(0, m_loadMicros - (steadyMicros() - m_loadStartedMicros));
+    return 1.5 * (decode + double(m_endMicros + loadLeft) / 1e6);
 }
 
 bool PocketSphinxEngine::waitUntilLoaded()
 {
+    if (!m_modelPresent)
+        return false;
+    enqueue({Command::Kind::Load, 0, {}, {}, {}});
     std::unique_lock lock(m_mutex);
-    m_loaded.wait(lock, [this] { return m_loadState != 0; });
-    return m_loadState == 1;
+    m_loaded.wait(lock, [this] { return m_loadState == loaded || m_loadState == failed; });
+    return m_loadState == loaded;
+}
+
+void PocketSphinxEngine::releaseModel()
+{
+    if (m_modelPresent)
+        enqueue({Command::Kind::Release, 0, {}, {}, {}});
 }
 
 std::shared_ptr<SpeechSession> PocketSphinxEngine::startSession(SpeechSession::Callbacks callbacks)
@@ -181,14 +211,40 @@ bool PocketSphinxEngine::load()
     return true;
 }
 
-void PocketSphinxEngine::run()
+void PocketSphinxEngine::ensureLoaded()
 {
+    if (m_decoder || m_loadState == failed)
+        return;
+    m_loadStartedMicros = steadyMicros();
+    m_loadState = loading;
     const bool ok = load();
+    m_loadMicros = steadyMicros() - m_loadStartedMicros;
+    if (ok)
+        log("Speech",
+            QStringLiteral("The PocketSphinx model loaded in %1 s").arg(m_loadMicros / 1e6, 0, 'f', 2));
     {
         std::lock_guard lock(m_mutex);
-        m_loadState = ok ? 1 : -1;
+        m_loadState = ok ? loaded : failed;
     }
     m_loaded.notify_all();
+}
+
+void PocketSphinxEngine::release(Utterance& utterance)
+{
+    if (!m_decoder)
+        return;
+    if (utterance.active)
+        ps_end_utt(m_decoder->decoder);
+    utterance = Utterance{};
+    m_decoder.reset();
+    m_loadState = notLoaded;
+    // The decoder's many small blocks leave the heap in pieces; hand the free ones back to the system.
+    malloc_trim(0);
+    log("Speech", QStringLiteral("The PocketSphinx model was released until the next dictation"));
+}
+
+void PocketSphinxEngine::run()
+{
     Utterance utterance;
     for (;;) {
         Command command;
@@ -200,6 +256,14 @@ void PocketSphinxEngine::run()
             command = std::move(m_queue.front());
             m_queue.pop_front();
         }
+        if (command.kind == Command::Kind::Release) {
+            release(utterance);
+            continue;
+        }
+        if (command.kind == Command::Kind::Start || command.kind == Command::Kind::Load)
+            ensureLoaded();
+        if (command.kind == Command::Kind::Load)
+            continue;
         QElapsedTimer timer;
         timer.start();
         process(command, utterance);
@@ -322,6 +386,9 @@ void PocketSphinxEngine::process(Command& command, Utterance& utterance)
         utterance.active = false;
         report(utterance, hypothesis(), true);
         return;
+    case Command::Kind::Load:
+    case Command::Kind::Release:
+        return; // the loop does these before a command gets here
     }
 }
 

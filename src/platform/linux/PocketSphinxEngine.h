@@ -13,10 +13,11 @@
 
 namespace quenda {
 
-// Speech recognition on the device with PocketSphinx and its US-English model. One decoder, loaded once
-// on the engine's own thread when the engine is made; sessions stream partial results while audio arrives
-// and a final one at the end of the audio. A silence long enough for the decoder to close the utterance
-// ends the segment.
+// Speech recognition on the device with PocketSphinx and its US-English model. One decoder, loaded on the
+// engine's own thread when the first session starts (it takes some 90 MB, which an idle tray application
+// should not hold) and freed again by releaseModel(); the audio of a session waits in the queue while the
+// model loads, so no word is lost. Sessions stream partial results while audio arrives and a final one at
+// the end of the audio. A silence long enough for the decoder to close the utterance ends the segment.
 class PocketSphinxEngine final : public SpeechEngine,
                                  public std::enable_shared_from_this<PocketSphinxEngine> {
 public:
@@ -32,12 +33,14 @@ public:
 
     bool isAvailable() const override;
     // The time to decode the audio still queued, at the pace measured so far, plus the end of the
-    // utterance, with half again as a margin.
+    // utterance and what is left of loading the model, with half again as a margin.
     double finalAllowance() const override;
     std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) override;
+    void releaseModel() override;
 
-    // Blocks until the decoder has loaded (or failed to); true when it is ready.
+    // Loads the decoder now and blocks until it has loaded (or failed to); true when it is ready.
     bool waitUntilLoaded();
+    bool isModelLoaded() const { return m_loadState == loaded; }
 
 private:
     friend class PocketSphinxSession;
@@ -48,10 +51,16 @@ private:
     void run();
     void process(Command& command, Utterance& utterance);
     bool load();
+    void ensureLoaded();
+    void release(Utterance& utterance);
 
     QString m_modelDirectory;
     bool m_modelPresent = false;
-    std::atomic_int m_loadState{0}; // 0 loading, 1 ready, -1 failed
+    enum LoadState { notLoaded, loading, loaded, failed };
+    std::atomic_int m_loadState{notLoaded};
+    // How long the last load took (a first guess until then), and when the current one began.
+    std::atomic<qint64> m_loadMicros{3000000};
+    std::atomic<qint64> m_loadStartedMicros{0};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_loaded;

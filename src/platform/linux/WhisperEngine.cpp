@@ -49,11 +49,18 @@ void routeLibraryLog()
     });
 }
 
-// The encoder context that covers this much audio, with a margin, in steps of 64.
-int reducedContext(qsizetype samples)
+// The encoder context that covers this much audio, with a margin, in steps of 64. The network learnt on
+// whole windows: a final keeps two seconds past the audio and at least ~7.7 s in all, so its last words
+// are not squeezed against the edge; a partial, redone a second later anyway, gets by with less. Past
+// 28 s the library's own windows at full context take over.
+int encoderContext(qsizetype samples, bool isFinal)
 {
-    const double units = double(samples) / WhisperEngine::sampleRate * 50 + 32;
-    return std::min(fullContext, int(std::ceil(units / 64)) * 64);
+    if (samples >= qsizetype(WhisperEngine::sampleRate) * 28)
+        return 0;
+    const double seconds = double(samples) / WhisperEngine::sampleRate;
+    const double units = seconds * 50 + (isFinal ? 100 : 32);
+    const int context = int(std::ceil(units / 64)) * 64;
+    return std::min(fullContext, isFinal ? std::max(context, 384) : context);
 }
 
 // Segments that only name a sound ("[BLANK_AUDIO]", "(music)") are not words the user said.
@@ -300,6 +307,11 @@ std::shared_ptr<SpeechSession> WhisperEngine::startSession(SpeechSession::Callba
 
 void WhisperEngine::notify()
 {
+    // The engine's thread looks at the sessions and then waits, holding the lock throughout: taking it
+    // here keeps a change made in between from going unseen until the wait times out (up to a second).
+    {
+        std::lock_guard lock(m_mutex);
+    }
     m_wake.notify_all();
 }
 
@@ -362,10 +374,11 @@ bool WhisperEngine::load()
     }
     const double loadSeconds = timer.elapsed() / 1000.0;
 
-    // One pass over a second of silence pages the weights in and measures what a final costs here.
+    // One pass over a second of silence at full context pages the weights in and measures the most a
+    // final can cost here.
     timer.restart();
     SessionState warmUp;
-    transcribe(std::vector<float>(sampleRate, 0.0f), true, warmUp);
+    transcribe(std::vector<float>(sampleRate, 0.0f), true, warmUp, fullContext);
     const double passSeconds = timer.elapsed() / 1000.0;
     {
         std::lock_guard lock(m_mutex);
@@ -519,7 +532,7 @@ bool WhisperEngine::shouldAbort(const Pass& pass) const
 
 // One pass of the network over the audio; nothing when it was stopped or failed.
 std::optional<QString> WhisperEngine::transcribe(const std::vector<float>& audio, bool isFinal,
-                                                 const SessionState& session)
+                                                 const SessionState& session, int context)
 {
     std::vector<float> padded;
     const float* samples = audio.data();
@@ -546,8 +559,7 @@ std::optional<QString> WhisperEngine::transcribe(const std::vector<float>& audio
     params.greedy.best_of = 1;
     params.language = language.constData();
     params.detect_language = false;
-    // 30 s and more take the library's own windows at full context.
-    params.audio_ctx = isFinal || count >= qsizetype(sampleRate) * 28 ? 0 : reducedContext(count);
+    params.audio_ctx = context > 0 ? context : encoderContext(count, isFinal);
     params.abort_callback = [](void* data) {
         return static_cast<const Pass*>(data)->engine->shouldAbort(*static_cast<const Pass*>(data));
     };

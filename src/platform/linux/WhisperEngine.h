@@ -17,10 +17,11 @@ namespace quenda {
 
 // Speech recognition on the device with a whisper model, in the process. The model is validated and
 // loaded once, on the engine's own thread, when the engine is made. While the user speaks, the audio so
-// far is transcribed again about once a second with an encoder context cut to the audio's length (fast,
-// a little less accurate) for the partial results; once the audio has ended, the final result comes from
-// a pass with the full context. A running pass stops within one step of the network when its session is
-// cancelled, or when a final is waiting behind a partial.
+// far is transcribed again about once a second with an encoder context cut close to the audio's length
+// for the partial results; once the audio has ended, the final result comes from a pass whose context
+// covers the audio with a wider margin (the encoder's cost follows the context, so a short dictation
+// does not pay for a whole 30 s window). A running pass stops within one step of the network when its
+// session is cancelled, or when a final is waiting behind a partial.
 //
 // The library's kernels need an x86-64-v3 processor (AVX2, FMA, F16C); on an older one, or without a
 // valid model, the engine is unavailable and says why.
@@ -77,8 +78,9 @@ private:
     std::shared_ptr<SessionState> nextWork(bool& isFinal);
     void runFinal(SessionState& session);
     void runPartial(SessionState& session);
+    // `context`: the encoder context in 20 ms units; 0 fits it to the audio.
     std::optional<QString> transcribe(const std::vector<float>& audio, bool isFinal,
-                                      const SessionState& session);
+                                      const SessionState& session, int context = 0);
     bool shouldAbort(const Pass& pass) const;
 
     Options m_options;
