@@ -24,6 +24,7 @@
 #include "insert/InsertionPlatform.h"
 #include "net/KeychainStore.h"
 #include "platform/linux/LinuxDesktop.h"
+#include "platform/linux/SecretServiceStore.h"
 #include "text/TextEnhancer.h"
 
 #include <QApplication>
@@ -261,7 +262,8 @@ int main(int argc, char** argv)
     if (keyring.isValid() && ::kill(pid_t(keyring.value()), SIGSTOP) == 0) {
         QTemporaryDir otherHome;
         {
-            AppServices blocking(AppServices::Locations::in(otherHome.path()), nullptr);
+            AppServices blocking(AppServices::Locations::in(otherHome.path()),
+                                 std::make_unique<linux_platform::SecretServiceStore>());
             watch.start();
             blocking.keychain().read(KeychainStore::groqAccount);
             QTest::qWait(100);
@@ -269,7 +271,8 @@ int main(int argc, char** argv)
             watch.print("hung keyring: one secret read on the main thread");
         }
         {
-            AppServices starting(AppServices::Locations::in(otherHome.path()), nullptr);
+            AppServices starting(AppServices::Locations::in(otherHome.path()),
+                                 std::make_unique<linux_platform::SecretServiceStore>());
             watch.start();
             starting.textEnhancer(); // reads the stored token and Groq key
             QTest::qWait(3500);      // the keyring's time runs out meanwhile
