@@ -51,6 +51,8 @@ public:
 
     // The last call found no secret service answering, so secrets live in the fallback file.
     bool isUsingFallback() const { return m_usingFallback.load(); }
+    // There is a system store, and it did not answer the last call: worth asking again later.
+    bool isSystemStoreAway() const { return m_system && m_usingFallback.load(); }
 
 private:
     void remember(const QString& account, const std::optional<QString>& value);

@@ -31,6 +31,7 @@ public:
     // Cleans a partial transcript up ahead of time; fire and forget.
     virtual void speculativeEnhance(const QString& partialText,
                                     const std::optional<QString>& appBundleID) = 0;
+    // Called as each dictation begins: the previous dictation's speculative work is forgotten.
     virtual void clearSpeculativeCache() = 0;
 };
 

@@ -396,6 +396,10 @@ void TextEnhancer::clearSpeculativeCache()
 {
     cancelSpeculativeTask();
     clearCacheStrings();
+    // This runs as each dictation begins. A keyring that did not answer the last reads is asked again, so
+    // the key and the token still arrive once it is back (while it hangs, it answers "away" at once).
+    if (m_credentialReads == 0 && m_keychain.isSystemStoreAway())
+        reloadStoredCredentials();
 }
 
 void TextEnhancer::cancelSpeculativeTask()

@@ -1,3 +1,4 @@
+#include "fakes/ScriptedSecretStore.h"
 #include "net/FileSecretStore.h"
 #include "net/KeychainStore.h"
 
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 
 using namespace quenda;
+using quenda::fakes::ScriptedSecretStore;
 
 namespace {
 int fileMode(const QString& path)
@@ -20,34 +22,6 @@ int fileMode(const QString& path)
     return int(info.st_mode & 07777);
 }
 
-// A system store that answers as the test says.
-class ScriptedSecretStore final : public SecretStore {
-public:
-    ReadResult read(const QString& service, const QString& account) override
-    {
-        if (!answer())
-            return {Status::Unavailable, {}};
-        const auto it = items.constFind(service + QLatin1Char('/') + account);
-        return it == items.constEnd() ? ReadResult{Status::NotFound, {}} : ReadResult{Status::Ok, *it};
-    }
-    Status write(const QString& service, const QString& account, const QString& value) override
-    {
-        if (!answer())
-            return Status::Unavailable;
-        items.insert(service + QLatin1Char('/') + account, value);
-        return Status::Ok;
-    }
-    Status remove(const QString& service, const QString& account) override
-    {
-        if (!answer())
-            return Status::Unavailable;
-        return items.remove(service + QLatin1Char('/') + account) ? Status::Ok : Status::NotFound;
-    }
-    bool answer() { return ++calls, available; }
-    bool available = true;
-    QHash<QString, QString> items;
-    int calls = 0;
-};
 } // namespace
 
 class TestKeychainStore : public QObject {

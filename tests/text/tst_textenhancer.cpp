@@ -1,6 +1,7 @@
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
 #include "fakes/LogCapture.h"
+#include "fakes/ScriptedSecretStore.h"
 #include "net/KeychainStore.h"
 #include "text/PersonalDictionary.h"
 #include "text/TextEnhancer.h"
@@ -162,6 +163,7 @@ class TestTextEnhancer : public QObject {
 private Q_SLOTS:
     void constructionReadsTheStoredCredentials_data();
     void constructionReadsTheStoredCredentials();
+    void aKeyringThatComesBackIsAskedAgainAtTheNextDictation();
     void messagesAreTheFewShotPromptPlusContext();
     void applicationContextTable_data();
     void applicationContextTable();
@@ -216,6 +218,35 @@ void TestTextEnhancer::constructionReadsTheStoredCredentials()
     }
     rig.backend.setAuthToken(std::nullopt); // signing out is seen at once
     QCOMPARE(rig.enhancer->isCleanUpAvailable(), !groqKey.isEmpty());
+}
+
+void TestTextEnhancer::aKeyringThatComesBackIsAskedAgainAtTheNextDictation()
+{
+    Rig rig;
+    fakes::ScriptedSecretStore keyring;
+    keyring.available = false;
+    keyring.items.insert(KeychainStore::service + QLatin1Char('/') + KeychainStore::groqAccount,
+                         QStringLiteral("gsk-late"));
+    KeychainStore keychain(&keyring, rig.dir.filePath(QStringLiteral("fallback.json")));
+    TextEnhancer::Options options;
+    options.makeChatClient = [&rig](const QString& key, const GroqClient::Config&) {
+        rig.chatKeys << key;
+        return std::make_unique<FakeChat>(rig.calls);
+    };
+    TextEnhancer enhancer(rig.clock, rig.backend, keychain, rig.defaults, rig.dictionary, options);
+    const auto readsDone = [&] {
+        bool done = false;
+        enhancer.whenCredentialsLoaded([&] { done = true; });
+        return QTest::qWaitFor([&] { return rig.clock.runUntilIdle(), done; });
+    };
+    QVERIFY(readsDone());
+    QVERIFY(!enhancer.isCleanUpAvailable());
+
+    keyring.available = true;
+    enhancer.clearSpeculativeCache(); // a dictation begins
+    QVERIFY(readsDone());
+    QCOMPARE(rig.chatKeys, QStringList{QStringLiteral("gsk-late")});
+    QVERIFY(enhancer.isCleanUpAvailable());
 }
 
 void TestTextEnhancer::messagesAreTheFewShotPromptPlusContext()
