@@ -5,7 +5,9 @@
 //      server-sent events, inserted into the fixture editor, then read back for the correction capture;
 //   2. a 2,000-character typed insertion into the fixture editor;
 //   3. a clipboard paste through the editor's Edit menu;
-//   4. a quit request during a long typed insertion: how long until the typing stops.
+//   4. a quit request during a long typed insertion: how long until the typing stops;
+//   5. a start-up while the keyring does not answer (its daemon stopped), next to one secret read on the
+//      main thread, which is what start-up used to do.
 //
 //   scripts/session.sh run build/bench/bench_stalls [DICTATIONS]
 //
@@ -22,8 +24,12 @@
 #include "insert/InsertionPlatform.h"
 #include "net/KeychainStore.h"
 #include "platform/linux/LinuxDesktop.h"
+#include "platform/linux/SecretServiceStore.h"
+#include "text/TextEnhancer.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -35,6 +41,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 using namespace quenda;
@@ -248,6 +255,31 @@ int main(int argc, char** argv)
         QTest::qWait(300);
         watch.stop();
         watch.print("field read-back for the correction capture");
+    }
+
+    const QDBusReply<uint> keyring =
+        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.freedesktop.secrets"));
+    if (keyring.isValid() && ::kill(pid_t(keyring.value()), SIGSTOP) == 0) {
+        QTemporaryDir otherHome;
+        {
+            AppServices blocking(AppServices::Locations::in(otherHome.path()),
+                                 std::make_unique<linux_platform::SecretServiceStore>());
+            watch.start();
+            blocking.keychain().read(KeychainStore::groqAccount);
+            QTest::qWait(100);
+            watch.stop();
+            watch.print("hung keyring: one secret read on the main thread");
+        }
+        {
+            AppServices starting(AppServices::Locations::in(otherHome.path()),
+                                 std::make_unique<linux_platform::SecretServiceStore>());
+            watch.start();
+            starting.textEnhancer(); // reads the stored token and Groq key
+            QTest::qWait(3500);      // the keyring's time runs out meanwhile
+            watch.stop();
+            watch.print("hung keyring: start-up reads the stored secrets");
+        }
+        ::kill(pid_t(keyring.value()), SIGCONT);
     }
 
     XCloseDisplay(display);

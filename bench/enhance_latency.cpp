@@ -114,6 +114,16 @@ int main(int argc, char** argv)
     config.url = server.url(QStringLiteral("/openai/v1/chat/completions"));
     options.groqConfig = config;
     TextEnhancer enhancer(mainQueue, backend, keychain, defaults, dictionary, options);
+    {
+        QEventLoop loading; // the stored key arrives on the main queue
+        bool loaded = false;
+        enhancer.whenCredentialsLoaded([&] {
+            loaded = true;
+            loading.quit();
+        });
+        if (!loaded)
+            loading.exec();
+    }
     Log::setSink([](const QString&) {}); // the enhancer's log lines are not part of the measurement
 
     std::vector<double> firstToken, completion, perPiece, overheadFirst, overheadCompletion, finishing;

@@ -120,7 +120,9 @@ SpeechEngineSelector& AppServices::speechEngines()
         KeychainStore* keychain = m_keychain.get();
         m_speechEngines =
             std::make_unique<SpeechEngineSelector>(*m_defaults, *m_mainQueue, std::move(offline), [keychain] {
-                return keychain->read(KeychainStore::groqAccount);
+                // Asked at the start of a dictation: the key as the clean-up last read it, not a new wait for
+                // the keyring.
+                return keychain->readOnce(KeychainStore::groqAccount);
             });
 #ifdef QUENDA_WHISPER
         m_speechEngines->setWhisperFactory(&WhisperEngine::create);

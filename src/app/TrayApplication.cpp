@@ -15,13 +15,13 @@
 #include "base/UserDefaults.h"
 #include "capture/HotkeyManager.h"
 #include "core/DictationOrchestrator.h"
-#include "net/KeychainStore.h"
 #include "net/QuendaAPIClient.h"
 #include "platform/DesktopServices.h"
 #include "platform/linux/LinuxTrayHost.h"
 #include "platform/linux/X11Compositor.h"
 #include "platform/linux/X11WindowActivation.h"
 #include "platform/linux/XdgAutostartEntry.h"
+#include "text/TextEnhancer.h"
 #include "training/TrainingDataLogger.h"
 
 #include <QApplication>
@@ -201,9 +201,7 @@ bool TrayApplication::build()
     addWindows(orchestrator);
 
     QuendaApp::Hooks hooks;
-    hooks.restoreBackendToken = [this] {
-        m_services.backend().setAuthToken(m_services.keychain().read(KeychainStore::authTokenAccount));
-    };
+    hooks.restoreBackendToken = [this] { m_services.textEnhancer().reloadStoredCredentials(); };
     hooks.configurePipeline = [&orchestrator] { orchestrator.configurePipeline(); };
     hooks.showOnboarding = [parts](std::function<void()> completion) {
         parts->onboardingDone = std::move(completion);

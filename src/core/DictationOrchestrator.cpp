@@ -55,6 +55,11 @@ DictationOrchestrator::DictationOrchestrator(const DictationCollaborators& colla
     m_automationAccessGranted = m_c.defaults->boolForKey(automationGrantedKey);
 
     QPointer<DictationOrchestrator> self(this);
+    // Where the platform learns the accessibility state in the background, the flags follow its answer.
+    m_c.permissions->setOnAccessibilityChanged([self] {
+        if (self)
+            self->refreshPermissionStatus();
+    });
     m_c.textInserter->setOnStatusChange([self](const QString& status) {
         if (self)
             self->setLastInsertionStatus(status);

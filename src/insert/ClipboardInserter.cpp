@@ -211,35 +211,48 @@ bool ClipboardInserter::pasteText(const QString& text, std::optional<qint64> pro
         clipboard.setText(text, ClipboardSelection::primary);
     if (processIdentifier)
         m_platform.workspace->activate(*processIdentifier);
-    std::optional<PasteCheck> check = preparePasteCheck(text, processIdentifier, checked);
+    PasteAttempt attempt{state, preparePasteCheck(text, processIdentifier, checked), checked, keys,
+                         processIdentifier};
 
-    if (pasteViaMenu(processIdentifier)) {
-        scheduleClipboardRestore(state, std::move(check));
-        return true;
-    }
+    std::weak_ptr<bool> alive = m_alive;
+    const bool pressing = pasteViaMenu(processIdentifier, [this, alive, attempt](bool pasted) {
+        if (!alive.lock())
+            return;
+        if (pasted)
+            scheduleClipboardRestore(attempt.state, attempt.check);
+        else if (!pasteWithoutMenu(attempt) && attempt.checked)
+            attempt.checked(false);
+    });
+    return pressing || pasteWithoutMenu(attempt);
+}
+
+bool ClipboardInserter::pasteWithoutMenu(const PasteAttempt& attempt)
+{
+    const std::optional<qint64> processIdentifier = attempt.processIdentifier;
     const double delay = processIdentifier ? pasteTriggerDelayWithTarget : pasteTriggerDelayWithoutTarget;
     if (const auto helperTarget = automationTarget(processIdentifier)) {
         // The helper gets the keys once the target has had time to come forward; should it fail, the
         // synthetic shortcut follows at once, and a paste that cannot be made at all is told as not arrived.
         std::weak_ptr<bool> alive = m_alive;
-        m_platform.mainQueue->postAfter(delay, [this, alive, application = *helperTarget, keys, state, check,
-                                                checked] {
+        m_platform.mainQueue->postAfter(delay, [this, alive, application = *helperTarget, attempt] {
             if (!alive.lock())
                 return;
-            m_platform.automation->sendKeys(keys.combination, [this, alive, application, keys, state, check,
-                                                               checked](const std::optional<QString>& error) {
-                if (!alive.lock())
-                    return;
-                noteAutomationOutcome(application, error);
-                if (!error)
-                    scheduleClipboardRestore(state, check);
-                else if (!pasteWithShortcut(keys, state, check, 0) && checked)
-                    checked(false);
-            });
+            m_platform.automation->sendKeys(
+                attempt.keys.combination,
+                [this, alive, application, attempt](const std::optional<QString>& error) {
+                    if (!alive.lock())
+                        return;
+                    noteAutomationOutcome(application, error);
+                    if (!error)
+                        scheduleClipboardRestore(attempt.state, attempt.check);
+                    else if (!pasteWithShortcut(attempt.keys, attempt.state, attempt.check, 0) &&
+                             attempt.checked)
+                        attempt.checked(false);
+                });
         });
         return true;
     }
-    return pasteWithShortcut(keys, state, std::move(check), delay);
+    return pasteWithShortcut(attempt.keys, attempt.state, attempt.check, delay);
 }
 
 bool ClipboardInserter::pasteWithShortcut(const PasteKeys& keys, const SavedClipboards& state,
@@ -270,7 +283,7 @@ bool ClipboardInserter::pasteWithShortcut(const PasteKeys& keys, const SavedClip
     return true;
 }
 
-bool ClipboardInserter::pasteViaMenu(std::optional<qint64> processIdentifier)
+bool ClipboardInserter::pasteViaMenu(std::optional<qint64> processIdentifier, const MenuPasted& done)
 {
     AccessibilityService& service = *m_platform.accessibility;
     const auto application = resolveApplication(processIdentifier);
@@ -293,30 +306,46 @@ bool ClipboardInserter::pasteViaMenu(std::optional<qint64> processIdentifier)
             QStringLiteral("The target app does not expose an accessible Edit menu for paste fallback.");
         return false;
     }
-    auto findPaste = [&] {
-        ElementRef paste = findMenuElement(edit, m_pasteMenuTitles, 6);
-        return paste ? paste : findMenuElement(menuBar, m_pasteMenuTitles, 8);
-    };
-    ElementRef paste = findPaste();
-    if (!paste) {
-        // Some applications build a menu's items only once it has been opened.
-        service.press(*edit);
-        paste = findPaste();
-    }
-    if (!paste) {
-        m_lastFailureReason = QStringLiteral("The target app does not expose an accessible Paste command.");
-        return false;
-    }
-    if (service.isEnabled(*paste) == false) {
+    if (const ElementRef paste = findPaste(edit, menuBar))
+        return pressPaste(paste, done);
+    // Some applications build a menu's items only once it has been opened; the search goes on once the
+    // opening press has been answered, whatever its result.
+    std::weak_ptr<bool> alive = m_alive;
+    service.press(*edit, [this, alive, edit, menuBar, done](int) {
+        if (!alive.lock())
+            return;
+        const ElementRef paste = findPaste(edit, menuBar);
+        if (!paste)
+            m_lastFailureReason =
+                QStringLiteral("The target app does not expose an accessible Paste command.");
+        if (!paste || !pressPaste(paste, done))
+            done(false);
+    });
+    return true;
+}
+
+ElementRef ClipboardInserter::findPaste(const ElementRef& edit, const ElementRef& menuBar)
+{
+    ElementRef paste = findMenuElement(edit, m_pasteMenuTitles, 6);
+    return paste ? paste : findMenuElement(menuBar, m_pasteMenuTitles, 8);
+}
+
+bool ClipboardInserter::pressPaste(const ElementRef& paste, const MenuPasted& done)
+{
+    if (m_platform.accessibility->isEnabled(*paste) == false) {
         m_lastFailureReason = QStringLiteral("The target app's Paste command is currently disabled.");
         return false;
     }
-    const int code = service.press(*paste);
-    if (code == ax::success)
-        return true;
-    m_lastFailureReason = QStringLiteral("Triggering the app's Paste command failed with %1.")
-                              .arg(AccessibilityInserter::describeAXError(code));
-    return false;
+    std::weak_ptr<bool> alive = m_alive;
+    m_platform.accessibility->press(*paste, [this, alive, done](int code) {
+        if (!alive.lock())
+            return;
+        if (code != ax::success)
+            m_lastFailureReason = QStringLiteral("Triggering the app's Paste command failed with %1.")
+                                      .arg(AccessibilityInserter::describeAXError(code));
+        done(code == ax::success);
+    });
+    return true;
 }
 
 ElementRef ClipboardInserter::findMenuElement(const ElementRef& element, const QStringList& titles, int depth)

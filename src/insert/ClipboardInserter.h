@@ -37,8 +37,9 @@ public:
     // never holds it and a quit stops the typing between two slices. `done` is told once, on the main
     // queue or at once on a failure found before the first key; never once the inserter is gone.
     void typeText(const QString& text, std::optional<qint64> processIdentifier, Typed done);
-    // True when the paste was performed or has been scheduled. A scheduled paste that turns out impossible
-    // is told to `checked` as not arrived.
+    // True when the paste was performed or has been scheduled (the Edit menu's answer is awaited without
+    // holding the main queue). A scheduled paste that turns out impossible is told to `checked` as not
+    // arrived, with the clipboard put back at once.
     bool pasteText(const QString& text, std::optional<qint64> processIdentifier, PasteChecked checked = {});
     // Whether a restore of the user's clipboard is still to come.
     bool isRestorePending() const { return m_pendingRestore.has_value(); }
@@ -77,13 +78,29 @@ private:
         PasteChecked checked;
     };
 
+    // A paste's state from one way to the next, while an answer is awaited.
+    struct PasteAttempt {
+        SavedClipboards state;
+        std::optional<PasteCheck> check;
+        PasteChecked checked;
+        PasteKeys keys;
+        std::optional<qint64> processIdentifier;
+    };
+    using MenuPasted = std::function<void(bool pasted)>;
+
     std::optional<RunningApplication> resolveApplication(std::optional<qint64> processIdentifier) const;
     std::optional<PasteCheck> preparePasteCheck(const QString& text, std::optional<qint64> processIdentifier,
                                                 PasteChecked checked);
     void finishPasteCheck(const PasteCheck& check);
     void scheduleClipboardRestore(const SavedClipboards& state, std::optional<PasteCheck> check);
     void restoreNow(const SavedClipboards& state);
-    bool pasteViaMenu(std::optional<qint64> processIdentifier);
+    // False when the menu way failed before anything was pressed; otherwise a press is out and `done` is
+    // told how it went.
+    bool pasteViaMenu(std::optional<qint64> processIdentifier, const MenuPasted& done);
+    bool pressPaste(const ElementRef& paste, const MenuPasted& done);
+    ElementRef findPaste(const ElementRef& edit, const ElementRef& menuBar);
+    // The ways after the menu: the automation helper, then the synthetic shortcut.
+    bool pasteWithoutMenu(const PasteAttempt& attempt);
     void typeSlice(const QString& text, qsizetype from, const Typed& done);
     std::optional<RunningApplication> automationTarget(std::optional<qint64> processIdentifier);
     void noteAutomationOutcome(const RunningApplication& application, const std::optional<QString>& error);

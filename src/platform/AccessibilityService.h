@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,7 +47,7 @@ struct SelectedRangeRead {
 };
 
 // Other applications' user interface as the platform's accessibility layer exposes it: focused elements,
-// their text, selection and value, menus and their actions. Every call is synchronous.
+// their text, selection and value, menus and their actions. Every call but press is synchronous.
 class AccessibilityService {
 public:
     virtual ~AccessibilityService() = default;
@@ -73,8 +74,11 @@ public:
     virtual ElementRef shownMenu(const AccessibleElement& element) = 0;
     // Nothing when the element does not say.
     virtual std::optional<bool> isEnabled(const AccessibleElement& element) = 0;
-    // Performs the element's press action; a result code.
-    virtual int press(const AccessibleElement& element) = 0;
+    // Told the result code of a press, on the main thread, once, and never before press() has returned.
+    using Pressed = std::function<void(int code)>;
+    // Performs the element's press action. The application answers when the action is done, and a Paste
+    // item first asks for the clipboard's content: the main thread stays free to serve it meanwhile.
+    virtual void press(const AccessibleElement& element, Pressed done) = 0;
 };
 
 } // namespace quenda

@@ -12,8 +12,12 @@ public:
 
     virtual ~PermissionServices() = default;
 
-    // Other applications' text fields may be read and written.
+    // Other applications' text fields may be read and written. Answers at once from what is known; where
+    // finding out means asking another process, the answer is refreshed in the background and a change
+    // is told to the handler below.
     virtual bool isAccessibilityTrusted() const = 0;
+    // Called on the main thread when the accessibility state is found to have changed.
+    virtual void setOnAccessibilityChanged(std::function<void()> changed) { (void)changed; }
     // Shows the system's accessibility prompt (or turns accessibility on where asking does that).
     virtual void promptForAccessibility() = 0;
     // Key events of every application may be observed.

@@ -138,20 +138,80 @@ TextEnhancer::TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, Keychai
     , m_options(std::move(options))
     , m_alive(std::make_shared<TextEnhancer*>(this))
 {
-    m_backend.setAuthToken(keychain.read(KeychainStore::authTokenAccount));
-    loadGroqClient();
+    applyModel();
+    reloadStoredCredentials();
     // The model, the server and the key may change while the application runs (the settings, or
     // `quenda config set` from a shell): the next clean-up uses the new ones.
     for (const QString& key : {modelKey, groqKeyDefaultsKey, GroqClient::urlKey})
-        m_defaults.onChange(key, &m_settingsWatch, [this] { loadGroqClient(); });
+        m_defaults.onChange(key, &m_settingsWatch, [this] {
+            applyGroqSettings(); // at once, with the key as last read
+            loadGroqClient();
+        });
+}
+
+void TextEnhancer::reloadStoredCredentials()
+{
+    // The keyring may take its time, or not answer at all: the token arrives when it is read. A sign-in
+    // or sign-out meanwhile is newer than what was stored, and stays.
+    const std::optional<QString> before = m_backend.authToken();
+    std::weak_ptr<TextEnhancer*> alive = m_alive;
+    ++m_credentialReads;
+    m_keychain.readInBackground(KeychainStore::authTokenAccount, m_mainQueue,
+                                [alive, before](std::optional<QString> token) {
+                                    const std::shared_ptr<TextEnhancer*> self = alive.lock();
+                                    if (!self)
+                                        return;
+                                    TextEnhancer& enhancer = **self;
+                                    if (enhancer.m_backend.authToken() == before)
+                                        enhancer.m_backend.setAuthToken(std::move(token));
+                                    enhancer.credentialReadDone();
+                                });
+    loadGroqClient();
+}
+
+void TextEnhancer::whenCredentialsLoaded(std::function<void()> then)
+{
+    if (m_credentialReads == 0)
+        return then();
+    m_credentialWaiters.push_back(std::move(then));
+}
+
+void TextEnhancer::credentialReadDone()
+{
+    if (--m_credentialReads > 0)
+        return;
+    for (const auto& then : std::exchange(m_credentialWaiters, {}))
+        then();
 }
 
 void TextEnhancer::loadGroqClient()
 {
+    std::weak_ptr<TextEnhancer*> alive = m_alive;
+    ++m_credentialReads;
+    m_keychain.readInBackground(KeychainStore::groqAccount, m_mainQueue, [alive](std::optional<QString> key) {
+        if (const std::shared_ptr<TextEnhancer*> self = alive.lock()) {
+            (*self)->useGroqKey(std::move(key));
+            (*self)->credentialReadDone();
+        }
+    });
+}
+
+void TextEnhancer::useGroqKey(std::optional<QString> key)
+{
+    m_storedGroqKey = std::move(key);
+    applyGroqSettings();
+}
+
+void TextEnhancer::applyModel()
+{
     const std::optional<QString> model = m_defaults.stringValue(modelKey);
     m_model = model && !model->trimmed().isEmpty() ? model->trimmed() : QString::fromLatin1(defaultModel);
+}
 
-    std::optional<QString> key = m_keychain.read(KeychainStore::groqAccount);
+void TextEnhancer::applyGroqSettings()
+{
+    applyModel();
+    std::optional<QString> key = m_storedGroqKey;
     if (!key)
         key = m_defaults.stringValue(groqKeyDefaultsKey);
     const GroqClient::Config config =

@@ -44,7 +44,8 @@ public:
     };
 
     // Reads the stored backend token into the backend client and the Groq key (Keychain, then the user
-    // default "groq_api_key"); a non-empty key creates the Groq client, once.
+    // default "groq_api_key"); a non-empty key creates the Groq client, once. The reads go on in the
+    // background: clean-up is available once they have arrived.
     TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, KeychainStore& keychain,
                  UserDefaults& defaults, PersonalDictionary& dictionary);
     TextEnhancer(Scheduler& mainQueue, EnhanceClient& backend, KeychainStore& keychain,
@@ -61,6 +62,10 @@ public:
     static const QString systemPrompt;
 
     bool isCleanUpAvailable() const override;
+    // Reads the stored token and Groq key again, in the background.
+    void reloadStoredCredentials();
+    // Runs `then` once the stored credentials asked for so far have been read (at once when they have).
+    void whenCredentialsLoaded(std::function<void()> then);
     void enhanceText(const QString& text, const std::optional<QString>& appBundleID, TokenHandler onToken,
                      Completion done) override;
     void speculativeEnhance(const QString& partialText, const std::optional<QString>& appBundleID) override;
@@ -95,6 +100,10 @@ private:
     void clearCacheStrings();
     void cancelSpeculativeTask();
     void loadGroqClient();
+    void useGroqKey(std::optional<QString> key);
+    void applyGroqSettings();
+    void applyModel();
+    void credentialReadDone();
 
     Scheduler& m_mainQueue;
     EnhanceClient& m_backend;
@@ -108,6 +117,9 @@ private:
     QString m_groqKey;
     QUrl m_groqURL;
     std::vector<std::unique_ptr<ChatCompletionClient>> m_retiredClients;
+    std::optional<QString> m_storedGroqKey; // as the keychain last gave it
+    int m_credentialReads = 0;
+    std::vector<std::function<void()>> m_credentialWaiters;
     QString m_speculativeCache;
     QString m_speculativeCacheInput;
     std::shared_ptr<SpeculativeTask> m_speculativeTask;

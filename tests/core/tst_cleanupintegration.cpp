@@ -94,7 +94,7 @@ private Q_SLOTS:
 void TestCleanUpIntegration::dictationStreamsPiecesIntoTheFrontApplicationAndLogsThePair()
 {
     Rig rig;
-    QVERIFY(rig.orchestrator->textEnhancer().isCleanUpAvailable());
+    QVERIFY(waitUntil([&] { return rig.orchestrator->textEnhancer().isCleanUpAvailable(); }));
     rig.hotkey.press();
     QVERIFY(waitUntil([&] { return rig.orchestrator->state().isListening(); }));
     rig.recognizer.emitResult(QStringLiteral("um send the"), false); // too short for a speculative clean-up

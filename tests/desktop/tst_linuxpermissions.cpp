@@ -46,11 +46,15 @@ private Q_SLOTS:
     {
         ProbeCounter helper;
         LinuxPermissionServices permissions(helper);
-        QVERIFY(permissions.isAccessibilityTrusted()); // the session turned it on
+        // Known from the bus in the background; a change is told.
+        int changes = 0;
+        permissions.setOnAccessibilityChanged([&] { ++changes; });
+        QTRY_VERIFY(permissions.isAccessibilityTrusted()); // the session turned it on
         setAccessibility(false);
-        QVERIFY(!permissions.isAccessibilityTrusted());
+        QTRY_VERIFY(!permissions.isAccessibilityTrusted());
         permissions.promptForAccessibility();
-        QVERIFY(permissions.isAccessibilityTrusted());
+        QTRY_VERIFY(permissions.isAccessibilityTrusted());
+        QCOMPARE(changes, 3);
         // The keyboard extensions are there in the session.
         QVERIFY(permissions.canListenToEvents());
         QVERIFY(permissions.canPostEvents());

@@ -4,16 +4,22 @@
 //   no-service  the session bus offers no Secret Service at all (a bus without service files)
 //   no-keyring  a desktop session without a running keyring: the bus may start one on demand, which cannot
 //               unlock without a prompt; every call must still come back within its timeout
+#include "base/QtScheduler.h"
+#include "fakes/LogCapture.h"
 #include "net/FileSecretStore.h"
 #include "net/KeychainStore.h"
 #include "platform/linux/SecretServiceStore.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
 using namespace quenda;
@@ -48,6 +54,7 @@ private Q_SLOTS:
     void keychainStoreUsesTheKeyring();
     void everyCallEndsWithinItsTimeout();
     void fallbackFileWhenNoServiceAnswers();
+    void aKeyringThatHangsHoldsUpNobody();
 };
 
 void TestSecretService::keyringRoundTrip()
@@ -140,6 +147,44 @@ void TestSecretService::fallbackFileWhenNoServiceAnswers()
     }
     store.remove(KeychainStore::authTokenAccount);
     QVERIFY(!store.read(KeychainStore::authTokenAccount));
+}
+
+void TestSecretService::aKeyringThatHangsHoldsUpNobody()
+{
+    if (expectation() != QLatin1String("keyring"))
+        QSKIP("needs a running keyring");
+    QTemporaryDir dir;
+    SecretServiceStore system(kTimeout);
+    KeychainStore store(&system, dir.filePath(QStringLiteral("secrets.json")));
+    store.save(KeychainStore::groqAccount, QStringLiteral("gsk-kept"));
+    QVERIFY(!store.isUsingFallback());
+
+    // This session's keyring daemon, found by its name on this session's bus, stops answering.
+    const QDBusReply<uint> daemon =
+        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.freedesktop.secrets"));
+    QVERIFY(daemon.isValid());
+    const pid_t pid = pid_t(daemon.value());
+    QCOMPARE(::kill(pid, SIGSTOP), 0);
+    auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+
+    fakes::LogCapture logs;
+    QtScheduler mainQueue;
+    std::optional<std::optional<QString>> told;
+    store.readInBackground(KeychainStore::groqAccount, mainQueue,
+                           [&](std::optional<QString> value) { told = std::move(value); });
+    // The caller went on before the keyring's time was up: nothing is said yet.
+    QVERIFY(logs.linesWith(QStringLiteral("[Keychain]")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(told.has_value(), kTimeout * 3);
+    QCOMPARE(*told, std::nullopt);
+    QVERIFY(store.isUsingFallback());
+    QCOMPARE(logs.linesWith(QStringLiteral("[Keychain] The keyring did not answer within 2 s")).size(), 1);
+
+    // Back again: the key nobody could read is still there, untouched.
+    resume.dismiss();
+    QCOMPARE(::kill(pid, SIGCONT), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(store.read(KeychainStore::groqAccount),
+                              std::optional(QStringLiteral("gsk-kept")), kTimeout * 3);
+    store.remove(KeychainStore::groqAccount);
 }
 
 QTEST_GUILESS_MAIN(TestSecretService)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Scheduler.h"
 #include "platform/AccessibilityService.h"
 #include "platform/AutomationHelper.h"
 #include "platform/Clipboard.h"
@@ -94,14 +95,15 @@ public:
     }
     ElementRef shownMenu(const AccessibleElement& element) override { return mut(element).shownMenu; }
     std::optional<bool> isEnabled(const AccessibleElement& element) override { return mut(element).enabled; }
-    int press(const AccessibleElement& element) override
+    // The application acts at once; its answer comes on a later turn of the main queue.
+    void press(const AccessibleElement& element, Pressed done) override
     {
         FakeElement& e = mut(element);
         ++e.presses;
         calls << QStringLiteral("press %1").arg(e.name);
         if (!e.revealedOnPress.isEmpty())
             e.children = std::exchange(e.revealedOnPress, {});
-        return e.pressResult;
+        mainQueue->post([done = std::move(done), code = e.pressResult] { done(code); });
     }
 
     QHash<qint64, ElementRef> focusedByPid;
@@ -109,6 +111,7 @@ public:
     QHash<qint64, ElementRef> applications;
     QHash<QString, ElementRef> menuBars; // by application element name
     QStringList calls;
+    Scheduler* mainQueue = nullptr;
 };
 
 class FakeKeyboard final : public KeyboardSynthesizer {

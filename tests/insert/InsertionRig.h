@@ -25,6 +25,7 @@ struct InsertionRig {
 
     InsertionRig()
     {
+        accessibility.mainQueue = &clock;
         workspace.front =
             RunningApplication{QStringLiteral("org.example.editor"), editorPid, QStringLiteral("Editor")};
     }

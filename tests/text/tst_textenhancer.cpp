@@ -120,6 +120,7 @@ struct Rig {
             return std::make_unique<FakeChat>(calls);
         };
         enhancer = std::make_unique<TextEnhancer>(clock, backend, keychain, defaults, dictionary, options);
+        clock.runUntilIdle(); // the stored credentials arrive
         logs.clear();
     }
 

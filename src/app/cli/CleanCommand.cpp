@@ -43,6 +43,16 @@ int runClean(CommandLine& cli, const QStringList& args)
     });
 
     TextEnhancer& enhancer = cli.services().textEnhancer();
+    {
+        QEventLoop loading; // the stored credentials arrive from the keyring
+        bool loaded = false;
+        enhancer.whenCredentialsLoaded([&] {
+            loaded = true;
+            loading.quit();
+        });
+        if (!loaded)
+            loading.exec();
+    }
     if (!enhancer.isCleanUpAvailable())
         return cli.failure(QStringLiteral("no clean-up route: sign in, or store a Groq key "
                                           "(quenda config set groq_api_key KEY)"));

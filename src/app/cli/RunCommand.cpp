@@ -9,6 +9,7 @@
 #include "capture/HotkeyManager.h"
 #include "core/DictationOrchestrator.h"
 #include "platform/linux/LinuxDesktop.h"
+#include "text/TextEnhancer.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -60,12 +61,16 @@ int run(CommandLine& commandLine, const QStringList& args)
     if (LinuxDesktop* desktop = services.linuxDesktop();
         desktop && desktop->audioInput().inputFormat().sampleRate <= 0)
         err << "Microphone: no input device (dictations say \"Mic unavailable\" until one is there).\n";
-    err << "Clean-up: "
-        << (orchestrator.textEnhancer().isCleanUpAvailable()
-                ? "on"
-                : "off (no Groq key and not signed in: transcripts are inserted as heard)")
-        << '\n';
     err.flush();
+    // Known once the stored credentials have come from the keyring.
+    services.textEnhancer().whenCredentialsLoaded([&err, &orchestrator] {
+        err << "Clean-up: "
+            << (orchestrator.textEnhancer().isCleanUpAvailable()
+                    ? "on"
+                    : "off (no Groq key and not signed in: transcripts are inserted as heard)")
+            << '\n';
+        err.flush();
+    });
 
     QEventLoop loop; // also the context of the connections below: they end with the command
     QObject::connect(&orchestrator, &DictationOrchestrator::lastInsertionStatusChanged, &loop, [&] {

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QEventLoop>
 #include <QTimer>
 
 namespace quenda {
@@ -80,7 +79,9 @@ struct AtspiAccessibility::Search {
     int budget = searchNodeBudget;
 };
 
-AtspiAccessibility::AtspiAccessibility() = default;
+AtspiAccessibility::AtspiAccessibility()
+    : m_pressContext(std::make_unique<QObject>())
+{}
 AtspiAccessibility::~AtspiAccessibility() = default;
 
 AtspiBus* AtspiAccessibility::bus()
@@ -563,15 +564,19 @@ std::optional<bool> AtspiAccessibility::isEnabled(const AccessibleElement& eleme
     return has(*s, stateEnabled) || has(*s, stateSensitive);
 }
 
-int AtspiAccessibility::press(const AccessibleElement& element)
+void AtspiAccessibility::press(const AccessibleElement& element, Pressed done)
 {
+    // Answers known at once still arrive later, as the interface promises.
+    auto answerNow = [this, &done](int code) {
+        QTimer::singleShot(0, m_pressContext.get(), [done = std::move(done), code] { done(code); });
+    };
     if (!bus())
-        return ax::apiDisabled;
+        return answerNow(ax::apiDisabled);
     const AtspiObject& object = cast(element);
     const QDeadlineTimer deadline(textBudgetMsec);
     const auto count = m_bus->property(deadline, object, kAction, QStringLiteral("NActions"));
     if (!count || count->toInt() <= 0)
-        return ax::actionUnsupported;
+        return answerNow(ax::actionUnsupported);
     int chosen = 0;
     for (int i = 0; i < count->toInt(); ++i) {
         const auto name = m_bus->call(deadline, object, kAction, QStringLiteral("GetName"), {i});
@@ -582,22 +587,27 @@ int AtspiAccessibility::press(const AccessibleElement& element)
         }
     }
     if (m_bus->isSkipped(object.service))
-        return ax::cannotComplete;
-    // A Paste item makes its application ask Quenda for the clipboard before it answers: the event loop
-    // keeps serving that request while the press is out. User input waits until the answer is in.
-    QDBusPendingCall pending =
+        return answerNow(ax::cannotComplete);
+    // A Paste item makes its application ask Quenda for the clipboard before it answers; the main loop
+    // serves that request while the press is out, and the answer continues the caller's work.
+    const QDBusPendingCall pending =
         m_bus->asyncCall(object, kAction, QStringLiteral("DoAction"), {chosen}, pressTimeoutMsec);
-    if (!pending.isFinished() && QCoreApplication::instance()) {
-        QEventLoop loop;
-        QDBusPendingCallWatcher watcher(pending);
-        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(pressTimeoutMsec + 100, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    if (!pending.isFinished())
-        return ax::cannotComplete;
-    const QDBusPendingReply<bool> reply = pending;
-    return reply.isValid() && reply.value() ? ax::success : ax::cannotComplete;
+    auto* watcher = new QDBusPendingCallWatcher(pending, m_pressContext.get());
+    auto once = std::make_shared<Pressed>(std::move(done));
+    auto finish = [watcher, once](int code) {
+        if (!*once)
+            return;
+        const Pressed told = std::exchange(*once, {});
+        watcher->deleteLater();
+        told(code);
+    };
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [finish](QDBusPendingCallWatcher* w) {
+                         const QDBusPendingReply<bool> reply = *w;
+                         finish(reply.isValid() && reply.value() ? ax::success : ax::cannotComplete);
+                     });
+    // The bus's own timeout ends the call; this one covers a bus that stops answering altogether.
+    QTimer::singleShot(pressTimeoutMsec + 100, watcher, [finish] { finish(ax::cannotComplete); });
 }
 
 } // namespace quenda

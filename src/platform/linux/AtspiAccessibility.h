@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -56,7 +57,7 @@ public:
     std::optional<QList<ElementRef>> visibleChildren(const AccessibleElement& element) override;
     ElementRef shownMenu(const AccessibleElement& element) override;
     std::optional<bool> isEnabled(const AccessibleElement& element) override;
-    int press(const AccessibleElement& element) override;
+    void press(const AccessibleElement& element, Pressed done) override;
 
 private:
     struct TextState {
@@ -96,6 +97,8 @@ private:
     std::unique_ptr<AtspiBus> m_bus;
     QElapsedTimer m_lastConnectAttempt;
     QHash<QString, bool> m_insertsInUtf16; // by application bus name
+    // Presses under way answer through watchers parented here: none is told once the adapter is gone.
+    std::unique_ptr<QObject> m_pressContext;
 };
 
 } // namespace quenda

@@ -2,6 +2,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QProcess>
 #include <QStandardPaths>
@@ -23,16 +25,50 @@ QDBusMessage statusCall(const QString& method)
 
 LinuxPermissionServices::LinuxPermissionServices(AutomationHelper& automation)
     : m_automation(automation)
-{}
+    , m_context(std::make_unique<QObject>())
+{
+    refreshAccessibility(); // the answer is in before anyone has had time to ask
+}
+
+LinuxPermissionServices::~LinuxPermissionServices() = default;
 
 bool LinuxPermissionServices::isAccessibilityTrusted() const
 {
+    refreshAccessibility();
+    return m_accessibilityEnabled;
+}
+
+void LinuxPermissionServices::setOnAccessibilityChanged(std::function<void()> changed)
+{
+    m_onAccessibilityChanged = std::move(changed);
+}
+
+void LinuxPermissionServices::refreshAccessibility() const
+{
+    if (m_asking)
+        return;
+    m_asking = true;
     QDBusMessage call = statusCall(QStringLiteral("Get"));
     call << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled");
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, busTimeoutMsec);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return false;
-    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, busTimeoutMsec),
+                                                m_context.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_context.get(),
+                     [this](QDBusPendingCallWatcher* answered) {
+                         answered->deleteLater();
+                         m_asking = false;
+                         const QDBusPendingReply<QDBusVariant> reply = *answered;
+                         // No bus, or no answer in time: nobody can read other applications' fields.
+                         noteAccessibility(reply.isValid() && reply.value().variant().toBool());
+                     });
+}
+
+void LinuxPermissionServices::noteAccessibility(bool enabled) const
+{
+    if (enabled == m_accessibilityEnabled)
+        return;
+    m_accessibilityEnabled = enabled;
+    if (m_onAccessibilityChanged)
+        m_onAccessibilityChanged();
 }
 
 void LinuxPermissionServices::promptForAccessibility()
@@ -41,7 +77,13 @@ void LinuxPermissionServices::promptForAccessibility()
     QDBusMessage call = statusCall(QStringLiteral("Set"));
     call << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
          << QVariant::fromValue(QDBusVariant(true));
-    QDBusConnection::sessionBus().call(call, QDBus::Block, busTimeoutMsec);
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, busTimeoutMsec),
+                                                m_context.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_context.get(),
+                     [this](QDBusPendingCallWatcher* answered) {
+                         answered->deleteLater();
+                         refreshAccessibility();
+                     });
 }
 
 bool LinuxPermissionServices::canListenToEvents() const

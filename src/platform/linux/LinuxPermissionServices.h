@@ -4,8 +4,11 @@
 #include "platform/PermissionServices.h"
 #include "platform/linux/X11Connection.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 namespace quenda {
 
@@ -19,8 +22,12 @@ public:
     static inline const QString helpPage = QStringLiteral("https://quenda.app/help/linux-permissions");
 
     explicit LinuxPermissionServices(AutomationHelper& automation);
+    ~LinuxPermissionServices() override;
 
+    // The bus's flag as last heard; each call asks again in the background (one question at a time), and
+    // an answer that differs is told to the change handler.
     bool isAccessibilityTrusted() const override;
+    void setOnAccessibilityChanged(std::function<void()> changed) override;
     void promptForAccessibility() override;
     bool canListenToEvents() const override;
     // Nothing to ask for on X11: every client of the display may observe the keyboard.
@@ -35,8 +42,16 @@ public:
     static QString helpAnchor(SettingsPane pane);
 
 private:
+    void refreshAccessibility() const;
+    void noteAccessibility(bool enabled) const;
+
     AutomationHelper& m_automation;
     X11Connection m_x;
+    // The answers of the bus arrive here; none is heard once the services are gone.
+    std::unique_ptr<QObject> m_context;
+    mutable bool m_accessibilityEnabled = false;
+    mutable bool m_asking = false;
+    std::function<void()> m_onAccessibilityChanged;
 };
 
 } // namespace quenda

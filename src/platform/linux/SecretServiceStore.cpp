@@ -1,5 +1,6 @@
 #include "platform/linux/SecretServiceStore.h"
 
+#include "base/Log.h"
 #include "base/WorkerThread.h"
 
 #include <QCoreApplication>
@@ -94,7 +95,12 @@ SecretServiceStore::Outcome SecretServiceStore::run(const std::function<QKeychai
                               [&] { return pending->finished; });
     if (!pending->finished) {
         pending->abandoned = true;
-        ++*m_stalledJobs;
+        // Said once: until the late job ends, later calls count the keyring as absent without waiting.
+        if (m_stalledJobs->fetch_add(1) == 0)
+            log("Keychain",
+                QStringLiteral("The keyring did not answer within %1 s; until it does, secrets are "
+                               "read from and saved to the private secrets file.")
+                    .arg(m_timeoutMsec / 1000.0));
     }
     Outcome outcome;
     outcome.finished = pending->finished;
