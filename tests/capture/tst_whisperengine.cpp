@@ -93,7 +93,7 @@ class TestWhisperEngine : public QObject {
     }
 
 private Q_SLOTS:
-    // Partials while the audio comes, the final at its end, and a second dictation on the loaded model.
+    // Partials while the audio comes, the final at its end, and a second dictation after a release.
     void dictationsOnOneModel()
     {
         WhisperEngine::Options options;
@@ -114,11 +114,15 @@ private Q_SLOTS:
         QCOMPARE(first.partials.first(), QStringLiteral("hello"));
         QVERIFY(first.errors.isEmpty());
 
+        // Released while idle, the model comes back for the next dictation.
+        engine->releaseModel();
+        QTRY_VERIFY(!engine->isModelLoaded());
         Heard second; // shorter than a second: padded, still heard
         session = engine->startSession(second.callbacks());
         session->append(tone(0.4));
         session->endAudio();
         QTRY_COMPARE(second.finalText(), std::optional<QString>(QStringLiteral("hello")));
+        QVERIFY(engine->isModelLoaded());
 
         Heard silent; // no audio at all: an empty final at once
         session = engine->startSession(silent.callbacks());

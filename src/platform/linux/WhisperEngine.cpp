@@ -12,6 +12,8 @@
 
 #include <whisper.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -280,8 +282,9 @@ double WhisperEngine::finalAllowance() const
         return 0;
     if (m_loadState == 0)
         return 30; // the model is still loading: the final waits for it
-    // A final after every other waiting one, each a full pass per 30 s window plus its words.
-    double allowance = 1.0;
+    // A final after every other waiting one, each a full pass per 30 s window plus its words, and the
+    // model's load when it was released.
+    double allowance = m_resident ? 1.0 : 1.0 + 2 * m_loadSeconds;
     for (const auto& session : m_sessions) {
         if (session->finished || session->cancelled)
             continue;
@@ -373,6 +376,16 @@ bool WhisperEngine::load()
         m_language = language;
     }
     const double loadSeconds = timer.elapsed() / 1000.0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_loadSeconds = loadSeconds;
+        m_resident = true;
+        if (m_loadState == 1) {
+            // Back after a release: the pass was measured the first time.
+            log("Whisper", QStringLiteral("Loaded %1 again in %2 s").arg(name).arg(loadSeconds, 0, 'f', 2));
+            return true;
+        }
+    }
 
     // One pass over a second of silence at full context pages the weights in and measures the most a
     // final can cost here.
@@ -403,12 +416,47 @@ bool WhisperEngine::load()
     return true;
 }
 
+void WhisperEngine::releaseModel()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_releaseRequested = true;
+    }
+    m_wake.notify_all();
+}
+
+bool WhisperEngine::isModelLoaded() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_resident;
+}
+
+void WhisperEngine::unload()
+{
+    m_model.reset();
+    malloc_trim(0); // what the library freed goes back to the system
+    {
+        std::lock_guard lock(m_mutex);
+        m_resident = false;
+    }
+    log("Whisper", QStringLiteral("The model was released until the next dictation"));
+}
+
 void WhisperEngine::run()
 {
-    const bool ready = load();
+    bool ready = load();
     for (;;) {
         bool isFinal = false;
-        std::shared_ptr<SessionState> session = nextWork(isFinal);
+        Chore chore = Chore::none;
+        std::shared_ptr<SessionState> session = nextWork(isFinal, chore);
+        if (chore == Chore::release) {
+            unload();
+            continue;
+        }
+        if (chore == Chore::reload) {
+            ready = load(); // released while idle: back as soon as a session starts
+            continue;
+        }
         if (!session)
             return; // quitting
         if (!ready) {
@@ -426,14 +474,24 @@ void WhisperEngine::run()
 
 // The next thing to do, in this order: a final (oldest first), else a partial of the newest session that
 // has enough new audio and whose last partial is a second old. Waits when there is nothing; nothing when
-// quitting. A failed engine answers every session once.
-std::shared_ptr<WhisperEngine::SessionState> WhisperEngine::nextWork(bool& isFinal)
+// quitting. A failed engine answers every session once. Before all that, the model's chores: freeing it
+// when asked while no session is under way, loading it again as soon as a session comes.
+std::shared_ptr<WhisperEngine::SessionState> WhisperEngine::nextWork(bool& isFinal, Chore& chore)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
         if (m_quit)
             return nullptr;
         std::erase_if(m_sessions, [](const auto& s) { return s->finished || s->cancelled; });
+        // A release asked for while a dictation had already started again is moot.
+        if (std::exchange(m_releaseRequested, false) && m_sessions.empty() && m_resident) {
+            chore = Chore::release;
+            return nullptr;
+        }
+        if (!m_resident && m_loadState == 1 && !m_sessions.empty()) {
+            chore = Chore::reload;
+            return nullptr;
+        }
         if (m_loadState < 0 && !m_sessions.empty()) {
             auto session = m_sessions.front();
             m_sessions.pop_front();

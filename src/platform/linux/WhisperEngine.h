@@ -16,7 +16,8 @@
 namespace quenda {
 
 // Speech recognition on the device with a whisper model, in the process. The model is validated and
-// loaded once, on the engine's own thread, when the engine is made. While the user speaks, the audio so
+// loaded on the engine's own thread when the engine is made, and again for the first session after
+// releaseModel() freed it. While the user speaks, the audio so
 // far is transcribed again about once a second with an encoder context cut close to the audio's length
 // for the partial results; once the audio has ended, the final result comes from a pass whose context
 // covers the audio with a wider margin (the encoder's cost follows the context, so a short dictation
@@ -56,6 +57,10 @@ public:
     bool isAvailable() const override;
     double finalAllowance() const override;
     std::shared_ptr<SpeechSession> startSession(SpeechSession::Callbacks callbacks) override;
+    // Frees the model (some 150-250 MB) once no session is under way; the next session loads it again
+    // (a fraction of a second from the page cache) before its first pass.
+    void releaseModel() override;
+    bool isModelLoaded() const;
 
     QString unavailableReason() const override;
     // Blocks until the model has loaded (or failed to); true when it is ready.
@@ -75,7 +80,9 @@ private:
     bool load();
     void fail(const QString& reason);
     void notify();
-    std::shared_ptr<SessionState> nextWork(bool& isFinal);
+    enum class Chore { none, release, reload };
+    std::shared_ptr<SessionState> nextWork(bool& isFinal, Chore& chore);
+    void unload();
     void runFinal(SessionState& session);
     void runPartial(SessionState& session);
     // `context`: the encoder context in 20 ms units; 0 fits it to the audio.
@@ -94,6 +101,9 @@ private:
     std::optional<WhisperModelInfo> m_info;
     QString m_language;
     double m_fullPassSeconds = 0; // measured once loaded
+    double m_loadSeconds = 0;
+    bool m_resident = false; // the model is in memory
+    bool m_releaseRequested = false;
     std::deque<std::shared_ptr<SessionState>> m_sessions;
     bool m_quit = false;
     std::atomic_bool m_finalWaiting{false};
