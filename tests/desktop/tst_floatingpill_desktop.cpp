@@ -1,7 +1,7 @@
 // The pill on a real desktop: while it shows, changes and fades, the window the user dictates into stays the
 // active window and its field keeps the keyboard focus, as the window manager and the accessibility bus see
 // it, and typed keys still land in that field.
-#include "FixtureProcess.h"
+#include "DesktopRig.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11Connection.h"
 
@@ -47,6 +47,7 @@ void TestFloatingPillDesktop::focusStaysWithTheFieldWhileThePillShows()
     QVERIFY(editor.set("line", QStringLiteral("dictating here")));
     QVERIFY(editor.ok("focus line"));
     QVERIFY(editor.ok("activate"));
+    QVERIFY(desktop::activateWindowNamed(QStringLiteral("Quenda fixture")));
     // The field's focus and the window manager's active window arrive separately.
     QTRY_VERIFY(desktopFocus().endsWith(QStringLiteral("field \"dictating here\"")) &&
                 !desktopFocus().startsWith(QStringLiteral("window 0,")));
