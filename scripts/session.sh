@@ -59,7 +59,9 @@ start() {
     waitfor 10 xdpyinfo || return 1
   fi
   if has wm && has x11; then
-    spawn openbox --sm-disable
+    # openbox now and then fails to open a display that has just come up, or goes away later in a busy
+    # session: kept running, so that every test has a window manager to activate its windows.
+    spawn sh -c 'while :; do openbox --sm-disable; echo "[session] openbox exited ($?), starting it again"; sleep 0.5; done'
     waitfor 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || return 1
   fi
   if has a11y; then
