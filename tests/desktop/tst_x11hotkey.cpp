@@ -105,6 +105,12 @@ private Q_SLOTS:
 
     void init()
     {
+        // The keys the hotkey lets through must reach this window: it is put back in front should the
+        // window manager have changed hands meanwhile.
+        if (!m_window.isActive()) {
+            m_window.requestActivate();
+            QVERIFY(QTest::qWaitForWindowActive(&m_window, 20000));
+        }
         m_manager->stopListening();
         m_manager->setMode(HotkeyMode::holdToTalk);
         m_callbacks.clear();
