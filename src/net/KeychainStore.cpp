@@ -14,10 +14,7 @@ KeychainStore::KeychainStore(SecretStore* system, const QString& fallbackFilePat
     , m_reader(system ? std::make_unique<WorkerThread>(QStringLiteral("com.quenda.keychain-reads")) : nullptr)
 {}
 
-KeychainStore::~KeychainStore()
-{
-    m_reader.reset();
-}
+KeychainStore::~KeychainStore() = default;
 
 QString KeychainStore::defaultFallbackFilePath()
 {

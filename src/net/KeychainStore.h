@@ -36,7 +36,7 @@ public:
     static QString defaultFallbackFilePath();
 
     // These block the calling thread for as long as the system store takes (its timeout at most): the main
-    // thread uses readInBackground and known instead.
+    // thread uses readInBackground and readOnce instead.
     std::optional<QString> read(const QString& account);
     void save(const QString& account, const QString& value);
     void remove(const QString& account);

@@ -153,20 +153,26 @@ void TextEnhancer::reloadStoredCredentials()
 {
     // The keyring may take its time, or not answer at all: the token arrives when it is read. A sign-in
     // or sign-out meanwhile is newer than what was stored, and stays.
-    const std::optional<QString> before = m_backend.authToken();
+    readStored(KeychainStore::authTokenAccount,
+               [before = m_backend.authToken()](TextEnhancer& enhancer, std::optional<QString> token) {
+                   if (enhancer.m_backend.authToken() == before)
+                       enhancer.m_backend.setAuthToken(std::move(token));
+               });
+    loadGroqClient();
+}
+
+void TextEnhancer::readStored(const QString& account,
+                              std::function<void(TextEnhancer&, std::optional<QString>)> use)
+{
     std::weak_ptr<TextEnhancer*> alive = m_alive;
     ++m_credentialReads;
-    m_keychain.readInBackground(KeychainStore::authTokenAccount, m_mainQueue,
-                                [alive, before](std::optional<QString> token) {
-                                    const std::shared_ptr<TextEnhancer*> self = alive.lock();
-                                    if (!self)
-                                        return;
-                                    TextEnhancer& enhancer = **self;
-                                    if (enhancer.m_backend.authToken() == before)
-                                        enhancer.m_backend.setAuthToken(std::move(token));
-                                    enhancer.credentialReadDone();
+    m_keychain.readInBackground(account, m_mainQueue,
+                                [alive, use = std::move(use)](std::optional<QString> value) {
+                                    if (const std::shared_ptr<TextEnhancer*> self = alive.lock()) {
+                                        use(**self, std::move(value));
+                                        (*self)->credentialReadDone();
+                                    }
                                 });
-    loadGroqClient();
 }
 
 void TextEnhancer::whenCredentialsLoaded(std::function<void()> then)
@@ -186,13 +192,8 @@ void TextEnhancer::credentialReadDone()
 
 void TextEnhancer::loadGroqClient()
 {
-    std::weak_ptr<TextEnhancer*> alive = m_alive;
-    ++m_credentialReads;
-    m_keychain.readInBackground(KeychainStore::groqAccount, m_mainQueue, [alive](std::optional<QString> key) {
-        if (const std::shared_ptr<TextEnhancer*> self = alive.lock()) {
-            (*self)->useGroqKey(std::move(key));
-            (*self)->credentialReadDone();
-        }
+    readStored(KeychainStore::groqAccount, [](TextEnhancer& enhancer, std::optional<QString> key) {
+        enhancer.useGroqKey(std::move(key));
     });
 }
 

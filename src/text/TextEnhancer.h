@@ -100,6 +100,8 @@ private:
     void clearCacheStrings();
     void cancelSpeculativeTask();
     void loadGroqClient();
+    // Reads a stored secret in the background and hands it to `use` on the main queue, while this lives.
+    void readStored(const QString& account, std::function<void(TextEnhancer&, std::optional<QString>)> use);
     void useGroqKey(std::optional<QString> key);
     void applyGroqSettings();
     void applyModel();
