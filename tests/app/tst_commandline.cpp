@@ -68,8 +68,8 @@ void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("nothing") << QStringList{};
     QTest::newRow("unknown command") << args({"dance"});
-    QTest::newRow("expand with two texts") << args({"expand", "a", "b"});
     QTest::newRow("snippets add with one") << args({"snippets", "add", "sig"});
+    QTest::newRow("insert after no number") << args({"insert", "x", "--after", "soon"});
     QTest::newRow("snippets add empty trigger") << args({"snippets", "add", "", "x"});
     QTest::newRow("dictionary remove nothing") << args({"dictionary", "remove"});
     QTest::newRow("config set bool word") << args({"config", "set", "devMode", "maybe"});

