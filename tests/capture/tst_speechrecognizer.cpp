@@ -136,7 +136,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("allowance");
         QTest::addColumn<double>("tearDown");
         QTest::newRow("at once") << 0.0 << 1.0;
-        QTest::newRow("half a second") << 0.5 << 1.0;
         QTest::newRow("a slow final") << 4.0 << 4.5;
     }
     void tearDownWaitsForWhatTheEngineAsks()
