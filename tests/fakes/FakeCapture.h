@@ -24,8 +24,8 @@ public:
         recording = false;
     }
     bool isRecording() const override { return recording; }
-    void setBufferHandler(BufferHandler handler) override { bufferHandler = std::move(handler); }
-    void setLevelHandler(LevelHandler handler) override { levelHandler = std::move(handler); }
+    void setBufferHandler(BufferHandler) override {}
+    void setLevelHandler(LevelHandler) override {}
 
     void finishStart(std::optional<QString> error)
     {
@@ -38,8 +38,6 @@ public:
     std::optional<QString> startError;
     bool recording = false;
     StartCompletion pendingStart;
-    BufferHandler bufferHandler;
-    LevelHandler levelHandler;
     QStringList calls;
 };
 
@@ -59,7 +57,7 @@ public:
         recognizing = false;
     }
     double finalAllowance() const override { return allowance; }
-    void appendAudio(const AudioBuffer& buffer) override { appendedFrames += buffer.frameCount(); }
+    void appendAudio(const AudioBuffer&) override {}
     void setOnResult(ResultHandler handler) override { onResult = std::move(handler); }
     void setOnError(ErrorHandler handler) override { onError = std::move(handler); }
 
@@ -77,7 +75,6 @@ public:
     std::optional<QString> startFailure;
     double allowance = 0;
     bool recognizing = false;
-    qsizetype appendedFrames = 0;
     ResultHandler onResult;
     ErrorHandler onError;
     QStringList calls;

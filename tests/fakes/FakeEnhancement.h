@@ -15,16 +15,15 @@ class FakeTextEnhancement final : public TextEnhancement {
 public:
     struct Request {
         QString text;
-        std::optional<QString> appBundleID;
         TokenHandler onToken;
         Completion done;
     };
 
     bool isCleanUpAvailable() const override { return available; }
-    void enhanceText(const QString& text, const std::optional<QString>& appBundleID, TokenHandler onToken,
+    void enhanceText(const QString& text, const std::optional<QString>&, TokenHandler onToken,
                      Completion done) override
     {
-        requests.append(Request{text, appBundleID, std::move(onToken), std::move(done)});
+        requests.append(Request{text, std::move(onToken), std::move(done)});
     }
     void speculativeEnhance(const QString& partialText, const std::optional<QString>& appBundleID) override
     {

@@ -147,7 +147,7 @@ private:
     {
         if (m_reply.stallBeforeHead)
             return;
-        QTimer::singleShot(m_reply.headDelayMsec, Qt::PreciseTimer, this, [this] { writeHead(); });
+        QTimer::singleShot(0, this, [this] { writeHead(); });
     }
 
     void writeHead()

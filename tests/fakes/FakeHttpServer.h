@@ -38,8 +38,8 @@ struct RecordedRequest {
     QMap<QByteArray, Part> parts() const;
 };
 
-// A reply, written to the wire exactly as described: the head after `headDelayMsec`, then each body chunk
-// after its own delay, then the ending.
+// A reply, written to the wire exactly as described: the head, then each body chunk after its own delay,
+// then the ending.
 struct FakeReply {
     struct Chunk {
         QByteArray bytes;
@@ -58,7 +58,6 @@ struct FakeReply {
 
     int status = 200;
     QList<std::pair<QByteArray, QByteArray>> headers;
-    int headDelayMsec = 0;
     QList<Chunk> body;
     Framing framing = Framing::ContentLength;
     Ending ending = Ending::Complete;
@@ -87,7 +86,6 @@ public:
     FakeHttpServer(const FakeHttpServer&) = delete;
     FakeHttpServer& operator=(const FakeHttpServer&) = delete;
 
-    quint16 port() const { return m_port; }
     // http://127.0.0.1:<port><path>
     QUrl url(const QString& path = QStringLiteral("/")) const { return QUrl(origin() + path); }
     QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
@@ -101,7 +99,6 @@ public:
     bool waitForRequests(int count, int timeoutMsec = 5000) const;
     // Sends every held reply.
     void releaseHeld();
-    // Connections the server has not closed (stalled ones included).
 
 private:
     friend class ServerConnection;

@@ -20,18 +20,13 @@ public:
         inserted.append(Call{text, into});
     }
     void setOnStatusChange(StatusHandler handler) override { onStatus = std::move(handler); }
-    std::optional<InsertionTarget> captureInsertionTarget() override
-    {
-        ++captures;
-        return target;
-    }
+    std::optional<InsertionTarget> captureInsertionTarget() override { return target; }
 
     std::optional<QString> textBeforeCaret(const InsertionTarget&) override { return beforeCaret; }
 
     std::optional<InsertionTarget> target;
     std::optional<QString> beforeCaret; // nothing: the field cannot be read
     QList<Call> inserted;
-    int captures = 0;
     StatusHandler onStatus;
 };
 

@@ -54,12 +54,9 @@ public:
         m_journal->append(QStringLiteral("fade %1").arg(seconds));
     }
 
-    PillContent last;
-
 private:
     void record(const QString& what, const PillContent& content)
     {
-        last = content;
         m_journal->append(what + QLatin1Char(' ') + content.state.describe());
     }
     QStringList* m_journal;
@@ -102,7 +99,7 @@ public:
     void probeAutomation(std::function<void(bool)> done) override
     {
         calls << QStringLiteral("probeAutomation");
-        done(automationSucceeds);
+        done(false);
     }
     bool openSettingsPane(SettingsPane pane) override
     {
@@ -113,7 +110,6 @@ public:
     bool accessibility = false;
     bool listen = false;
     bool post = false;
-    bool automationSucceeds = false;
     QStringList calls;
 };
 

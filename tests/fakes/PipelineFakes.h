@@ -23,7 +23,6 @@ struct PipelineFakes {
     FakePermissions permissions;
     FakeTrainingLog training;
     QStringList pillJournal;
-    int pillsMade = 0;
 
     // The dictation goes to an editor that is also the front application.
     PipelineFakes()
@@ -50,10 +49,7 @@ struct PipelineFakes {
         c.keyTyper = &typer;
         c.microphone = &microphone;
         c.permissions = &permissions;
-        c.makePill = [this] {
-            ++pillsMade;
-            return std::make_unique<FakePill>(&pillJournal);
-        };
+        c.makePill = [this] { return std::make_unique<FakePill>(&pillJournal); };
         return c;
     }
 };

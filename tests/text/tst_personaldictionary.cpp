@@ -16,8 +16,6 @@ using namespace quenda;
 namespace {
 const QString kInserted = QStringLiteral("i think teh answer is yes");
 const QString kEdited = QStringLiteral("I think the answer is yes");
-const QString kLearnedLine =
-    QStringLiteral("[PersonalDictionary] Auto-learned: \"teh\" → \"the\" (seen 2 times)");
 
 struct Rig {
     QTemporaryDir dir;
@@ -45,7 +43,6 @@ private Q_SLOTS:
     void storedCountsAreReloaded_data();
     void storedCountsAreReloaded();
     void learnedJobOutlivingTheStore();
-    void entriesPromptAndRequest();
     void damagedCountsAreKeptAndCopied();
 };
 
@@ -63,11 +60,9 @@ void TestPersonalDictionary::wordSubstitutions_data()
     row("case only", "i like json", "I like JSON", "");
     row("punctuation is a change", "is it yes", "is it yes.", "yes|yes.");
     row("single character before", "a cat", "the cat", "");
-    row("flag is one character", "go \U0001F1EB\U0001F1F7", "go france", "");
     row("last substitution first", "teh fox jumpd", "the fox jumped", "jumpd|jumped, teh|the");
     row("additions and removals only", "please send it", "send it right now", "");
     row("tie pairs the nearer word", "teh big dog", "the dog", "big|the");
-    row("nothing edited", "", "anything", "");
 }
 
 void TestPersonalDictionary::wordSubstitutions()
@@ -102,7 +97,6 @@ void TestPersonalDictionary::learnsOnSecondSighting()
     rig.queue.runUntilIdle();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(dictionary.entries().at(1).correct, QStringLiteral("the"));
-    QCOMPARE(rig.logs.lines(), QStringList{kLearnedLine});
 
     // Known now: neither counted nor added again.
     dictionary.learnCorrections(kInserted, kEdited);
@@ -124,7 +118,6 @@ void TestPersonalDictionary::storedCountsAreReloaded_data()
 
     QTest::newRow("another instance's counts") << QByteArray(R"({"teh|the":1})") << true;
     QTest::newRow("reset by another instance") << QByteArray(R"({"other|pair":3})") << false;
-    QTest::newRow("not a count: memory kept") << QByteArray(R"({"teh|the":"0"})") << true;
     QTest::newRow("not JSON: memory kept") << QByteArray("{teh") << true;
 }
 
@@ -155,37 +148,6 @@ void TestPersonalDictionary::learnedJobOutlivingTheStore()
     dictionary.reset();
     rig.queue.runUntilIdle();
     QVERIFY(rig.logs.lines().isEmpty());
-}
-
-void TestPersonalDictionary::entriesPromptAndRequest()
-{
-    Rig rig;
-    PersonalDictionary dictionary(rig.defaults, rig.queue);
-    QCOMPARE(dictionary.promptSection(), QString());
-    QSignalSpy changed(&dictionary, &PersonalDictionary::entriesChanged);
-
-    dictionary.addEntry(QStringLiteral("Teh"), QStringLiteral("the"));
-    dictionary.addEntry(QStringLiteral("teh"), QStringLiteral("the"));
-    dictionary.addEntry(QString(), QStringLiteral("x"));
-    dictionary.addEntry(QStringLiteral("x"), QString());
-    QCOMPARE(dictionary.entries().size(), 2);
-    QCOMPARE(dictionary.entries().at(0).misheard, QStringLiteral("teh"));
-    dictionary.removeEntry(dictionary.entries().at(1).id);
-    dictionary.removeEntry(QUuid::createUuid());
-    dictionary.addEntry(QStringLiteral("jason"), QStringLiteral("JSON"));
-    QCOMPARE(changed.count(), 4);
-
-    QCOMPARE(dictionary.promptSection(),
-             QStringLiteral("\n\nPersonal dictionary — always apply these corrections:\n"
-                            "\"teh\" → \"the\"\n\"jason\" → \"JSON\""));
-    const QList<QVariantMap> request = dictionary.requestDictionary();
-    QCOMPARE(request.size(), 2);
-    QCOMPARE(request.at(1), (QVariantMap{{QStringLiteral("misheard"), QStringLiteral("jason")},
-                                         {QStringLiteral("correct"), QStringLiteral("JSON")}}));
-
-    const QByteArray stored = *rig.defaults.dataValue(PersonalDictionary::storageKey);
-    QVERIFY(stored.contains(dictionary.entries().at(0).id.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
-    QCOMPARE(PersonalDictionary(rig.defaults, rig.queue).entries(), dictionary.entries());
 }
 
 void TestPersonalDictionary::damagedCountsAreKeptAndCopied()

@@ -29,7 +29,6 @@ struct List;
 template <>
 struct List<SnippetManager> {
     static inline const QString key = SnippetManager::storageKey;
-    static inline const QString tag = QStringLiteral("[Snippets]");
     static auto make(Rig& rig) { return std::make_unique<SnippetManager>(rig.defaults); }
     static void add(SnippetManager& s, const QString& a, const QString& b) { s.addSnippet(a, b); }
     static auto items(const SnippetManager& s) { return s.snippets(); }
@@ -38,7 +37,6 @@ struct List<SnippetManager> {
 template <>
 struct List<PersonalDictionary> {
     static inline const QString key = PersonalDictionary::storageKey;
-    static inline const QString tag = QStringLiteral("[PersonalDictionary]");
     static auto make(Rig& rig) { return std::make_unique<PersonalDictionary>(rig.defaults, rig.queue); }
     static void add(PersonalDictionary& d, const QString& a, const QString& b) { d.addEntry(a, b); }
     static auto items(const PersonalDictionary& d) { return d.entries(); }
@@ -72,12 +70,6 @@ void checkDamagedBlob(const QByteArray& stored, int loaded, bool whole)
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), stored);
     QVERIFY(fakes::onlyTheUserCanRead(copy.fileName()));
-    QCOMPARE(rig.logs
-                 .linesWith(L::tag + QStringLiteral(" The stored \"%1\" could not be read in full; kept a "
-                                                    "copy at ")
-                                         .arg(L::key))
-                 .size(),
-             1);
     L::add(*fresh, QStringLiteral("two"), QStringLiteral("more")); // one copy is enough
     QCOMPARE(QDir(rig.dir.path()).entryList({pattern}).size(), 1);
 }
@@ -111,18 +103,12 @@ void TestStoredLists::damagedBlobs_data()
         const QByteArray other = item(s, id2, "c", "d");
         const char* name = s ? "snippets" : "dictionary";
         QTest::addRow("%s: not JSON", name) << s << QByteArray("[{oops") << 0 << false;
-        QTest::addRow("%s: a lone object", name) << s << good << 1 << false;
         QTest::addRow("%s: element without its second member", name)
             << s << QByteArray("[" + good + "," + item(s, id2, "c", nullptr) + "]") << 1 << false;
         QTest::addRow("%s: closing bracket lost", name)
             << s << QByteArray("[" + good + "," + other) << 2 << false;
-        QTest::addRow("%s: a brace lost", name)
-            << s << QByteArray("[" + good.chopped(1) + "," + other + "]") << 1 << false;
         QTest::addRow("%s: id too short", name)
             << s << QByteArray("[" + item(s, "6F9619FF-8B86", "a", "b") + "]") << 0 << false;
-        QTest::addRow("%s: braced id", name)
-            << s << QByteArray("[" + item(s, "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "a", "b") + "]") << 0
-            << false;
         QTest::addRow("%s: lower-case id, extra key", name)
             << s
             << QByteArray("[" + item(s, "6f9619ff-8b86-d011-b42d-00c04fc964ff", "a", "b").chopped(1) +
