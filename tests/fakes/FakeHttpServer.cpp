@@ -1,7 +1,6 @@
 #include "fakes/FakeHttpServer.h"
+#include "fakes/Waiting.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -289,21 +288,9 @@ QList<RecordedRequest> FakeHttpServer::requests() const
     return m_requests;
 }
 
-int FakeHttpServer::requestCount() const
-{
-    return int(requests().size());
-}
-
 bool FakeHttpServer::waitForRequests(int count, int timeoutMsec) const
 {
-    QDeadlineTimer deadline(timeoutMsec);
-    while (requestCount() < count) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+    return waitUntil([&] { return requestCount() >= count; }, timeoutMsec);
 }
 
 void FakeHttpServer::releaseHeld()
@@ -329,6 +316,14 @@ QJsonObject choices(const QString& member, const QJsonObject& value)
 {
     return {
         {QStringLiteral("choices"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {member, value}}}}};
+}
+// One event per line, the last one after them.
+FakeReply stream(QList<QByteArray> lines, const QByteArray& last, int firstDelayMsec, int perDelayMsec)
+{
+    lines << last;
+    for (QByteArray& line : lines)
+        line += "\n\n";
+    return FakeReply::events(lines, firstDelayMsec, perDelayMsec);
 }
 } // namespace
 
@@ -357,17 +352,6 @@ QByteArray backendDone()
 {
     return dataLine({{QStringLiteral("done"), true}});
 }
-
-namespace {
-FakeReply stream(const QList<QByteArray>& lines, QByteArray last, int firstDelayMsec, int perDelayMsec)
-{
-    QList<QByteArray> events;
-    for (const QByteArray& line : lines)
-        events << line + "\n\n";
-    events << last + "\n\n";
-    return FakeReply::events(events, firstDelayMsec, perDelayMsec);
-}
-} // namespace
 
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)
 {
