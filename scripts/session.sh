@@ -62,7 +62,8 @@ start() {
     # openbox now and then fails to open a display that has just come up, or goes away later in a busy
     # session: kept running, so that every test has a window manager to activate its windows.
     spawn sh -c 'while :; do openbox --sm-disable; echo "[session] openbox exited ($?), starting it again"; sleep 0.5; done'
-    waitfor 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || return 1
+    # "window id # 0x…" once it manages the screen (xprop says "no such atom on any window" before).
+    waitfor 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || return 1
   fi
   if has a11y; then
     spawn /usr/libexec/at-spi-bus-launcher --launch-immediately
@@ -124,6 +125,10 @@ case "${1:-}" in
     fi
     "$@"
     status=$?
+    if [ "$status" -ne 0 ]; then
+      echo "[session] the command failed ($status); the last lines of the daemon log:" >&2
+      tail -n 40 "$S/daemons.log" >&2
+    fi
     stop "$S"
     exit $status
     ;;

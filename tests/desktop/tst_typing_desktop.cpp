@@ -16,6 +16,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 using namespace quenda;
@@ -99,6 +100,7 @@ public:
         const auto workspace = X11Workspace::create();
         return workspace && bringForward(*workspace, m_process.processId());
     }
+    qint64 pid() const { return m_process.processId(); }
     ~Terminal()
     {
         m_process.kill();
@@ -113,6 +115,31 @@ QString fileText(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Where two texts part, for the failure message: a truncated comparison hides it.
+QByteArray difference(const QString& arrived, const QString& expected, qint64 pid)
+{
+    const auto workspace = X11Workspace::create();
+    const auto front = workspace ? workspace->frontmostApplication() : std::nullopt;
+    const QList<uint> a = arrived.toUcs4(), e = expected.toUcs4();
+    qsizetype at = 0;
+    while (at < a.size() && at < e.size() && a.at(at) == e.at(at))
+        ++at;
+    auto around = [at](const QList<uint>& text) {
+        const QList<uint> part = text.mid(std::max<qsizetype>(0, at - 3), 12);
+        return QString::fromUcs4(reinterpret_cast<const char32_t*>(part.constData()), part.size());
+    };
+    return QStringLiteral("%1 of %2 characters arrived; they part at %3: \"%4\" where \"%5\" was typed; in "
+                          "front: %6 (the application's process is %7)")
+        .arg(a.size())
+        .arg(e.size())
+        .arg(at)
+        .arg(around(a), around(e))
+        .arg(front ? QStringLiteral("%1 %2").arg(front->processIdentifier).arg(front->localizedName)
+                   : QStringLiteral("nothing"))
+        .arg(pid)
+        .toUtf8();
 }
 
 } // namespace
@@ -158,6 +185,7 @@ private Q_SLOTS:
             QVERIFY(fixture.ok("activate"));
             QVERIFY(fixture.ok("focus multi"));
         }
+        auto pid = [&] { return application == QLatin1String("xterm") ? terminal.pid() : fixture.pid(); };
         auto arrived = [&] {
             return application == QLatin1String("xterm") ? fileText(received) : fixture.get("multi");
         };
@@ -165,7 +193,7 @@ private Q_SLOTS:
         KeymapChangeCounter changes;
         XTestKeyTyper typer;
         QCOMPARE(typer.typeCharacters(text), KeyboardSynthesizer::Outcome::typed);
-        QTRY_COMPARE_WITH_TIMEOUT(arrived(), text, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(arrived() == text, difference(arrived(), text, pid()).constData(), 10000);
         // Once the application has caught up the keycodes are emptied again.
         QTRY_VERIFY_WITH_TIMEOUT(!typer.hasRemappedKeys(), 10000);
         QVERIFY(!keysymOnTheMap(XK_Greek_alpha));
@@ -177,7 +205,8 @@ private Q_SLOTS:
         // A second typing right away, in two slices, is just as exact.
         QVERIFY(typer.typeText(text.left(30)));
         QVERIFY(typer.typeText(text.mid(30)));
-        QTRY_COMPARE_WITH_TIMEOUT(arrived(), text + text, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(arrived() == text + text,
+                                  difference(arrived(), text + text, pid()).constData(), 10000);
     }
 
     void remapsOfACrashedRunArePutBackAtTheNextStart()
