@@ -1,10 +1,8 @@
-#include "base/UserDefaults.h"
 #include "fakes/FakeHttpServer.h"
 #include "fakes/Waiting.h"
 #include "net/GroqClient.h"
 
 #include <QJsonArray>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace quenda;
@@ -72,7 +70,6 @@ private Q_SLOTS:
     void piecesArriveWhileTheStreamIsStillOpen();
     void timeLimits();
     void cancelledRequestReportsCancellation();
-    void urlComesFromTheDefaultsWhenUsable();
 };
 
 // (The streamed request's key and messages: the clean command's tests.)
@@ -254,21 +251,6 @@ void TestGroqClient::cancelledRequestReportsCancellation()
     QVERIFY(result.wait());
     QCOMPARE(result.value().error(), ServiceError::cancelled());
     server.releaseHeld();
-}
-
-void TestGroqClient::urlComesFromTheDefaultsWhenUsable()
-{
-    QTemporaryDir dir;
-    UserDefaults defaults(dir.filePath(QStringLiteral("Quenda.conf")));
-    QCOMPARE(GroqClient::configFromDefaults(defaults).url.toString(),
-             QStringLiteral("https://api.groq.com/openai/v1/chat/completions"));
-    const QString local = QStringLiteral("http://127.0.0.1:8080/v1/chat/completions");
-    defaults.setString(GroqClient::urlKey, local);
-    QCOMPARE(GroqClient::configFromDefaults(defaults).url.toString(), local);
-    for (const QString& unusable : {QStringLiteral("not a url"), QStringLiteral("ftp://host/x"), QString()}) {
-        defaults.setString(GroqClient::urlKey, unusable);
-        QCOMPARE(GroqClient::configFromDefaults(defaults).url, GroqClient::defaultURL());
-    }
 }
 
 QTEST_GUILESS_MAIN(TestGroqClient)

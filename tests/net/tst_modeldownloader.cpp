@@ -203,20 +203,6 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(destination()));
         QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
     }
-
-    void anUnreachableServerIsSaidSo()
-    {
-        QUrl origin;
-        {
-            FakeHttpServer gone;
-            origin = gone.url();
-        }
-        const Outcome outcome = download(target(origin));
-        QVERIFY(outcome.error);
-        QVERIFY2(outcome.error->startsWith(QStringLiteral("cannot reach 127.0.0.1")),
-                 qPrintable(*outcome.error));
-        QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestModelDownloader)

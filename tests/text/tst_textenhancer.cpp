@@ -1,7 +1,6 @@
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
 #include "fakes/LogCapture.h"
-#include "fakes/ScriptedSecretStore.h"
 #include "net/KeychainStore.h"
 #include "text/PersonalDictionary.h"
 #include "text/TextEnhancer.h"
@@ -149,9 +148,6 @@ class TestTextEnhancer : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void constructionReadsTheStoredCredentials_data();
-    void constructionReadsTheStoredCredentials();
-    void aKeyringThatComesBackIsAskedAgainAtTheNextDictation();
     void directRoute();
     void backendRouteAndItsFallbackToGroq();
 
@@ -162,74 +158,6 @@ private Q_SLOTS:
     void cancelledSpeculativeRequestStoresAndLogsNothing();
     void speculativeFailureKeepsTheCacheAndHasNoFallback();
 };
-
-void TestTextEnhancer::constructionReadsTheStoredCredentials_data()
-{
-    QTest::addColumn<QString>("token");
-    QTest::addColumn<QString>("defaultsKey");
-    QTest::addColumn<QString>("keychainKey"); // null: none saved
-    QTest::addColumn<QString>("groqKey");     // empty: no direct client
-    QTest::newRow("key in the defaults")
-        << QString() << QStringLiteral("from-defaults") << QString() << QStringLiteral("from-defaults");
-    QTest::newRow("keychain wins") << QString() << QStringLiteral("from-defaults")
-                                   << QStringLiteral("from-keychain") << QStringLiteral("from-keychain");
-    QTest::newRow("empty key saved") << QString() << QString() << QStringLiteral("") << QString();
-}
-
-void TestTextEnhancer::constructionReadsTheStoredCredentials()
-{
-    QFETCH(QString, token);
-    QFETCH(QString, defaultsKey);
-    QFETCH(QString, keychainKey);
-    QFETCH(QString, groqKey);
-    Rig rig;
-    if (!token.isEmpty())
-        rig.keychain.save(KeychainStore::authTokenAccount, token);
-    if (!defaultsKey.isEmpty())
-        rig.defaults.setString(TextEnhancer::groqKeyDefaultsKey, defaultsKey);
-    if (!keychainKey.isNull())
-        rig.keychain.save(KeychainStore::groqAccount, keychainKey);
-    rig.build(false, false);
-    QCOMPARE(rig.backend.token.value_or(QString()), token);
-    QCOMPARE(rig.chatKeys, groqKey.isEmpty() ? QStringList() : QStringList{groqKey});
-    QCOMPARE(rig.enhancer->isCleanUpAvailable(), !token.isEmpty() || !groqKey.isEmpty());
-    if (!rig.enhancer->isCleanUpAvailable()) { // no route: the text comes back unchanged, nothing is sent
-        const auto outcome = rig.enhance(QStringLiteral("raw text"));
-        QVERIFY(outcome->result->text == QStringLiteral("raw text") && !outcome->result->wasEnhanced);
-        QVERIFY(rig.calls.isEmpty());
-    }
-    rig.backend.setAuthToken(std::nullopt); // signing out is seen at once
-    QCOMPARE(rig.enhancer->isCleanUpAvailable(), !groqKey.isEmpty());
-}
-
-void TestTextEnhancer::aKeyringThatComesBackIsAskedAgainAtTheNextDictation()
-{
-    Rig rig;
-    fakes::ScriptedSecretStore keyring;
-    keyring.available = false;
-    keyring.items.insert(KeychainStore::service + QLatin1Char('/') + KeychainStore::groqAccount,
-                         QStringLiteral("gsk-late"));
-    KeychainStore keychain(&keyring, rig.dir.filePath(QStringLiteral("fallback.json")));
-    TextEnhancer::Options options;
-    options.makeChatClient = [&rig](const QString& key, const GroqClient::Config&) {
-        rig.chatKeys << key;
-        return std::make_unique<FakeChat>(rig.calls);
-    };
-    TextEnhancer enhancer(rig.clock, rig.backend, keychain, rig.defaults, rig.dictionary, options);
-    const auto readsDone = [&] {
-        bool done = false;
-        enhancer.whenCredentialsLoaded([&] { done = true; });
-        return QTest::qWaitFor([&] { return rig.clock.runUntilIdle(), done; });
-    };
-    QVERIFY(readsDone());
-    QVERIFY(!enhancer.isCleanUpAvailable());
-
-    keyring.available = true;
-    enhancer.clearSpeculativeCache(); // a dictation begins
-    QVERIFY(readsDone());
-    QCOMPARE(rig.chatKeys, QStringList{QStringLiteral("gsk-late")});
-    QVERIFY(enhancer.isCleanUpAvailable());
-}
 
 void TestTextEnhancer::directRoute()
 {
