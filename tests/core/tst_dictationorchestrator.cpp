@@ -26,9 +26,11 @@ struct Rig : PipelineFakes {
     LogCapture logs;
     std::unique_ptr<DictationOrchestrator> orchestrator;
 
-    explicit Rig(bool configure = true)
+    enum class Setup { plain, cleanUp, unbuilt };
+    explicit Rig(Setup setup = Setup::plain)
     {
-        if (configure)
+        enhancer.available = setup == Setup::cleanUp;
+        if (setup != Setup::unbuilt)
             build();
     }
 
@@ -83,7 +85,6 @@ private Q_SLOTS:
     void finalResultAndTimerRaceForTheTranscript();
     void blankTranscriptAndRecognitionErrors();
 
-    void plainPathExpandsSnippetsAndInsertsWithoutCleanUp();
     void speculativeCleanUpsAreSpacedHalfASecondApart();
     void cleanUpStreamsPiecesAsKeystrokesAfterReactivating();
     void cleanUpRecordsTheStreamedTextAndLogsTrainingPairs_data();
@@ -125,7 +126,7 @@ void TestDictationOrchestrator::launchPromptsRunOnceInOrderAtTheirDelays()
     QFETCH(QStringList, at10);
     QFETCH(QStringList, at16);
 
-    Rig rig(false);
+    Rig rig(Rig::Setup::unbuilt);
     rig.permissions.accessibility = accessibility;
     rig.permissions.post = true;
     rig.hotkey.listenSucceeds = false; // input monitoring really missing
@@ -167,8 +168,7 @@ void TestDictationOrchestrator::startIsRefusedWithoutMicrophoneOrRecognizer()
 
 void TestDictationOrchestrator::pressAndReleaseDriveTheDictationAndBusyPressesAreDropped()
 {
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.hotkey.release(); // idle: ignored
     QVERIFY(rig.audio.calls.isEmpty());
     rig.hotkey.press();
@@ -223,7 +223,7 @@ void TestDictationOrchestrator::aCancelledDictationLeavesNoTrace()
     rig.hotkey.release();
     rig.clock.advance(2);
     QVERIFY(rig.inserter.inserted.isEmpty());
-    QVERIFY(rig.typer.typed.isEmpty());
+    QVERIFY(rig.typer.chunks.isEmpty());
     QCOMPARE(rig.o().state(), DictationState::idle());
     QVERIFY(rig.o().recentDictations().isEmpty());
 }
@@ -319,8 +319,7 @@ void TestDictationOrchestrator::blankTranscriptAndRecognitionErrors()
 {
     const QString failed = QStringLiteral("Recognition failed");
     {
-        Rig rig;
-        rig.enhancer.available = true;
+        Rig rig(Rig::Setup::cleanUp);
         rig.speakAndRelease(QStringLiteral(" \n  "));
         rig.clock.advance(0.6);
         QCOMPARE(rig.o().state(), DictationState::idle());
@@ -353,26 +352,9 @@ void TestDictationOrchestrator::blankTranscriptAndRecognitionErrors()
     QCOMPARE(rig.o().state(), DictationState::error(QStringLiteral("No speech detected")));
 }
 
-void TestDictationOrchestrator::plainPathExpandsSnippetsAndInsertsWithoutCleanUp()
-{
-    Rig rig;
-    rig.snippets.addSnippet(QStringLiteral("my address"), QStringLiteral("1 Main Street"));
-    rig.dictate(QStringLiteral("Send it to My Address please."));
-    QCOMPARE(rig.inserter.inserted.size(), 1);
-    QCOMPARE(rig.inserter.inserted.first().text, QStringLiteral("Send it to 1 Main Street please."));
-    QCOMPARE(rig.inserter.inserted.first().target->processIdentifier, 4242);
-    QCOMPARE(rig.o().recentDictations().first().text, QStringLiteral("Send it to 1 Main Street please."));
-    QCOMPARE(rig.o().state(), DictationState::idle());
-    QVERIFY(rig.typer.chunks.isEmpty());
-    rig.clock.advance(30);
-    QVERIFY(rig.postPaste.captures.isEmpty());
-    QVERIFY(rig.training.syncs.isEmpty());
-}
-
 void TestDictationOrchestrator::speculativeCleanUpsAreSpacedHalfASecondApart()
 {
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.hotkey.press();
     auto partial = [&](const QString& text, double after) {
         rig.clock.advance(after);
@@ -396,8 +378,7 @@ void TestDictationOrchestrator::speculativeCleanUpsAreSpacedHalfASecondApart()
 
 void TestDictationOrchestrator::cleanUpStreamsPiecesAsKeystrokesAfterReactivating()
 {
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.snippets.addSnippet(QStringLiteral("sig"), QStringLiteral("Best, Ann"));
     rig.workspace.front = RunningApplication{QStringLiteral("org.example.mail"), 77, QStringLiteral("Mail")};
     rig.dictate(QStringLiteral("thanks sig"));
@@ -454,8 +435,7 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     QFETCH(bool, logged);
     QFETCH(QString, inserted);
 
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.dictate(QStringLiteral("hello world"));
     rig.answerCleanUp(pieces, enhanced, wasEnhanced);
 
@@ -477,8 +457,7 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
 
 void TestDictationOrchestrator::piecesFromANetworkThreadAreTypedBeforeTheEnd()
 {
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.inserter.target.reset(); // no target: no re-activation pause
     rig.dictate(QStringLiteral("one two three"));
     QCOMPARE(rig.enhancer.requests.size(), 1);
@@ -495,8 +474,7 @@ void TestDictationOrchestrator::piecesFromANetworkThreadAreTypedBeforeTheEnd()
 
 void TestDictationOrchestrator::cleanUpWaitsForTheTrainingSyncThenSchedulesTheReadBack()
 {
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.training.holdSync = true;
     rig.dictate(QStringLiteral("hello"));
     rig.answerCleanUp({QStringLiteral("Hello.")}, QStringLiteral("Hello."));
@@ -526,8 +504,7 @@ void TestDictationOrchestrator::cleanUpWaitsForTheTrainingSyncThenSchedulesTheRe
 
 void TestDictationOrchestrator::closuresDoNothingOnceTheOrchestratorIsGone()
 {
-    Rig rig;
-    rig.enhancer.available = true;
+    Rig rig(Rig::Setup::cleanUp);
     rig.dictate(QStringLiteral("hello"));
     rig.clock.advance(0.1);
     auto request = rig.enhancer.requests.takeFirst();
@@ -576,9 +553,8 @@ void TestDictationOrchestrator::theSeparatorGoesInFrontOfTheFirstWord()
         QCOMPARE(plain.inserter.inserted.first().text, space + QStringLiteral("he might"));
         QCOMPARE(plain.o().recentDictations().first().text, QStringLiteral("he might")); // itself unchanged
 
-        Rig streamed;
+        Rig streamed(Rig::Setup::cleanUp);
         streamed.inserter.beforeCaret = before;
-        streamed.enhancer.available = true;
         streamed.dictate(QStringLiteral("he might"));
         streamed.clock.advance(0.1);
         for (const QString& piece :
@@ -590,9 +566,12 @@ void TestDictationOrchestrator::theSeparatorGoesInFrontOfTheFirstWord()
     }
 }
 
+// Without clean-up: snippets expanded, inserted at once into the target of the press, nothing typed, read
+// back or synced.
 void TestDictationOrchestrator::unreadableFieldsGoByTheLastDictation()
 {
     Rig rig; // the fake field cannot be read
+    rig.snippets.addSnippet(QStringLiteral("my address"), QStringLiteral("1 Main Street"));
     rig.dictate(QStringLiteral("first"));
     rig.dictate(QStringLiteral("second."));
     rig.dictate(QStringLiteral("third\n"));
@@ -602,12 +581,18 @@ void TestDictationOrchestrator::unreadableFieldsGoByTheLastDictation()
         texts << call.text;
     QCOMPARE(texts, (QStringList{QStringLiteral("first"), QStringLiteral(" second."),
                                  QStringLiteral(" third\n"), QStringLiteral("fourth")}));
+    QCOMPARE(rig.inserter.inserted.first().target->processIdentifier, 4242);
+    rig.dictate(QStringLiteral("to My Address"));
+    QCOMPARE(rig.inserter.inserted.last().text, QStringLiteral(" to 1 Main Street"));
+    QCOMPARE(rig.o().recentDictations().first().text, QStringLiteral("to 1 Main Street"));
+    rig.clock.advance(30);
+    QVERIFY(rig.typer.chunks.isEmpty() && rig.postPaste.captures.isEmpty() && rig.training.syncs.isEmpty());
     // Another application knows nothing of it; in a terminal nothing is assumed (Enter leaves no trace).
     rig.inserter.target = InsertionTarget{QStringLiteral("org.gnome.Terminal"), 99, nullptr};
     rig.dictate(QStringLiteral("ls"));
     rig.dictate(QStringLiteral("pwd"));
-    QCOMPARE(rig.inserter.inserted.at(4).text, QStringLiteral("ls"));
-    QCOMPARE(rig.inserter.inserted.at(5).text, QStringLiteral("pwd"));
+    QCOMPARE(rig.inserter.inserted.at(5).text, QStringLiteral("ls"));
+    QCOMPARE(rig.inserter.inserted.at(6).text, QStringLiteral("pwd"));
 }
 
 QTEST_GUILESS_MAIN(TestDictationOrchestrator)

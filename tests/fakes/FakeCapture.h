@@ -82,17 +82,9 @@ public:
 
 class FakeHotkeyListener final : public HotkeyListener {
 public:
-    void loadSavedHotkey() override { calls << QStringLiteral("load"); }
-    void startListening() override
-    {
-        calls << QStringLiteral("start");
-        listening = listenSucceeds;
-    }
-    void stopListening() override
-    {
-        calls << QStringLiteral("stop");
-        listening = false;
-    }
+    void loadSavedHotkey() override {}
+    void startListening() override { listening = listenSucceeds; }
+    void stopListening() override { listening = false; }
     bool isListening() const override { return listening; }
     void setOnRecordingStart(Callback callback) override { onStart = std::move(callback); }
     void setOnRecordingStop(Callback callback) override { onStop = std::move(callback); }
@@ -114,7 +106,6 @@ public:
     Callback onStart;
     Callback onCancel;
     Callback onStop;
-    QStringList calls;
 };
 
 } // namespace quenda::fakes

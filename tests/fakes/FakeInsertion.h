@@ -19,7 +19,7 @@ public:
     {
         inserted.append(Call{text, into});
     }
-    void setOnStatusChange(StatusHandler handler) override { onStatus = std::move(handler); }
+    void setOnStatusChange(StatusHandler) override {}
     std::optional<InsertionTarget> captureInsertionTarget() override { return target; }
 
     std::optional<QString> textBeforeCaret(const InsertionTarget&) override { return beforeCaret; }
@@ -27,7 +27,6 @@ public:
     std::optional<InsertionTarget> target;
     std::optional<QString> beforeCaret; // nothing: the field cannot be read
     QList<Call> inserted;
-    StatusHandler onStatus;
 };
 
 // Records what would have been typed into the front application.
@@ -36,11 +35,9 @@ public:
     bool typeText(const QString& text) override
     {
         chunks << text;
-        typed += text;
         return true;
     }
     QStringList chunks;
-    QString typed;
 };
 
 } // namespace quenda::fakes

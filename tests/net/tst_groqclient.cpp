@@ -163,9 +163,6 @@ void TestGroqClient::streamEndings_data()
     using Framing = FakeReply::Framing;
     const QStringList half{QStringLiteral("Half "), QStringLiteral("way")};
     QTest::newRow("no [DONE], chunked") << 200 << int(Framing::Chunked) << false << half << "Half way";
-    // A refused stream's body is not read for pieces.
-    QTest::newRow("401") << 401 << int(Framing::Chunked) << false << QStringList()
-                         << QStringLiteral("Groq API error (401): Stream failed");
     QTest::newRow("broken off, with a length")
         << 200 << int(Framing::ContentLength) << true << QStringList{QStringLiteral("Half ")} << "*";
 }

@@ -114,8 +114,6 @@ class TestQuendaAPIClient : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("1.2.3")); }
-    void hostComesFromTheDefaultsWithoutLocalhost();
-    void enhanceWithoutTokenMakesNoRequest();
     void enhanceSendsOnlyTheMembersThatApply();
     void enhanceReplies_data();
     void enhanceReplies();
@@ -125,33 +123,6 @@ private Q_SLOTS:
     void aSlowKeyringHoldsUpNoOtherRequest();
     void supportReport();
 };
-
-void TestQuendaAPIClient::hostComesFromTheDefaultsWithoutLocalhost()
-{
-    Rig rig(false);
-    auto hostFor = [&](const QString& stored) {
-        rig.defaults.setString(QuendaAPIClient::hostKey, stored);
-        return QuendaAPIClient(rig.defaults, rig.keychain, rig.words()).baseURL();
-    };
-    QCOMPARE(hostFor(QStringLiteral("http://localhost:8787")), QUrl(QuendaAPIClient::productionOrigin));
-    QCOMPARE(rig.defaults.stringValue(QuendaAPIClient::hostKey), QuendaAPIClient::productionOrigin);
-    QCOMPARE(hostFor(QStringLiteral("::not a url::")), QUrl(QuendaAPIClient::productionOrigin));
-
-    // setHost takes only URLs, and keeps working until the next start.
-    rig.client->setHost(QStringLiteral("http://localhost:1234"));
-    QCOMPARE(rig.client->baseURL(), QUrl(QStringLiteral("http://localhost:1234")));
-    QCOMPARE(rig.defaults.stringValue(QuendaAPIClient::hostKey), QStringLiteral("http://localhost:1234"));
-    rig.client->setHost(QStringLiteral("no scheme at all"));
-    QCOMPARE(rig.client->baseURL(), QUrl(QStringLiteral("http://localhost:1234")));
-}
-
-void TestQuendaAPIClient::enhanceWithoutTokenMakesNoRequest()
-{
-    Rig rig(false);
-    QCOMPARE(rig.enhance(QStringLiteral("raw")).value(), reply("raw", false));
-    QCOMPARE(rig.enhanceStreaming(QStringLiteral("raw")).value(), reply("raw", false));
-    QCOMPARE(rig.server.requestCount(), 0);
-}
 
 void TestQuendaAPIClient::enhanceSendsOnlyTheMembersThatApply()
 {
@@ -325,10 +296,6 @@ void TestQuendaAPIClient::supportReport()
     QCOMPARE(body.value(QLatin1String("message")), QJsonValue(QStringLiteral("help")));
     QCOMPARE(body.value(QLatin1String("name")), QJsonValue(QStringLiteral("Ada")));
 
-    rig.defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("http://127.0.0.1:1")); // nothing listens
-    const auto unreachable = send(QStringLiteral("x"));
-    QVERIFY(!unreachable.submitted);
-    QVERIFY(!unreachable.message.isEmpty());
     rig.defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("%%%"));
     QCOMPARE(send(QStringLiteral("x")).message, QStringLiteral("Could not reach server"));
 }

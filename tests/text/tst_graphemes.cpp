@@ -21,7 +21,6 @@ private Q_SLOTS:
     void countsUserPerceivedCharacters();
     void prefixesAndSlicesNeverSplitACharacter();
     void positionsInsideACharacterAreNoBoundaries();
-    void searchMatchesOnlyWholeCharacters();
     void wordsSplitAtSpacesOnly();
 };
 
@@ -59,17 +58,6 @@ void TestGraphemes::positionsInsideACharacterAreNoBoundaries()
     QCOMPARE(graphemes::toUtf16Index(text, 10), 6);
     for (int inside : {2, 3, 4})
         QVERIFY(!graphemes::isBoundary(text, inside));
-}
-
-void TestGraphemes::searchMatchesOnlyWholeCharacters()
-{
-    // "e" is inside the accented letter and must not match there; the plain "e" later does.
-    const QString text = QStringLiteral("caf") + kAccent + QStringLiteral(" e");
-    QCOMPARE(graphemes::indexOf(text, QStringLiteral("e")), text.size() - 1);
-    QCOMPARE(
-        graphemes::indexOf(QStringLiteral("Design Review"), QStringLiteral("SIG"), 0, Qt::CaseInsensitive),
-        2);
-    QCOMPARE(graphemes::indexOf(kWave, QStringLiteral("👋")), -1); // the wave without its skin tone
 }
 
 void TestGraphemes::wordsSplitAtSpacesOnly()

@@ -44,6 +44,7 @@ void TestSnippetManager::expand_data()
     row("trigger only inside an expansion", "foo=bar;bar=X", "foo", "bar");
     row("never splits a character", "e=E!", "cafe\u0301", "cafe\u0301");
     row("matches the whole character", "e=E!", "cafe\u0301 e", "cafe\u0301 E!");
+    row("an emoji without its skin tone", "👋=hi", "👋🏽", "👋🏽");
 }
 
 void TestSnippetManager::expand()

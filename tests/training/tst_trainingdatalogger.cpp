@@ -112,7 +112,6 @@ class TestTrainingDataLogger : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void theLogAndItsFolderAreTheUsersOnly();
     void readersSkipUndecodableLines();
     void feedbackRewritesTheMostRecentMatch();
     void exportRules();
@@ -122,16 +121,6 @@ private Q_SLOTS:
     void overlappingSyncsDoNotInterleave();
     void aKilledWriterLosesAtMostItsLastLine();
 };
-
-// (Counting, flagging and exporting through the settings window: the settings model's tests.)
-void TestTrainingDataLogger::theLogAndItsFolderAreTheUsersOnly()
-{
-    Rig rig;
-    rig.log({entry(QStringLiteral("um hi"), QStringLiteral("Hi."))});
-    QCOMPARE(rig.contents().count('\n'), 1);
-    QVERIFY(onlyTheUserCanRead(rig.path));
-    QVERIFY(onlyTheUserCanRead(QFileInfo(rig.path).absolutePath()));
-}
 
 void TestTrainingDataLogger::readersSkipUndecodableLines()
 {
@@ -158,6 +147,7 @@ void TestTrainingDataLogger::readersSkipUndecodableLines()
     QCOMPARE(TrainingDataLogger::decodeLog(QByteArray(100000, '[')).size(), 0); // deep nesting
 }
 
+// (Counting, flagging and exporting through the settings window: the settings model's tests.)
 void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
 {
     Rig rig;
@@ -166,6 +156,8 @@ void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
     noted.correction = QStringLiteral("old correction");
     rig.log({entry(QStringLiteral("one"), QStringLiteral("Same.")), noted,
              entry(QStringLiteral("three"), QStringLiteral("Other."))});
+    QVERIFY(onlyTheUserCanRead(rig.path));
+    QVERIFY(onlyTheUserCanRead(QFileInfo(rig.path).absolutePath()));
     rig.feedback(QStringLiteral("Same."), FeedbackType::bad, std::nullopt, QStringLiteral("note"));
     const QList<TrainingEntry> entries = rig.logger.allEntries();
     QCOMPARE(entries.size(), 3);
@@ -174,10 +166,8 @@ void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
     QVERIFY(!entries[1].correction); // an absent argument clears the field
     QCOMPARE(entries[1].context, QStringLiteral("note"));
     QVERIFY(!entries[2].feedback);
-    QCOMPARE(rig.logger.flaggedCount(), 1);
     rig.feedback(QStringLiteral("Other."), FeedbackType::good, QStringLiteral("Fine."), std::nullopt);
     QCOMPARE(rig.logger.allEntries()[2].feedback, QStringLiteral("good"));
-    QCOMPARE(rig.logger.flaggedCount(), 2);
     QVERIFY(rig.contents().endsWith("}\n"));
 
     // Without a match (the comparison is exact) the file is left alone, undecodable lines included.
@@ -201,7 +191,6 @@ void TestTrainingDataLogger::exportRules()
              QStringLiteral("{\"input\":\"raw plain\",\"output\":\"Plain.\"}\n"
                             "{\"input\":\"raw corrected\",\"output\":\"Right.\"}\n"
                             "{\"input\":\"raw auto\",\"output\":\"After.\"}"));
-    QCOMPARE(rig.logger.flaggedCount(), 3);
 }
 
 void TestTrainingDataLogger::syncNeedsATokenAndEntries()
@@ -223,7 +212,6 @@ void TestTrainingDataLogger::syncEveryFiveMinutesWhenTheLogGrew()
 {
     Rig rig;
     rig.logEntries(5);
-    QCOMPARE(rig.logger.lastSyncTime(), distantPast());
     rig.sync(false); // the first sync after a launch uploads at once
     QCOMPARE(rig.uploader.uploads.load(), 1);
     QCOMPARE(rig.logger.lastSyncedCount(), 5);
