@@ -67,13 +67,6 @@ QString dropPrefix(const QString& text, qsizetype n)
     return text.mid(toUtf16Index(text, n));
 }
 
-QString mid(const QString& text, qsizetype start, qsizetype length)
-{
-    const qsizetype from = toUtf16Index(text, start);
-    const QString rest = text.mid(from);
-    return rest.left(toUtf16Index(rest, length));
-}
-
 bool isBoundary(const QString& text, qsizetype utf16Index)
 {
     if (utf16Index < 0 || utf16Index > text.size())
@@ -83,25 +76,6 @@ bool isBoundary(const QString& text, qsizetype utf16Index)
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     finder.setPosition(utf16Index);
     return finder.isAtBoundary();
-}
-
-std::optional<qsizetype> fromUtf16Index(const QString& text, qsizetype utf16Index)
-{
-    if (utf16Index < 0 || utf16Index > text.size())
-        return std::nullopt;
-    if (utf16Index == 0)
-        return 0;
-    std::optional<qsizetype> result;
-    qsizetype index = 0;
-    forEach(text, [&](qsizetype, qsizetype end) {
-        ++index;
-        if (end == utf16Index) {
-            result = index;
-            return false;
-        }
-        return end < utf16Index;
-    });
-    return result;
 }
 
 qsizetype indexOf(const QString& text, const QString& needle, qsizetype from, Qt::CaseSensitivity cs)

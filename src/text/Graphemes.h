@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
 // Wherever the system counts "characters" it means user-perceived characters (extended grapheme
 // clusters); wherever it speaks of UTF-16 it means QString indices. These helpers convert between the two.
 namespace quenda::graphemes {
@@ -21,17 +19,11 @@ QString prefix(const QString& text, qsizetype n);
 // The text without its first n characters (empty when it has no more).
 QString dropPrefix(const QString& text, qsizetype n);
 
-// Characters [start, start + length) (clamped to the text).
-QString mid(const QString& text, qsizetype start, qsizetype length);
-
 // True when the UTF-16 index lies between two characters (0 and the length always do).
 bool isBoundary(const QString& text, qsizetype utf16Index);
 
 // UTF-16 index of the start of the n-th character; the length for n at or past the end.
 qsizetype toUtf16Index(const QString& text, qsizetype graphemeIndex);
-
-// Character index of a UTF-16 index, or nothing when the index is not on a boundary or out of range.
-std::optional<qsizetype> fromUtf16Index(const QString& text, qsizetype utf16Index);
 
 // First occurrence of needle in text at or after `from` whose both ends are character boundaries, so a
 // match never splits an emoji or a letter from its accent. -1 when there is none.

@@ -1,10 +1,10 @@
 #include "fakes/FakeHttpServer.h"
+#include "fakes/Waiting.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -27,37 +27,23 @@ QMap<QByteArray, RecordedRequest::Part> RecordedRequest::parts() const
     const qsizetype at = type.indexOf("boundary=");
     if (at < 0)
         return parts;
-    QByteArray boundary = type.mid(at + 9);
-    if (boundary.startsWith('"'))
-        boundary = boundary.mid(1, boundary.size() - 2);
-    const QByteArray delimiter = "--" + boundary;
+    const QByteArray delimiter = "--" + type.mid(at + 9).replace('"', "");
     // Each part: the delimiter, CRLF, headers, CRLF CRLF, content, CRLF, then the next delimiter.
-    for (qsizetype position = body.indexOf(delimiter); position >= 0;) {
-        const qsizetype start = position + delimiter.size();
-        const qsizetype next = body.indexOf(delimiter, start);
-        if (body.mid(start, 2) == "--" || next < 0)
-            break;
-        const QByteArray part = body.mid(start + 2, next - start - 4);
+    for (qsizetype position = body.indexOf(delimiter), next = 0;
+         position >= 0 && (next = body.indexOf(delimiter, position + delimiter.size())) >= 0;
+         position = next) {
+        const qsizetype start = position + delimiter.size() + 2;
+        const QByteArray part = body.mid(start, next - start - 2);
         const qsizetype split = part.indexOf("\r\n\r\n");
-        auto quoted = [](const QByteArray& line, const QByteArray& key) {
-            const qsizetype from = line.indexOf(key + "=\"");
-            return from < 0 ? QByteArray()
-                            : line.mid(from + key.size() + 2,
-                                       line.indexOf('"', from + key.size() + 2) - from - key.size() - 2);
+        const QString head = QString::fromUtf8(part.left(split));
+        auto find = [&](const char* pattern) {
+            const QRegularExpression expression(QLatin1String(pattern),
+                                                QRegularExpression::CaseInsensitiveOption);
+            return expression.match(head).captured(1).trimmed().toUtf8();
         };
-        QByteArray name;
-        Part parsed{{}, {}, part.mid(split + 4)};
-        for (const QByteArray& line : part.left(split).split('\n')) {
-            const QByteArray lower = line.trimmed().toLower();
-            if (lower.startsWith("content-disposition:")) {
-                name = quoted(line, " name");
-                parsed.fileName = quoted(line, "filename");
-            } else if (lower.startsWith("content-type:")) {
-                parsed.contentType = line.mid(line.indexOf(':') + 1).trimmed();
-            }
-        }
-        parts.insert(name, parsed);
-        position = next;
+        parts.insert(find(R"re(\bname="([^"]*)")re"),
+                     Part{find(R"re(content-type:([^\r\n]*))re"), find(R"re(filename="([^"]*)")re"),
+                          part.mid(split + 4)});
     }
     return parts;
 }
@@ -154,8 +140,8 @@ private:
     {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(m_reply.status) +
                           (m_reply.status == 200 ? " OK\r\n" : " Status\r\n");
-        // A reply that breaks off mid-body promised a persistent connection, as streaming servers do, so the
-        // client cannot take the closing for the end of the body.
+        // A reply that breaks off mid-body promised a persistent connection, as streaming servers do, so
+        // the client cannot take the closing for the end of the body.
         if (m_reply.ending != FakeReply::Ending::Disconnect)
             head += "Connection: close\r\n";
         for (const auto& [name, value] : m_reply.headers)
@@ -289,21 +275,9 @@ QList<RecordedRequest> FakeHttpServer::requests() const
     return m_requests;
 }
 
-int FakeHttpServer::requestCount() const
-{
-    return int(requests().size());
-}
-
 bool FakeHttpServer::waitForRequests(int count, int timeoutMsec) const
 {
-    QDeadlineTimer deadline(timeoutMsec);
-    while (requestCount() < count) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+    return waitUntil([&] { return requestCount() >= count; }, timeoutMsec);
 }
 
 void FakeHttpServer::releaseHeld()
@@ -329,6 +303,14 @@ QJsonObject choices(const QString& member, const QJsonObject& value)
 {
     return {
         {QStringLiteral("choices"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {member, value}}}}};
+}
+// One event per line, the last one after them.
+FakeReply stream(QList<QByteArray> lines, const QByteArray& last, int firstDelayMsec, int perDelayMsec)
+{
+    lines << last;
+    for (QByteArray& line : lines)
+        line += "\n\n";
+    return FakeReply::events(lines, firstDelayMsec, perDelayMsec);
 }
 } // namespace
 
@@ -357,17 +339,6 @@ QByteArray backendDone()
 {
     return dataLine({{QStringLiteral("done"), true}});
 }
-
-namespace {
-FakeReply stream(const QList<QByteArray>& lines, QByteArray last, int firstDelayMsec, int perDelayMsec)
-{
-    QList<QByteArray> events;
-    for (const QByteArray& line : lines)
-        events << line + "\n\n";
-    events << last + "\n\n";
-    return FakeReply::events(events, firstDelayMsec, perDelayMsec);
-}
-} // namespace
 
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)
 {

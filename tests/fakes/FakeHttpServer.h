@@ -94,7 +94,7 @@ public:
     void enqueue(FakeReply reply);
 
     QList<RecordedRequest> requests() const;
-    int requestCount() const;
+    int requestCount() const { return int(requests().size()); }
     // Waits (processing the caller's events) until at least `count` requests have arrived.
     bool waitForRequests(int count, int timeoutMsec = 5000) const;
     // Sends every held reply.

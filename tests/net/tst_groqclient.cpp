@@ -75,21 +75,15 @@ private Q_SLOTS:
     void urlComesFromTheDefaultsWhenUsable();
 };
 
+// (The streamed request's key and messages: the clean command's tests.)
 void TestGroqClient::requestCarriesKeyModelAndMessages()
 {
     FakeHttpServer server;
     server.enqueue(FakeReply::json(200, wire::groqCompletion(QStringLiteral("ok"))));
-    server.enqueue(wire::groqStream({QStringLiteral("ok")}));
-    auto client = clientFor(server);
-    QVERIFY(complete(*client).ok());
-    QVERIFY(stream(*client).result.ok());
-
-    const QList<RecordedRequest> requests = server.requests();
-    QCOMPARE(requests.size(), 2);
-    for (const RecordedRequest& request : requests)
-        QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-test"));
-    QCOMPARE(requests[1].json().value(QLatin1String("stream")), QJsonValue(true));
-    const QJsonObject body = requests[0].json();
+    QVERIFY(complete(*clientFor(server)).ok());
+    const RecordedRequest request = server.requests().first();
+    QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-test"));
+    const QJsonObject body = request.json();
     QCOMPARE(body.value(QLatin1String("stream")), QJsonValue(false));
     QCOMPARE(body.value(QLatin1String("messages")).toArray().at(0).toObject(),
              (QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},

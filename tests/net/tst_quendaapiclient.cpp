@@ -133,10 +133,6 @@ void TestQuendaAPIClient::hostComesFromTheDefaultsWithoutLocalhost()
         rig.defaults.setString(QuendaAPIClient::hostKey, stored);
         return QuendaAPIClient(rig.defaults, rig.keychain, rig.words()).baseURL();
     };
-    rig.defaults.remove(QuendaAPIClient::hostKey);
-    QCOMPARE(QuendaAPIClient(rig.defaults, rig.keychain, rig.words()).baseURL(),
-             QUrl(QStringLiteral("https://api.quenda.app")));
-    QVERIFY(!rig.defaults.contains(QuendaAPIClient::hostKey));
     QCOMPARE(hostFor(QStringLiteral("http://localhost:8787")), QUrl(QuendaAPIClient::productionOrigin));
     QCOMPARE(rig.defaults.stringValue(QuendaAPIClient::hostKey), QuendaAPIClient::productionOrigin);
     QCOMPARE(hostFor(QStringLiteral("::not a url::")), QUrl(QuendaAPIClient::productionOrigin));
@@ -239,26 +235,17 @@ void TestQuendaAPIClient::streamedEnhance()
     QCOMPARE(rig.enhanceStreaming(QStringLiteral("hello"), {}, &pieces).value(), reply("Hello", true));
     QCOMPARE(pieces.pieces(), (QStringList{QStringLiteral("Hel"), QStringLiteral("lo ")}));
 
-    // Without [DONE], refused, and broken off.
+    // Without [DONE], and refused. (A stream broken off is the HTTP session's: the Groq client's tests.)
     FakeReply noDone = FakeReply::events({wire::backendToken(QStringLiteral(" Partial ")) + "\n\n"});
     rig.server.enqueue(noDone);
     FakeReply refused = wire::backendStream({QStringLiteral("x")});
     refused.status = 429;
     rig.server.enqueue(refused);
-    FakeReply broken = FakeReply::events({wire::backendToken(QStringLiteral("a")) + "\n\n", "data: {\"tok"});
-    broken.framing = FakeReply::Framing::ContentLength; // announces more than it sends
-    broken.headers.append(std::pair<QByteArray, QByteArray>("Content-Length", "4096"));
-    broken.ending = FakeReply::Ending::Disconnect;
-    rig.server.enqueue(broken);
-
-    CapturedPieces second, third;
+    CapturedPieces second;
     QCOMPARE(rig.enhanceStreaming(QStringLiteral("t")).value(), reply("Partial", true));
     QCOMPARE(rig.enhanceStreaming(QStringLiteral("t"), {}, &second).error(),
              ServiceError::backendServer(429));
     QVERIFY(second.pieces().isEmpty());
-    QCOMPARE(rig.enhanceStreaming(QStringLiteral("t"), {}, &third).error().kind(),
-             ServiceError::Kind::Transport);
-    QCOMPARE(third.pieces(), QStringList{QStringLiteral("a")});
 }
 
 void TestQuendaAPIClient::signIn_data()

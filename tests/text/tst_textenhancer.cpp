@@ -47,17 +47,10 @@ public:
     RequestHandle streamChatCompletion(const QList<ChatMessage>& messages, const QString& model, int, double,
                                        TokenHandler onToken, TextCompletion done) const override
     {
-        m_calls.append(Call{QStringLiteral("groq"),
-                            {},
-                            false,
-                            messages,
-                            model,
-                            onToken,
-                            [done](Result<QString> result, bool) { done(result); }});
+        auto reply = [done](Result<QString> result, bool) { done(result); };
+        m_calls.append(Call{QStringLiteral("groq"), {}, false, messages, model, onToken, reply});
         return m_calls.last().handle;
     }
-
-private:
     QList<Call>& m_calls;
 };
 
@@ -71,28 +64,23 @@ public:
     RequestHandle enhance(const QString&, const std::optional<QString>& app, bool speculative,
                           EnhanceCompletion done) override
     {
-        return record(app, {}, std::move(done), speculative);
+        return enhanceStreaming({}, app, {}, std::move(done), speculative);
     }
     RequestHandle enhanceStreaming(const QString&, const std::optional<QString>& app, TokenHandler onToken,
                                    EnhanceCompletion done) override
     {
-        return record(app, std::move(onToken), std::move(done), false);
+        return enhanceStreaming({}, app, std::move(onToken), std::move(done), false);
     }
-    std::optional<QString> token;
-
-private:
-    RequestHandle record(const std::optional<QString>& app, TokenHandler onToken, EnhanceCompletion done,
-                         bool speculative)
+    RequestHandle enhanceStreaming(const QString&, const std::optional<QString>& app, TokenHandler onToken,
+                                   EnhanceCompletion done, bool speculative)
     {
         auto reply = [done](Result<QString> result, bool wasEnhanced) {
-            if (result.ok())
-                done(EnhanceReply{result.value(), wasEnhanced});
-            else
-                done(result.error());
+            result.ok() ? done(EnhanceReply{result.value(), wasEnhanced}) : done(result.error());
         };
         m_calls.append(Call{QStringLiteral("backend"), app, speculative, {}, {}, onToken, reply});
         return m_calls.last().handle;
     }
+    std::optional<QString> token;
     QList<Call>& m_calls;
 };
 

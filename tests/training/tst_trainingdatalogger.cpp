@@ -217,12 +217,6 @@ void TestTrainingDataLogger::syncNeedsATokenAndEntries()
     rig.logger.log(entry(QStringLiteral("b"), QStringLiteral("B.")));
     rig.sync(false); // sees the entry logged just before
     QCOMPARE(rig.uploader.lastSize.load(), 2);
-
-    TrainingDataLogger nowhere(rig.dir.filePath(QStringLiteral("other.jsonl")), nullptr);
-    nowhere.log(entry(QStringLiteral("a"), QStringLiteral("b")));
-    std::atomic_bool finished{false};
-    nowhere.syncIfNeeded(true, [&] { finished = true; });
-    QVERIFY(waitUntil([&] { return finished.load(); }));
 }
 
 void TestTrainingDataLogger::syncEveryFiveMinutesWhenTheLogGrew()
