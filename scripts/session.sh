@@ -61,9 +61,10 @@ start() {
   if has wm && has x11; then
     # openbox now and then fails to open a display that has just come up, or goes away later in a busy
     # session: kept running, so that every test has a window manager to activate its windows.
-    spawn sh -c 'while :; do openbox --sm-disable; echo "[session] openbox exited ($?), starting it again"; sleep 0.5; done'
-    # "window id # 0x…" once it manages the screen (xprop says "no such atom on any window" before).
-    waitfor 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || return 1
+    # Ready once it runs its start-up command: it has then taken the screen over and set up focus and keys
+    # (its check window comes earlier, and a window mapped in between is taken over under the test's feet).
+    spawn sh -c 'while :; do openbox --sm-disable --startup "touch $0"; echo "[session] openbox exited ($?), starting it again"; sleep 0.5; done' "$S/wm-ready"
+    waitfor 10 test -e "$S/wm-ready" || return 1
   fi
   if has a11y; then
     spawn /usr/libexec/at-spi-bus-launcher --launch-immediately
