@@ -1,5 +1,5 @@
 // `quenda clean` as the user runs it: the real binary, its own settings folder, no secret service (the
-// keychain store falls back to its file), and a loopback server in place of Groq or the backend.
+// keychain store falls back to its file), and a loopback server in place of Groq.
 #include "base/UserDefaults.h"
 #include "fakes/FakeHttpServer.h"
 
@@ -53,19 +53,15 @@ class TestCleanCommand : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void badArgumentsAndNoRoute();
+    void badArgumentAndNoRoute();
     void groqRouteStreamsThePieces();
-    void backendRouteWithTheStoredToken();
     void failureFallsBackToTheRawText();
 };
 
-void TestCleanCommand::badArgumentsAndNoRoute()
+void TestCleanCommand::badArgumentAndNoRoute()
 {
     Home home;
-    QCOMPARE(home.quenda({QStringLiteral("clean")}).status, 2);
-    QCOMPARE(home.quenda({QStringLiteral("clean"), QStringLiteral("a"), QStringLiteral("b")}).status, 2);
     QCOMPARE(home.quenda({QStringLiteral("clean"), QStringLiteral("a"), QStringLiteral("--app")}).status, 2);
-    QVERIFY(home.quenda({QStringLiteral("help")}).out.contains(QStringLiteral("clean TEXT [--app ID]")));
     // Without a route nothing is sent.
     const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("um hello")});
     QCOMPARE(run.status, 1);
@@ -91,24 +87,6 @@ void TestCleanCommand::groqRouteStreamsThePieces()
     auto content = [&](int i) { return messages[i].toObject().value(QLatin1String("content")).toString(); };
     QVERIFY(content(0).contains(QStringLiteral("Context: email.")));
     QCOMPARE(content(7), QStringLiteral("um hello there"));
-}
-
-void TestCleanCommand::backendRouteWithTheStoredToken()
-{
-    FakeHttpServer server;
-    server.enqueue(wire::backendStream({QStringLiteral("Signed"), QStringLiteral(" in.")}));
-    Home home;
-    home.defaults.setString(QStringLiteral("quenda_api_host"), server.origin());
-    // No secret service answers here, so the token lives in the keychain store's fallback file.
-    QDir().mkpath(home.dir.filePath(QStringLiteral("config/Quenda")));
-    QFile secrets(home.dir.filePath(QStringLiteral("config/Quenda/secrets.json")));
-    QVERIFY(secrets.open(QIODevice::WriteOnly));
-    secrets.write(R"({"com.quenda.Quenda":{"quenda_auth_token":"tok-cli"}})");
-    secrets.close();
-    const Run run = home.quenda({QStringLiteral("clean"), QStringLiteral("signed in")});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QStringLiteral("Signed in.\nSigned in.\n"));
-    QCOMPARE(server.requests().first().header("Authorization"), QByteArray("Bearer tok-cli"));
 }
 
 void TestCleanCommand::failureFallsBackToTheRawText()

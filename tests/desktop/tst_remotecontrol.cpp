@@ -20,19 +20,6 @@ QDBusConnection connection(const QString& name)
 }
 } // namespace
 
-// PropertiesChanged as a client of the bus sees it.
-class ChangeNotices : public QObject {
-    Q_OBJECT
-public:
-    QStringList states;
-public Q_SLOTS:
-    void changed(const QString& interface, const QVariantMap& properties, const QStringList&)
-    {
-        if (interface == RemoteControl::interfaceName)
-            states << properties.value(QStringLiteral("State")).toString();
-    }
-};
-
 class TestRemoteControl : public QObject {
     Q_OBJECT
 
@@ -40,7 +27,7 @@ private Q_SLOTS:
     void initTestCase();
     void commandsReachTheRunningInstance_data();
     void commandsReachTheRunningInstance();
-    void stateIsAPropertyWithChangeNotices();
+    void stateIsAProperty();
     void withoutAnInstanceTheCommandSaysSo();
     void oneInstancePerSessionAndTheRelaunchWaitsItsTurn();
 
@@ -72,14 +59,9 @@ void TestRemoteControl::commandsReachTheRunningInstance_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("action");
     QTest::newRow("toggle") << QStringList{QStringLiteral("toggle")} << 0 << "toggle";
-    QTest::newRow("start") << QStringList{QStringLiteral("start")} << 0 << "start";
-    QTest::newRow("stop") << QStringList{QStringLiteral("stop")} << 0 << "stop";
     QTest::newRow("open") << QStringList{QStringLiteral("open"), QStringLiteral("report-problem")} << 0
                           << "open report-problem";
-    QTest::newRow("quit") << QStringList{QStringLiteral("quit")} << 0 << "quit";
     QTest::newRow("unknown window") << QStringList{QStringLiteral("open"), QStringLiteral("nowhere")} << 2
-                                    << QString();
-    QTest::newRow("stray argument") << QStringList{QStringLiteral("toggle"), QStringLiteral("x")} << 2
                                     << QString();
 }
 
@@ -97,10 +79,12 @@ void TestRemoteControl::commandsReachTheRunningInstance()
     QCOMPARE(m_actions.size(), action.isEmpty() ? 0 : 1);
 }
 
-void TestRemoteControl::stateIsAPropertyWithChangeNotices()
+void TestRemoteControl::stateIsAProperty()
 {
-    // Another client of the bus, as a panel applet or a script would be.
+    // Another client of the bus, as a panel applet or a script would be. (The change notices are the
+    // tray test's, where a whole dictation goes through the states.)
     QDBusConnection client = connection(QStringLiteral("client"));
+    m_remote->setState(DictationState::listening());
     // Asked without blocking: the instance answering is this very process.
     QDBusMessage get = QDBusMessage::createMethodCall(RemoteControl::serviceName, RemoteControl::objectPath,
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -109,19 +93,8 @@ void TestRemoteControl::stateIsAPropertyWithChangeNotices()
     QDBusPendingCall pending = client.asyncCall(get);
     QTRY_VERIFY(pending.isFinished());
     QCOMPARE(pending.reply().arguments().value(0).value<QDBusVariant>().variant().toString(),
-             QStringLiteral("idle"));
-
-    ChangeNotices notices;
-    QVERIFY(client.connect(RemoteControl::serviceName, RemoteControl::objectPath,
-                           QStringLiteral("org.freedesktop.DBus.Properties"),
-                           QStringLiteral("PropertiesChanged"), &notices,
-                           SLOT(changed(QString, QVariantMap, QStringList))));
-    for (const DictationState& state :
-         {DictationState::listening(), DictationState::processing(), DictationState::processing(),
-          DictationState::error(QStringLiteral("x")), DictationState::idle()})
-        m_remote->setState(state);
-    // A repeated state is no change.
-    QTRY_COMPARE(notices.states.join(u' '), QStringLiteral("listening processing error idle"));
+             QStringLiteral("listening"));
+    m_remote->setState(DictationState::idle());
     QDBusConnection::disconnectFromBus(QStringLiteral("client"));
 }
 

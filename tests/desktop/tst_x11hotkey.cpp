@@ -26,7 +26,6 @@ constexpr int leftShift = 50;
 constexpr int leftCtrl = 37;
 constexpr int space = 65;
 constexpr int f5 = 71;
-constexpr int keyA = 38;
 constexpr int keyD = 40;
 constexpr int keyC = 54;
 
@@ -117,26 +116,11 @@ private Q_SLOTS:
         m_window.keys.clear();
     }
 
-    void rightCtrlPlaysFn()
-    {
-        m_manager->resetToDefault();
-        // Observed, never grabbed: Right Ctrl is also the Control key of the user's shortcuts.
-        QVERIFY(m_manager->isListening());
-        QVERIFY(!m_manager->isUsingActiveGrab());
-        QVERIFY(!m_manager->listenerErrorMessage());
-        QCOMPARE(m_manager->displayString(), QStringLiteral("Right Ctrl"));
-        m_keyboard.down(rightCtrl);
-        expect({QStringLiteral("start")});
-        // Shift pressed and released while the Fn role is held restarts nothing.
-        m_keyboard.tap(leftShift);
-        m_keyboard.up(rightCtrl);
-        expect({QStringLiteral("stop")});
-        QVERIFY(m_window.keys.isEmpty());
-    }
-
     void chordWithRightCtrlCancelsAndReachesTheWindow()
     {
         m_manager->resetToDefault();
+        // Observed, never grabbed: Right Ctrl is also the Control key of the user's shortcuts.
+        QVERIFY(m_manager->isListening() && !m_manager->isUsingActiveGrab());
         m_keyboard.down(rightCtrl);
         m_keyboard.tap(keyC);
         m_keyboard.up(rightCtrl);
@@ -145,17 +129,6 @@ private Q_SLOTS:
         QTRY_COMPARE(m_window.keys, QStringList{QStringLiteral("Ctrl+C")});
         m_keyboard.tap(rightCtrl); // the next press starts afresh
         expect({QStringLiteral("start"), QStringLiteral("stop")});
-    }
-
-    void grabbedKeyStaysAwayFromTheFrontWindow()
-    {
-        m_manager->setHotkey(96, 0);
-        QVERIFY(m_manager->isUsingActiveGrab());
-        QCOMPARE(m_manager->displayString(), QStringLiteral("F5"));
-        m_keyboard.tap(f5);
-        expect({QStringLiteral("start"), QStringLiteral("stop")});
-        m_keyboard.tap(keyA);
-        QTRY_COMPARE(m_window.keys, QStringList{QStringLiteral("A")});
     }
 
     void keyRepeatOnTheGrab()
