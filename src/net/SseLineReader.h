@@ -21,10 +21,6 @@ public:
     // The stream has ended: hands on a last line that had no terminator. False once a handler asked to stop.
     bool finish(const LineHandler& onLine);
 
-    bool isStopped() const { return m_stopped; }
-    // Bytes of the unfinished line held so far.
-    qsizetype pendingSize() const { return m_buffer.size(); }
-
 private:
     QByteArray m_buffer;
     qsizetype m_scanned = 0; // bytes of m_buffer already searched for a terminator

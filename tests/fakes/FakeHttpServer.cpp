@@ -87,7 +87,7 @@ public:
         socket->setParent(this);
         setObjectName(QStringLiteral("connection")); // no meta-object of its own: found by name
         connect(socket, &QTcpSocket::readyRead, this, [this] { readRequest(); });
-        connect(socket, &QTcpSocket::disconnected, this, [this] { closed(); });
+        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     }
 
     void release()
@@ -194,19 +194,11 @@ private:
         m_socket->disconnectFromHost();
     }
 
-    void closed()
-    {
-        if (std::exchange(m_closed, true))
-            return;
-        deleteLater();
-    }
-
     FakeHttpServer& m_server;
     QTcpSocket* m_socket;
     QByteArray m_buffer;
     bool m_haveRequest = false;
     bool m_waitingForRelease = false;
-    bool m_closed = false;
     FakeReply m_reply;
 };
 

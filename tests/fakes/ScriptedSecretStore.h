@@ -3,6 +3,7 @@
 #include "platform/SecretStore.h"
 
 #include <QHash>
+#include <QThread>
 
 namespace quenda::fakes {
 
@@ -18,6 +19,9 @@ public:
     }
     Status write(const QString& service, const QString& account, const QString& value) override
     {
+        writes.fetchAndAddRelaxed(1);
+        while (holdWrites.loadRelaxed()) // a keyring that takes its time
+            QThread::msleep(1);
         if (!answer())
             return Status::Unavailable;
         items.insert(service + QLatin1Char('/') + account, value);
@@ -31,6 +35,8 @@ public:
     }
     bool answer() { return ++calls, available.loadRelaxed(); }
     QAtomicInteger<bool> available = true; // read on the store's own thread
+    QAtomicInteger<bool> holdWrites = false;
+    QAtomicInt writes = 0;
     QHash<QString, QString> items;
     int calls = 0;
 };

@@ -2,6 +2,7 @@
 #include "base/VirtualScheduler.h"
 #include "fakes/FakeHttpServer.h"
 #include "fakes/LogCapture.h"
+#include "fakes/ScriptedSecretStore.h"
 #include "fakes/Waiting.h"
 #include "net/KeychainStore.h"
 #include "net/QuendaAPIClient.h"
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWaitCondition>
 
 using namespace quenda;
 using namespace quenda::fakes;
@@ -68,38 +68,6 @@ struct Rig {
                                      done);
         });
     }
-};
-
-// A secret service that answers a write only when the test lets it.
-class SlowSecretService final : public SecretStore {
-public:
-    ReadResult read(const QString&, const QString&) override { return {Status::NotFound, {}}; }
-    Status write(const QString&, const QString&, const QString&) override
-    {
-        QMutexLocker locker(&mutex);
-        ++writes;
-        while (!released)
-            wake.wait(&mutex);
-        return Status::Ok;
-    }
-    Status remove(const QString&, const QString&) override { return Status::Ok; }
-    void release()
-    {
-        QMutexLocker locker(&mutex);
-        released = true;
-        wake.wakeAll();
-    }
-    int writeCount()
-    {
-        QMutexLocker locker(&mutex);
-        return writes;
-    }
-
-private:
-    QMutex mutex;
-    QWaitCondition wake;
-    bool released = false;
-    int writes = 0;
 };
 
 QuendaAPIClient::EnhanceReply reply(const char* text, bool wasEnhanced)
@@ -193,7 +161,6 @@ void TestQuendaAPIClient::streamedEnhance()
     Rig rig;
     rig.server.enqueue(FakeReply::events({
         wire::backendToken(QStringLiteral("Hel")) + "\n\n",
-        ": comment\n",
         "event: ping\n\n",
         "data: not json\n\n",
         "data: [\"array\"]\n\n",
@@ -261,12 +228,13 @@ void TestQuendaAPIClient::signIn()
 
 void TestQuendaAPIClient::aSlowKeyringHoldsUpNoOtherRequest()
 {
-    SlowSecretService keyring;
+    ScriptedSecretStore keyring;
+    keyring.holdWrites = true;
     Rig rig(false, &keyring);
     rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"token":"t1"})")));
     Captured<Result<QString>> signedIn;
     rig.client->signIn(QStringLiteral("ada@example.org"), QStringLiteral("Ada"), signedIn.setter());
-    QVERIFY(waitUntil([&] { return keyring.writeCount() == 1; }));
+    QVERIFY(waitUntil([&] { return keyring.writes.loadRelaxed() == 1; }));
 
     // While the keyring takes its time, the network goes on serving.
     rig.server.enqueue(FakeReply::json(200, QByteArray(R"({"enhanced":"Hi.","wasEnhanced":true})")));
@@ -274,7 +242,7 @@ void TestQuendaAPIClient::aSlowKeyringHoldsUpNoOtherRequest()
     rig.client->enhance(QStringLiteral("hi"), std::nullopt, false, enhanced.setter());
     const bool served = enhanced.wait(5000);
     QVERIFY(!signedIn.has()); // signed in only once the token is stored
-    keyring.release();
+    keyring.holdWrites = false;
     QVERIFY(served);
     QCOMPARE(enhanced.value().value(), reply("Hi.", true));
     QVERIFY(signedIn.wait());
