@@ -57,7 +57,6 @@ private Q_SLOTS:
     void dictionaryAddListRemove();
     void configStoresKnownKeysWithTheirTypes();
     void secretsGoToTheSecretStoreAndAreMasked();
-    void realBinaryUsesTheUsersOwnStore();
     void withoutAUsableDisplayDesktopCommandsSayWhy_data();
     void withoutAUsableDisplayDesktopCommandsSayWhy();
     void transcribeRefusesWhatIsNotAWavFileBeforeReadingIt();
@@ -169,27 +168,6 @@ void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
     }
     QCOMPARE(cli.run(args({"config", "unset", "groq_api_key"})), 0);
     QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount), std::nullopt);
-}
-
-void TestCommandLine::realBinaryUsesTheUsersOwnStore()
-{
-    QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-    auto quenda = [&](const QStringList& arguments, QString* out = nullptr) {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(QUENDA_BINARY), arguments);
-        [&] { QVERIFY(process.waitForFinished(30000)); }();
-        if (out)
-            *out = QString::fromUtf8(process.readAllStandardOutput());
-        return process.exitCode();
-    };
-    QCOMPARE(quenda(args({"snippets", "add", "brb", "be right back"})), 0);
-    QString out;
-    QCOMPARE(quenda(args({"expand", "BRB!"}), &out), 0); // the log line goes to standard error
-    QCOMPARE(out, QStringLiteral("be right back!\n"));
-    QVERIFY(QFile::exists(home.filePath(QStringLiteral("Quenda/Quenda.conf"))));
 }
 
 void TestCommandLine::withoutAUsableDisplayDesktopCommandsSayWhy_data()

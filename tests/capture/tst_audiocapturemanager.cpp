@@ -74,7 +74,6 @@ private Q_SLOTS:
         for (int i = 0; i < 1024; ++i)
             square << (i % 2 ? qint16(-32768) : qint16(32767));
         QTest::newRow("full-scale square clamps") << int16Buffer(square) << 1.0f;
-        QTest::newRow("quiet constant") << int16Buffer(QList<qint16>(512, 3277)) << float(3277 / 32768.0 * 5);
         QTest::newRow("stereo: first channel only")
             << floatBuffer({0.1f, 1.0f, -0.1f, -1.0f, 0.1f, 1.0f, -0.1f, -1.0f}, 2) << 0.5f;
         QTest::newRow("not a number reads as loud")

@@ -329,8 +329,8 @@ private Q_SLOTS:
     void commandsFinishWithinTheirBounds_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char* name :
-             {"xterm", "LibreOffice Writer", "mousepad", "Firefox ESR", "Chromium", "frozen"})
+        // One of each kind: a terminal, an accessible application, one that does not answer.
+        for (const char* name : {"xterm", "LibreOffice Writer", "frozen"})
             QTest::newRow(name) << name;
     }
     void commandsFinishWithinTheirBounds()

@@ -83,7 +83,6 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("length");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<qint64>("caret");
-        QTest::newRow("replace") << "hello world" << qint64(6) << qint64(5) << "hello there" << qint64(11);
         QTest::newRow("past the end") << "hello " << qint64(40) << qint64(3) << "hello there" << qint64(11);
         QTest::newRow("negative length")
             << "hello world" << qint64(6) << qint64(-4) << "hello thereworld" << qint64(11);
