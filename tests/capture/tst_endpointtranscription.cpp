@@ -216,8 +216,6 @@ private Q_SLOTS:
 
         QTest::newRow("default is on the device")
             << QString() << QString() << QString() << QStringLiteral("k") << QStringLiteral("offline");
-        QTest::newRow("unknown name keeps the device")
-            << QStringLiteral("cloud") << QString() << QString() << QString() << QStringLiteral("offline");
         QTest::newRow("endpoint with a Groq key")
             << QStringLiteral("endpoint") << QString() << QString() << QStringLiteral("gk")
             << QStringLiteral("https://api.groq.com/openai/v1/audio/"

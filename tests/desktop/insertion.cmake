@@ -10,13 +10,6 @@ target_compile_definitions(tst_insertion_desktop PRIVATE
   QUENDA_GTK_FIXTURE="${CMAKE_CURRENT_LIST_DIR}/fixtures/gtk_editor.py"
   QUENDA_BINARY="$<TARGET_FILE:quenda>")
 
-# A whole dictation through `quenda run`: hotkey, microphone, recogniser, insertion.
-quenda_add_desktop_test(tst_dictation_e2e ${CMAKE_CURRENT_LIST_DIR}/tst_dictation_e2e.cpp)
-add_dependencies(tst_dictation_e2e quenda_fixture_editor quenda)
-target_compile_definitions(tst_dictation_e2e PRIVATE
-  QUENDA_FIXTURE_EDITOR="$<TARGET_FILE:quenda_fixture_editor>"
-  QUENDA_BINARY="$<TARGET_FILE:quenda>")
-
 # Exact typing through XTest into Qt, GTK and xterm, on a US and a German layout.
 quenda_add_desktop_test(tst_typing_desktop ${CMAKE_CURRENT_LIST_DIR}/tst_typing_desktop.cpp)
 add_dependencies(tst_typing_desktop quenda_fixture_editor)

@@ -124,26 +124,6 @@ private Q_SLOTS:
         QTRY_COMPARE(readBack, std::optional(after));
     }
 
-    void aFieldWithALengthLimitGetsTheTextOnce()
-    {
-        Desktop desktop;
-        FixtureProcess fixture;
-        QVERIFY(startFixture(fixture));
-        QVERIFY(desktop.bringForward(fixture));
-        QVERIFY(fixture.ok("focus short"));
-        QVERIFY(fixture.set("short", QStringLiteral("12")));
-        QVERIFY(fixture.select("short", 2, 0));
-        TextInserter inserter(desktop.platform());
-        QStringList lines;
-        inserter.setOnStatusChange([&](const QString& line) { lines << line; });
-        // Accessibility inserts what fits, sees the difference and takes it back; typing then gives what
-        // the field accepts from the keyboard, once.
-        inserter.insertText(QStringLiteral("abcdefghijklmnop"), inserter.captureInsertionTarget());
-        QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 2, 10000);
-        QVERIFY2(lines[1].endsWith(QLatin1String("via Simulated Typing.")), qPrintable(lines[1]));
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.get("short"), QStringLiteral("12abcdefgh"), 5000);
-    }
-
     void pastesAndPutsTheClipboardBack_data()
     {
         QTest::addColumn<QString>("way");

@@ -161,12 +161,6 @@ private Q_SLOTS:
         QTest::newRow("no bar") << MenuBreakage([](InsertionRig& r, Menus&) {
             r.accessibility.menuBars.clear();
         }) << "The target app does not expose an accessible menu bar for paste fallback.";
-        QTest::newRow("no edit") << MenuBreakage([](InsertionRig&, Menus& m) {
-            m.edit->title = QStringLiteral("Edit stuff");
-        }) << "The target app does not expose an accessible Edit menu for paste fallback.";
-        QTest::newRow("no paste") << MenuBreakage([](InsertionRig&, Menus& m) {
-            m.paste->title = QStringLiteral("Paste Special…");
-        }) << "The target app does not expose an accessible Paste command.";
         QTest::newRow("disabled") << MenuBreakage([](InsertionRig&, Menus& m) { m.paste->enabled = false; })
                                   << "The target app's Paste command is currently disabled.";
         QTest::newRow("press fails") << MenuBreakage([](InsertionRig&, Menus& m) {

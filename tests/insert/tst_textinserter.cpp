@@ -72,18 +72,6 @@ private Q_SLOTS:
                  InsertionMethod::accessibility);
     }
 
-    void noTargetAndNoFrontApplicationIsUnknownWithoutPause()
-    {
-        Chain c;
-        c.rig.workspace.front.reset();
-        c.rig.accessibility.systemFocused = c.field;
-        c.inserter->insertText(QStringLiteral("x"), std::nullopt);
-        c.rig.clock.runUntilIdle();
-        QCOMPARE(c.lines, (QStringList{QStringLiteral("Trying to insert into unknown."),
-                                       QStringLiteral("Inserted into unknown via Accessibility API.")}));
-        QCOMPARE(c.lineTimesMsec.value(0), 0);
-    }
-
     void waitsForActivationAtMostEightTimes_data()
     {
         QTest::addColumn<int>("comesForwardAfterChecks"); // -1: never

@@ -21,12 +21,13 @@ private Q_SLOTS:
     void feedback();
 };
 
+// The accepted report, and adding and deleting dictionary entries, are driven through the windows on the
+// desktop; here the failure and what the desktop cannot arrange.
 void TestFormModels::report_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("submitted");
     QTest::addColumn<QString>("error");
-    QTest::newRow("sent") << 200 << true << QString();
     QTest::newRow("server error") << 500 << false << QStringLiteral("Failed to send \u2014 try again later");
 }
 
@@ -58,18 +59,12 @@ void TestFormModels::dictionaryEditor()
     PersonalDictionary dictionary(rig.defaults, rig.clock);
     DictionaryEditorModel editor(dictionary);
     QSignalSpy listChanged(&editor, &DictionaryEditorModel::entriesChanged);
-    editor.setMisheard(QStringLiteral("Teh"));
-    QVERIFY(!editor.canAdd());
-    editor.setCorrect(QStringLiteral(" "));
-    QVERIFY(editor.canAdd());
-    editor.setCorrect(QStringLiteral("the"));
-    editor.add();
-    QVERIFY(editor.misheard().isEmpty() && editor.correct().isEmpty());
-    editor.setMisheard(QStringLiteral("teh"));
-    editor.setCorrect(QStringLiteral("the"));
-    editor.add();
+    for (int copy = 0; copy < 2; ++copy) {
+        editor.setMisheard(QStringLiteral("teh"));
+        editor.setCorrect(QStringLiteral("the"));
+        editor.add();
+    }
     QCOMPARE(editor.entries().size(), 2);
-    QCOMPARE(editor.entries().first().misheard, QStringLiteral("teh"));
     editor.remove(editor.entries().last().id); // one of two identical entries: only that one goes
     QCOMPARE(editor.entries().size(), 1);
     // An entry learned in the background shows at once.
