@@ -54,7 +54,7 @@ private Q_SLOTS:
     void badArgumentsPrintUsageAndExitWithTwo_data();
     void badArgumentsPrintUsageAndExitWithTwo();
     void snippetsRoundTripAndExpand();
-    void dictionaryAddListRemove();
+    void dictionaryAddAndRemove();
     void configStoresKnownKeysWithTheirTypes();
     void secretsGoToTheSecretStoreAndAreMasked();
     void withoutAUsableDisplayDesktopCommandsSayWhy_data();
@@ -104,14 +104,11 @@ void TestCommandLine::snippetsRoundTripAndExpand()
     QVERIFY(SnippetManager(cli.defaults).snippets().isEmpty()); // the removal reached the store
 }
 
-void TestCommandLine::dictionaryAddListRemove()
+void TestCommandLine::dictionaryAddAndRemove()
 {
     Cli cli;
     for (auto [word, correct] : {std::pair{"Jason", "JSON"}, {"jason", "Jason"}, {"teh", "the"}})
         QCOMPARE(cli.run(args({"dictionary", "add", word, correct})), 0);
-    QCOMPARE(cli.run(args({"dictionary", "list"})), 0);
-    QCOMPARE(cli.out.count(QLatin1Char('\n')), 3);
-    QVERIFY(cli.out.contains(QStringLiteral("\tjason\tJSON\n")));
     QCOMPARE(cli.run(args({"dictionary", "remove", "JASON"})), 0); // every entry for the word
     QCOMPARE(cli.out, QStringLiteral("Removed 2 entries\n"));
     QCOMPARE(cli.dictionary.entries().size(), 1);

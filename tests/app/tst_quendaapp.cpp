@@ -71,12 +71,11 @@ void TestQuendaApp::firstStartAfterOnboardingMigratesAndRelaunches()
     s.defaults.setBool(QuendaApp::onboardedKey, true);
     for (const QString& mark : QuendaApp::permissionMarks())
         s.defaults.setBool(mark, true);
+    // The marks it leaves and the relaunch itself are the tray desktop test's; here what is cleared, and
+    // when.
     QCOMPARE(s.run(), QuendaApp::StartPath::migration);
-    QVERIFY(s.defaults.boolForKey(QuendaApp::migratedKey));
-    QVERIFY(s.defaults.boolForKey(QuendaApp::permissionsWereResetKey));
     for (const QString& mark : QuendaApp::permissionMarks())
         QVERIFY2(!s.defaults.contains(mark), qPrintable(mark));
-    QCOMPARE(s.logs.linesWith(QStringLiteral("[QuendaApp] Entitlements migration")).size(), 1);
     s.clock.advance(0.49);
     QCOMPARE(s.calls, (QStringList{QStringLiteral("token"), QStringLiteral("fresh instance")}));
     s.clock.advance(0.01);

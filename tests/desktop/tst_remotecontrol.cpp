@@ -25,8 +25,7 @@ class TestRemoteControl : public QObject {
 
 private Q_SLOTS:
     void initTestCase();
-    void commandsReachTheRunningInstance_data();
-    void commandsReachTheRunningInstance();
+    void anUnknownWindowNeverReachesTheInstance();
     void stateIsAProperty();
     void withoutAnInstanceTheCommandSaysSo();
     void oneInstancePerSessionAndTheRelaunchWaitsItsTurn();
@@ -53,30 +52,14 @@ void TestRemoteControl::initTestCase()
     QVERIFY(m_remote->exportObject());
 }
 
-void TestRemoteControl::commandsReachTheRunningInstance_data()
+// Toggling and opening windows from the command line are driven against the real tray application on the
+// desktop; here the refusal.
+void TestRemoteControl::anUnknownWindowNeverReachesTheInstance()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("action");
-    QTest::newRow("toggle") << QStringList{QStringLiteral("toggle")} << 0 << "toggle";
-    QTest::newRow("open") << QStringList{QStringLiteral("open"), QStringLiteral("report-problem")} << 0
-                          << "open report-problem";
-    QTest::newRow("unknown window") << QStringList{QStringLiteral("open"), QStringLiteral("nowhere")} << 2
-                                    << QString();
-}
-
-void TestRemoteControl::commandsReachTheRunningInstance()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, action);
-    m_actions.clear();
-    const Run run = runQuenda(arguments);
-    QVERIFY2(run.status == exitCode, qPrintable(run.err));
-    if (!action.isEmpty())
-        QTRY_COMPARE(m_actions, QStringList{action});
+    const Run run = runQuenda({QStringLiteral("open"), QStringLiteral("nowhere")});
+    QVERIFY2(run.status == 2, qPrintable(run.err));
     QTest::qWait(0);
-    QCOMPARE(m_actions.size(), action.isEmpty() ? 0 : 1);
+    QVERIFY(m_actions.isEmpty());
 }
 
 void TestRemoteControl::stateIsAProperty()
