@@ -92,10 +92,6 @@ void TestPostPasteCorrector::regionFinding()
     QVERIFY(region);
     QVERIFY2(PostPasteCorrector::textSimilarity(sentence, *region) > 0.4, qPrintable(*region));
     QVERIFY(longField.contains(*region));
-
-    const QString unrelated =
-        QStringLiteral("0123456789 0123456789 0123456789 0123456789 0123456789 0123456789");
-    QVERIFY(!PostPasteCorrector::findInsertedRegion(QStringLiteral("abcdefghijklmnopqrstuvwxyz"), unrelated));
 }
 
 void TestPostPasteCorrector::readBacks_data()

@@ -1,5 +1,6 @@
 #include "base/QtScheduler.h"
 #include "fakes/FakeHttpServer.h"
+#include "fakes/FileChecks.h"
 #include "net/ModelDownloader.h"
 
 #include <QCryptographicHash>
@@ -121,9 +122,7 @@ private Q_SLOTS:
         QVERIFY2(!outcome.error, qPrintable(outcome.error.value_or(QString())));
         QCOMPARE(installed(), m_file);
         QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
-        const QFileDevice::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                                QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-        QCOMPARE(QFile::permissions(destination()) & others, QFileDevice::Permissions());
+        QVERIFY(fakes::onlyTheUserCanRead(destination()));
     }
 
     // A transfer that breaks off, or a part an earlier run left (cancelled, or the process ended), is taken

@@ -104,10 +104,10 @@ void TestStoredLists::damagedBlobs_data()
         QTest::addRow("%s: element without its second member", s ? "snippets" : "dictionary")
             << s << QByteArray("[" + item(s, id1, "a", "b") + "," + item(s, id2, "c", nullptr) + "]") << 1
             << false;
-    const QByteArray good = item(true, id1, "a", "b");
     QTest::newRow("not JSON") << true << QByteArray("[{oops") << 0 << false;
     QTest::newRow("closing bracket lost")
-        << true << QByteArray("[" + good + "," + item(true, id2, "c", "d")) << 2 << false;
+        << true << QByteArray("[" + item(true, id1, "a", "b") + "," + item(true, id2, "c", "d")) << 2
+        << false;
     QTest::newRow("id too short") << true << QByteArray("[" + item(true, "6F9619FF-8B86", "a", "b") + "]")
                                   << 0 << false;
     QTest::newRow("lower-case id, extra key")
