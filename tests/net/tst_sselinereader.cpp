@@ -10,7 +10,6 @@ class TestSseLineReader : public QObject {
 private Q_SLOTS:
     void splitsAtEveryTerminatorWhateverTheReads_data();
     void splitsAtEveryTerminatorWhateverTheReads();
-    void eachLineIsHandedOnBeforeTheNextIsLookedFor();
 };
 
 namespace {
@@ -52,23 +51,6 @@ void TestSseLineReader::splitsAtEveryTerminatorWhateverTheReads()
     for (char c : stream)
         bytes << QByteArray(1, c);
     QCOMPARE(readAll(bytes), lines);
-}
-
-void TestSseLineReader::eachLineIsHandedOnBeforeTheNextIsLookedFor()
-{
-    SseLineReader reader;
-    QList<QByteArray> seen;
-    auto untilStop = [&](QByteArrayView line) {
-        seen << line.toByteArray();
-        return line != "stop";
-    };
-    QVERIFY(reader.feed("one\ntw", untilStop));
-    QCOMPARE(seen, QList<QByteArray>{"one"});
-    // Stopping drops the rest, then and later.
-    QVERIFY(!reader.feed("o\nstop\nb\n", untilStop));
-    QVERIFY(!reader.feed("c\n", untilStop));
-    QVERIFY(!reader.finish(untilStop));
-    QCOMPARE(seen, (QList<QByteArray>{"one", "two", "stop"}));
 }
 
 QTEST_GUILESS_MAIN(TestSseLineReader)
