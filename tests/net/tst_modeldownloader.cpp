@@ -41,12 +41,15 @@ FakeReply bytesReply(int status, const QByteArray& body,
     return reply;
 }
 
-// Serves the file as a server that honours ranges does; the first reply breaks off after `cutAfter` bytes.
-FakeReply rangeServer(const RecordedRequest& request, const QByteArray& file, qsizetype cutAfter, int& served)
+// Serves the file as a server that honours ranges does, or one that ignores them; the first reply breaks off
+// after `cutAfter` bytes.
+FakeReply rangeServer(const RecordedRequest& request, const QByteArray& file, qsizetype cutAfter, int& served,
+                      bool honoursRanges = true)
 {
     const bool first = served++ == 0;
     static const QRegularExpression range(QStringLiteral("^bytes=(\\d+)-$"));
-    const auto match = range.match(QString::fromLatin1(request.header("range")));
+    const auto match =
+        range.match(QString::fromLatin1(honoursRanges ? request.header("range") : QByteArray()));
     const qsizetype from = match.hasMatch() ? match.captured(1).toLongLong() : 0;
     QByteArray body = file.mid(from);
     QList<std::pair<QByteArray, QByteArray>> headers;
@@ -150,13 +153,7 @@ private Q_SLOTS:
         int served = 0;
         const qsizetype cut = leftBefore > 0 ? 0 : 100 * 1024;
         server.setHandler([&](const RecordedRequest& request) {
-            if (honoursRanges)
-                return rangeServer(request, m_file, cut, served);
-            const bool first = served++ == 0;
-            FakeReply reply = bytesReply(200, first ? m_file.left(cut) : m_file, {},
-                                         first ? FakeReply::Ending::Disconnect : FakeReply::Ending::Complete);
-            reply.framing = FakeReply::Framing::CloseDelimited;
-            return reply;
+            return rangeServer(request, m_file, cut, served, honoursRanges);
         });
         const Outcome outcome = download(target(server.url()));
         QVERIFY2(!outcome.error, qPrintable(outcome.error.value_or(QString())));
