@@ -90,6 +90,7 @@ private Q_SLOTS:
     void signIn();
     void aSlowKeyringHoldsUpNoOtherRequest();
     void supportReport();
+    void trainingUploadSendsTheLogObjects();
 };
 
 void TestQuendaAPIClient::enhanceSendsOnlyTheMembersThatApply()
@@ -266,6 +267,30 @@ void TestQuendaAPIClient::supportReport()
 
     rig.defaults.setString(QuendaAPIClient::hostKey, QStringLiteral("%%%"));
     QCOMPARE(send(QStringLiteral("x")).message, QStringLiteral("Could not reach server"));
+}
+
+void TestQuendaAPIClient::trainingUploadSendsTheLogObjects()
+{
+    // The backend takes {"entries": [...]} of the log's own objects: optional members only when present.
+    Rig rig;
+    rig.server.enqueue(FakeReply::json(200, QByteArray("{}")));
+    const TrainingEntry plain{QStringLiteral("r"), QStringLiteral("e"), std::nullopt, QStringLiteral("t"),
+                              std::nullopt,        std::nullopt,        std::nullopt};
+    const TrainingEntry full{QStringLiteral("r"),   QStringLiteral("e"),   QStringLiteral("org.app"),
+                             QStringLiteral("t"),   QStringLiteral("bad"), QStringLiteral("c"),
+                             QStringLiteral("note")};
+    QVERIFY(rig.await<Result<Done>>([&](auto done) {
+                   rig.client->uploadTrainingData({plain, full}, done);
+               })
+                .ok());
+    const RecordedRequest request = rig.server.requests().first();
+    QCOMPARE(request.method + ' ' + request.path, QByteArray("POST /training-data"));
+    QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok-123"));
+    const QJsonArray entries = request.json().value(QLatin1String("entries")).toArray();
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries[0].toObject().keys(),
+             (QStringList{QStringLiteral("enhanced"), QStringLiteral("raw"), QStringLiteral("timestamp")}));
+    QCOMPARE(entries[1].toObject().size(), 7);
 }
 
 QTEST_GUILESS_MAIN(TestQuendaAPIClient)

@@ -1,6 +1,7 @@
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
 #include "fakes/LogCapture.h"
+#include "fakes/ScriptedSecretStore.h"
 #include "net/KeychainStore.h"
 #include "text/PersonalDictionary.h"
 #include "text/TextEnhancer.h"
@@ -146,6 +147,7 @@ class TestTextEnhancer : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void aKeyringThatComesBackIsAskedAgainAtTheNextDictation();
     void directRoute();
     void backendRouteAndItsFallbackToGroq();
 
@@ -155,6 +157,36 @@ private Q_SLOTS:
     void cancelledSpeculativeRequestStoresAndLogsNothing();
     void speculativeFailureKeepsTheCacheAndHasNoFallback();
 };
+
+void TestTextEnhancer::aKeyringThatComesBackIsAskedAgainAtTheNextDictation()
+{
+    Rig rig(false, false);
+    fakes::ScriptedSecretStore keyring;
+    keyring.available = false;
+    keyring.items.insert(KeychainStore::service + QLatin1Char('/') + KeychainStore::groqAccount,
+                         QStringLiteral("gsk-late"));
+    KeychainStore keychain(&keyring, rig.dir.filePath(QStringLiteral("fallback.json")));
+    QStringList keys;
+    TextEnhancer::Options options;
+    options.makeChatClient = [&](const QString& key, const GroqClient::Config&) {
+        keys << key;
+        return std::make_unique<FakeChat>(rig.calls);
+    };
+    TextEnhancer enhancer(rig.clock, rig.backend, keychain, rig.defaults, rig.dictionary, options);
+    const auto readsDone = [&] {
+        bool done = false;
+        enhancer.whenCredentialsLoaded([&] { done = true; });
+        return QTest::qWaitFor([&] { return rig.clock.runUntilIdle(), done; });
+    };
+    QVERIFY(readsDone());
+    QVERIFY(!enhancer.isCleanUpAvailable());
+
+    keyring.available = true;
+    enhancer.clearSpeculativeCache(); // a dictation begins
+    QVERIFY(readsDone());
+    QCOMPARE(keys, QStringList{QStringLiteral("gsk-late")});
+    QVERIFY(enhancer.isCleanUpAvailable());
+}
 
 void TestTextEnhancer::directRoute()
 {
