@@ -36,25 +36,6 @@ inline Run run(const QString& program, const QStringList& arguments, int timeout
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Brings the window titled `title` forward until the window manager reports it active, asking as a pager
-// does: a busy window manager can leave an application's own request unanswered.
-inline bool activateWindowNamed(const QString& title, int timeoutMsec = 20000)
-{
-    return QTest::qWaitFor(
-        [&] {
-            const Run active = run(QStringLiteral("xdotool"),
-                                   {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
-            if (active.out.trimmed() == title)
-                return true;
-            run(QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--name"),
-                 QLatin1Char('^') + title + QLatin1Char('$'), QStringLiteral("windowactivate")});
-            QTest::qWait(200);
-            return false;
-        },
-        timeoutMsec);
-}
-
 #ifdef QUENDA_BINARY
 inline Run runQuenda(const QStringList& arguments, int timeoutMsec = 20000)
 {

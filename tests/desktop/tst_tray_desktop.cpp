@@ -3,6 +3,7 @@
 // recording played into the microphone, one instance per session, and the relaunch after the one-time
 // migration.
 #include "DesktopRig.h"
+#include "platform/linux/X11Workspace.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -175,7 +176,8 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
         QCOMPARE(quendaCommand({QStringLiteral("snippets"), QStringLiteral("add"), QString::fromLatin1(word),
                                 QString::fromLatin1(word).toUpper()}),
                  0);
-    if (!activateWindowNamed(QStringLiteral("Quenda fixture"))) {
+    const auto workspace = quenda::X11Workspace::create();
+    if (!workspace || !bringForward(*workspace, editor.pid(), 20000)) {
         const QString shown =
             run(QStringLiteral("sh"),
                 {QStringLiteral("-c"),
