@@ -2,8 +2,6 @@
 #include "app/cli/CommandLine.h"
 #include "base/UserDefaults.h"
 #include "net/KeychainStore.h"
-#include "text/PersonalDictionary.h"
-#include "text/SnippetManager.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -22,8 +20,6 @@ struct Cli {
     QTemporaryDir dir;
     AppServices services{AppServices::Locations::in(dir.path()), nullptr};
     UserDefaults& defaults = services.defaults();
-    SnippetManager& snippets = services.snippets();
-    PersonalDictionary& dictionary = services.dictionary();
     QString out;
     QString err;
 
@@ -51,114 +47,99 @@ class TestCommandLine : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void badArgumentsPrintUsageAndExitWithTwo_data();
-    void badArgumentsPrintUsageAndExitWithTwo();
-    void snippetsRoundTripAndExpand();
-    void dictionaryAddAndRemove();
-    void configStoresKnownKeysWithTheirTypes();
+    void commandsReachTheirStoresAndReportErrors_data();
+    void commandsReachTheirStoresAndReportErrors();
     void secretsGoToTheSecretStoreAndAreMasked();
     void withoutAUsableDisplayDesktopCommandsSayWhy_data();
     void withoutAUsableDisplayDesktopCommandsSayWhy();
     void transcribeRefusesWhatIsNotAWavFileBeforeReadingIt();
 };
 
-void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo_data()
+void TestCommandLine::commandsReachTheirStoresAndReportErrors_data()
 {
+    QTest::addColumn<QList<QStringList>>("before"); // each must succeed
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("nothing") << QStringList{};
-    QTest::newRow("unknown command") << args({"dance"});
-    QTest::newRow("snippets add with one") << args({"snippets", "add", "sig"});
-    QTest::newRow("insert after no number") << args({"insert", "x", "--after", "soon"});
-    QTest::newRow("snippets add empty trigger") << args({"snippets", "add", "", "x"});
-    QTest::newRow("dictionary remove nothing") << args({"dictionary", "remove"});
-    QTest::newRow("config set bool word") << args({"config", "set", "devMode", "maybe"});
-    QTest::newRow("config set unknown key") << args({"config", "set", "nosuch", "v"});
-    QTest::newRow("config set no such choice") << args({"config", "set", "speechEngine", "dragon"});
-    QTest::newRow("config set data not JSON") << args({"config", "set", "snippets", "[{"});
-}
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output"); // found in what the command printed
+    const QString usage = QStringLiteral("usage: quenda");
+    auto bad = [&](const char* name, const QStringList& arguments) {
+        QTest::newRow(name) << QList<QStringList>{} << arguments << 2 << usage;
+    };
+    bad("nothing", {});
+    bad("unknown command", args({"dance"}));
+    bad("snippets add with one", args({"snippets", "add", "sig"}));
+    bad("insert after no number", args({"insert", "x", "--after", "soon"}));
+    bad("snippets add empty trigger", args({"snippets", "add", "", "x"}));
+    bad("dictionary remove nothing", args({"dictionary", "remove"}));
+    bad("config set bool word", args({"config", "set", "devMode", "maybe"}));
+    bad("config set unknown key", args({"config", "set", "nosuch", "v"}));
+    bad("config set no such choice", args({"config", "set", "speechEngine", "dragon"}));
+    bad("config set data not JSON", args({"config", "set", "snippets", "[{"}));
 
-void TestCommandLine::badArgumentsPrintUsageAndExitWithTwo()
-{
-    QFETCH(QStringList, arguments);
-    Cli cli;
-    QCOMPARE(cli.run(arguments), 2);
-    QVERIFY(cli.err.startsWith(QStringLiteral("quenda: ")));
-    QVERIFY(cli.err.contains(QStringLiteral("usage: quenda")));
-    QVERIFY(cli.defaults.allKeys().isEmpty()); // nothing half-done
-}
-
-void TestCommandLine::snippetsRoundTripAndExpand()
-{
-    Cli cli;
-    QCOMPARE(cli.run(args({"snippets", "add", "My Address", "1 Main Street\\nSpringfield"})), 0);
-    QCOMPARE(cli.run(args({"snippets", "list"})), 0);
-    const QStringList fields = cli.out.trimmed().split(QLatin1Char('\t'));
-    QCOMPARE(fields.mid(1),
-             (QStringList{QStringLiteral("my address"), QStringLiteral("1 Main Street\\nSpringfield")}));
-
-    QCOMPARE(cli.run(args({"expand", "send it to MY ADDRESS."})), 0);
-    QVERIFY(cli.out.endsWith(QStringLiteral("send it to 1 Main Street\nSpringfield.\n")));
-
-    QCOMPARE(cli.run(args({"snippets", "remove", "nope"})), 1);
-    QCOMPARE(cli.run(QStringList{QStringLiteral("snippets"), QStringLiteral("remove"), fields[0]}), 0);
-    QVERIFY(SnippetManager(cli.defaults).snippets().isEmpty()); // the removal reached the store
-}
-
-void TestCommandLine::dictionaryAddAndRemove()
-{
-    Cli cli;
-    for (auto [word, correct] : {std::pair{"Jason", "JSON"}, {"jason", "Jason"}, {"teh", "the"}})
-        QCOMPARE(cli.run(args({"dictionary", "add", word, correct})), 0);
-    QCOMPARE(cli.run(args({"dictionary", "remove", "JASON"})), 0); // every entry for the word
-    QCOMPARE(cli.out, QStringLiteral("Removed 2 entries\n"));
-    QCOMPARE(cli.dictionary.entries().size(), 1);
-}
-
-void TestCommandLine::configStoresKnownKeysWithTheirTypes()
-{
-    Cli cli;
-    QCOMPARE(cli.run(args({"config", "get", "hotkeyKeyCode"})), 1);
-    QVERIFY(cli.err.contains(QStringLiteral("not set")));
-    QCOMPARE(cli.run(args({"config", "set", "hotkeyKeyCode", "49"})), 0);
-    QCOMPARE(cli.defaults.integerValue(QStringLiteral("hotkeyKeyCode")), std::optional<qint64>(49));
-    QCOMPARE(cli.run(args({"config", "set", "devMode", "YES"})), 0);
-    QCOMPARE(cli.defaults.boolValue(QStringLiteral("devMode")), std::optional<bool>(true));
-    QCOMPARE(cli.run(args({"config", "set", "speechEngine", "pocketsphinx"})), 0);
-
+    const QStringList address = args({"snippets", "add", "My Address", "1 Main Street\\nSpringfield"});
+    QTest::newRow("snippet expands") << QList<QStringList>{address}
+                                     << args({"expand", "send it to MY ADDRESS."}) << 0
+                                     << QStringLiteral("send it to 1 Main Street\nSpringfield.\n");
+    QTest::newRow("removed snippet no longer expands")
+        << QList<QStringList>{address, args({"snippets", "remove", "My Address"})}
+        << args({"expand", "MY ADDRESS"}) << 0 << QStringLiteral("MY ADDRESS\n");
+    QTest::newRow("no such snippet") << QList<QStringList>{address} << args({"snippets", "remove", "nope"})
+                                     << 1 << QStringLiteral("no snippet matches");
+    QTest::newRow("dictionary removes every entry for the word")
+        << QList<QStringList>{args({"dictionary", "add", "Jason", "JSON"}),
+                              args({"dictionary", "add", "jason", "Jason"}),
+                              args({"dictionary", "add", "teh", "the"})}
+        << args({"dictionary", "remove", "JASON"}) << 0 << QStringLiteral("Removed 2 entries\n");
+    QTest::newRow("config get unset") << QList<QStringList>{} << args({"config", "get", "hotkeyKeyCode"}) << 1
+                                      << QStringLiteral("hotkeyKeyCode is not set");
+    QTest::newRow("config set integer")
+        << QList<QStringList>{args({"config", "set", "hotkeyKeyCode", "49"})} << args({"config", "list"}) << 0
+        << QStringLiteral("hotkeyKeyCode = 49\n");
+    QTest::newRow("config set bool word")
+        << QList<QStringList>{args({"config", "set", "devMode", "YES"})} << args({"config", "get", "devMode"})
+        << 0 << QStringLiteral("true\n");
     const char* blob =
         R"([{"id":"0E6B7C52-8F5D-4A34-9C1B-3F1C2E4D5A6B","trigger":"brb","expansion":"be right back"}])";
-    QCOMPARE(cli.run(args({"config", "set", "snippets", blob})), 0);
-    QCOMPARE(SnippetManager(cli.defaults).snippets().value(0).expansion, QStringLiteral("be right back"));
+    QTest::newRow("config set data") << QList<QStringList>{args({"config", "set", "snippets", blob})}
+                                     << args({"expand", "brb"}) << 0 << QStringLiteral("be right back\n");
+    QTest::newRow("config unset shows the default")
+        << QList<QStringList>{args({"config", "set", "speechEngine", "pocketsphinx"}),
+                              args({"config", "unset", "speechEngine"})}
+        << args({"config", "get", "speechEngine"}) << 1 << QStringLiteral("(default: pocketsphinx)");
+}
 
-    QCOMPARE(cli.run(args({"config", "get", "speechEngine"})), 0);
-    QCOMPARE(cli.out, QStringLiteral("pocketsphinx\n"));
-    QCOMPARE(cli.run(args({"config", "list"})), 0);
-    QVERIFY(cli.out.contains(QStringLiteral("hotkeyKeyCode = 49\n")));
-    QCOMPARE(cli.run(args({"config", "unset", "speechEngine"})), 0);
-    QVERIFY(!cli.defaults.contains(QStringLiteral("speechEngine")));
-    QCOMPARE(cli.run(args({"config", "get", "speechEngine"})), 1);
-    QVERIFY(cli.err.contains(QStringLiteral("(default: pocketsphinx)")));
+void TestCommandLine::commandsReachTheirStoresAndReportErrors()
+{
+    QFETCH(QList<QStringList>, before);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    Cli cli;
+    for (const QStringList& step : before)
+        QCOMPARE(cli.run(step), 0);
+    QCOMPARE(cli.run(arguments), status);
+    QVERIFY2((status == 0 ? cli.out : cli.err).contains(output), qPrintable(cli.out + cli.err));
+    if (status != 0)
+        QVERIFY(cli.err.startsWith(QStringLiteral("quenda: ")));
+    if (status == 2)
+        QVERIFY(cli.defaults.allKeys().isEmpty()); // nothing half-done
 }
 
 void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
 {
     Cli cli;
     QCOMPARE(cli.run(args({"config", "set", "devMode", "true"})), 0);
-    const QString key = QStringLiteral("gsk_live_0123456789abcdef");
-    QCOMPARE(cli.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("groq_api_key"), key}),
-             0);
+    QCOMPARE(cli.run(args({"config", "set", "groq_api_key", "gsk_live_0123456789abcdef"})), 0);
     QVERIFY(cli.out.startsWith(QStringLiteral("Stored groq_api_key in the private secrets file")));
-    QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount), std::optional<QString>(key));
+    QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount),
+             std::optional<QString>(QStringLiteral("gsk_live_0123456789abcdef")));
     QVERIFY(!cli.defaults.contains(QStringLiteral("groq_api_key")));
     QFile settingsFile(cli.defaults.filePath());
     QVERIFY(settingsFile.open(QIODevice::ReadOnly));
     QVERIFY(!settingsFile.readAll().contains("0123456789"));
     QCOMPARE(settingsFile.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
 
-    for (const char* action : {"list", "get"}) {
-        QStringList arguments = args({"config", action});
-        if (arguments[1] == QLatin1String("get"))
-            arguments << QStringLiteral("groq_api_key");
+    for (const QStringList& arguments : {args({"config", "list"}), args({"config", "get", "groq_api_key"})}) {
         QCOMPARE(cli.run(arguments), 0);
         QVERIFY2(!cli.out.contains(QStringLiteral("0123456789")), qPrintable(cli.out));
         QVERIFY(cli.out.contains(QStringLiteral("********cdef")));

@@ -1,28 +1,15 @@
-#include <QProcess>
-#include <QTest>
+#include "DesktopRig.h"
+
+#include <QTimer>
 
 namespace {
 
 const QString recording = QStringLiteral(
     "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav");
 
-struct Run {
-    int status = -1;
-    QStringList out;
-    QString err;
-};
-
-Run quenda(const QStringList& args, const std::function<void()>& whileRunning = {})
+QStringList lines(const QString& out)
 {
-    QProcess process;
-    process.start(QStringLiteral(QUENDA_BINARY), args);
-    process.waitForStarted();
-    if (whileRunning)
-        whileRunning();
-    process.waitForFinished(120000);
-    return {process.exitCode(),
-            QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-            QString::fromUtf8(process.readAllStandardError())};
+    return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -33,16 +20,17 @@ class TestCaptureCommands : public QObject {
 private Q_SLOTS:
     void transcribeAFile()
     {
-        const Run run = quenda({QStringLiteral("transcribe"), recording});
+        const desktop::Run run = desktop::runQuenda({QStringLiteral("transcribe"), recording}, 120000);
         QCOMPARE(run.status, 0);
-        QVERIFY2(run.out.size() >= 2, qPrintable(run.out.join(QLatin1Char('\n'))));
+        const QStringList out = lines(run.out);
+        QVERIFY2(out.size() >= 2, qPrintable(out.join(QLatin1Char('\n'))));
         // Partial results first, then the final text on its own line.
-        for (const QString& partial : run.out.mid(0, run.out.size() - 1))
+        for (const QString& partial : out.mid(0, out.size() - 1))
             QVERIFY(partial.startsWith(QStringLiteral("… ")));
-        QVERIFY(!run.out.last().startsWith(QStringLiteral("… ")));
-        QVERIFY2(run.out.last().startsWith(QStringLiteral("he was not")), qPrintable(run.out.last()));
+        QVERIFY2(out.last().startsWith(QStringLiteral("he was not")), qPrintable(out.last()));
 
-        const Run missing = quenda({QStringLiteral("transcribe"), QStringLiteral("/nonexistent.wav")});
+        const desktop::Run missing =
+            desktop::runQuenda({QStringLiteral("transcribe"), QStringLiteral("/nonexistent.wav")});
         QCOMPARE(missing.status, 1);
         QVERIFY2(missing.err.contains(QStringLiteral("cannot read /nonexistent.wav")),
                  qPrintable(missing.err));
@@ -50,15 +38,15 @@ private Q_SLOTS:
 
     void listenToTheMicrophone()
     {
-        const Run run =
-            quenda({QStringLiteral("listen"), QStringLiteral("--seconds"), QStringLiteral("6")}, [] {
-                QTest::qWait(1000);
-                QProcess::execute(QStringLiteral("paplay"), {recording});
-            });
+        QProcess player;
+        QTimer::singleShot(1000, [&] { player.start(QStringLiteral("paplay"), {recording}); });
+        const desktop::Run run = desktop::runQuenda(
+            {QStringLiteral("listen"), QStringLiteral("--seconds"), QStringLiteral("6")}, 120000);
         QCOMPARE(run.status, 0);
         QVERIFY(run.err.contains(QStringLiteral("Listening")));
-        QVERIFY2(!run.out.isEmpty() && run.out.last().contains(QStringLiteral("young man")),
-                 qPrintable(run.out.join(QLatin1Char('\n'))));
+        player.waitForFinished();
+        const QStringList out = lines(run.out);
+        QVERIFY2(!out.isEmpty() && out.last().contains(QStringLiteral("young man")), qPrintable(run.out));
     }
 };
 
