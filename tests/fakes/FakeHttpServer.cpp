@@ -10,7 +10,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
 #include <utility>
 
 namespace quenda::fakes {
@@ -136,10 +135,7 @@ private:
             head += "Connection: close\r\n";
         for (const auto& [name, value] : m_reply.headers)
             head += name + ": " + value + "\r\n";
-        const bool lengthGiven =
-            std::any_of(m_reply.headers.begin(), m_reply.headers.end(),
-                        [](const auto& header) { return header.first.toLower() == "content-length"; });
-        if (m_reply.framing == FakeReply::Framing::ContentLength && !lengthGiven) {
+        if (m_reply.framing == FakeReply::Framing::ContentLength) {
             qsizetype total = 0;
             for (const FakeReply::Chunk& chunk : m_reply.body)
                 total += chunk.bytes.size();
@@ -306,11 +302,6 @@ QJsonObject groqCompletion(const QString& content)
 QByteArray backendToken(const QString& token)
 {
     return dataLine({{QStringLiteral("token"), token}});
-}
-
-QByteArray backendDone()
-{
-    return dataLine({{QStringLiteral("done"), true}});
 }
 
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)

@@ -164,27 +164,23 @@ private Q_SLOTS:
     }
 
     // (A damaged file and a refused request: the settings model's download table.)
-    void badDownloadsNeverReachTheirPlace_data()
-    {
-        QTest::addColumn<bool>("wrongSize"); // else the file's structure is refused
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("wrong size offered") << true << QStringLiteral("offers 1000 bytes");
-        QTest::newRow("structure refused") << false << QStringLiteral("unusable (not a model)");
-    }
     void badDownloadsNeverReachTheirPlace()
     {
-        QFETCH(bool, wrongSize);
-        QFETCH(QString, reason);
-        FakeHttpServer server;
-        server.enqueue(bytesReply(200, wrongSize ? m_file.left(1000) : m_file));
-        ModelDownloader::Target t = target(server.url());
-        if (!wrongSize)
-            t.validate = [](const QString&) { return std::optional<QString>(QStringLiteral("not a model")); };
-        const Outcome outcome = download(t);
-        QVERIFY(outcome.error);
-        QVERIFY2(outcome.error->contains(reason), qPrintable(*outcome.error));
-        QVERIFY(!QFile::exists(destination()));
-        QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
+        for (const bool wrongSize : {true, false}) { // else the file's structure is refused
+            FakeHttpServer server;
+            server.enqueue(bytesReply(200, wrongSize ? m_file.left(1000) : m_file));
+            ModelDownloader::Target t = target(server.url());
+            if (!wrongSize)
+                t.validate = [](const QString&) {
+                    return std::optional<QString>(QStringLiteral("not a model"));
+                };
+            const std::optional<QString> error = download(t).error;
+            const QString reason =
+                wrongSize ? QStringLiteral("offers 1000 bytes") : QStringLiteral("unusable (not a model)");
+            QVERIFY2(error && error->contains(reason), qPrintable(error.value_or(QString())));
+            QVERIFY(!QFile::exists(destination()));
+            QVERIFY(!QFile::exists(ModelDownloader::partPath(destination())));
+        }
     }
 };
 

@@ -164,7 +164,7 @@ void TestQuendaAPIClient::streamedEnhance()
         "data: [\"array\"]\n\n",
         "data: {\"done\":\"yes\"}\n\n",
         wire::backendToken(QStringLiteral("lo ")) + "\n\n",
-        wire::backendDone() + "\n\n",
+        "data: {\"done\":true}\n\n",
         wire::backendToken(QStringLiteral("never")) + "\n\n",
     }));
     CapturedPieces pieces;
