@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace quenda::fakes {
@@ -135,7 +136,10 @@ private:
             head += "Connection: close\r\n";
         for (const auto& [name, value] : m_reply.headers)
             head += name + ": " + value + "\r\n";
-        if (m_reply.framing == FakeReply::Framing::ContentLength) {
+        const bool lengthGiven =
+            std::any_of(m_reply.headers.begin(), m_reply.headers.end(),
+                        [](const auto& header) { return header.first.toLower() == "content-length"; });
+        if (m_reply.framing == FakeReply::Framing::ContentLength && !lengthGiven) {
             qsizetype total = 0;
             for (const FakeReply::Chunk& chunk : m_reply.body)
                 total += chunk.bytes.size();

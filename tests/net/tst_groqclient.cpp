@@ -156,7 +156,9 @@ void TestGroqClient::streamEndings()
     FakeHttpServer server;
     server.enqueue(FakeReply::events({sse(QStringLiteral("Half ")), sse(QStringLiteral("way"))}));
     FakeReply brokenOff = FakeReply::events({sse(QStringLiteral("Half ")), "data: {\"cho"});
-    brokenOff.ending = FakeReply::Ending::Disconnect; // no last chunk
+    brokenOff.framing = FakeReply::Framing::ContentLength;
+    brokenOff.ending = FakeReply::Ending::Disconnect;
+    brokenOff.headers.append(std::pair<QByteArray, QByteArray>("Content-Length", "100000"));
     server.enqueue(brokenOff);
     const Streamed whole = stream(*clientFor(server));
     QCOMPARE(whole.pieces, (QStringList{QStringLiteral("Half "), QStringLiteral("way")}));

@@ -54,9 +54,8 @@ public:
 TrainingEntry entry(const QString& raw, const QString& enhanced, std::optional<QString> feedback = {},
                     std::optional<QString> correction = {})
 {
-    return TrainingEntry{
-        raw,        enhanced,    QStringLiteral("org.app"), QStringLiteral("2026-12-06T11:44:48Z"), feedback,
-        correction, std::nullopt};
+    const QString app = QStringLiteral("org.app"), time = QStringLiteral("2026-12-06T11:44:48Z");
+    return {raw, enhanced, app, time, feedback, correction, std::nullopt};
 }
 
 struct Rig {
