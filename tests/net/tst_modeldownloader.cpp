@@ -26,44 +26,30 @@ QByteArray payload()
     return bytes;
 }
 
-FakeReply bytesReply(int status, const QByteArray& body,
-                     QList<std::pair<QByteArray, QByteArray>> headers = {},
-                     FakeReply::Ending ending = FakeReply::Ending::Complete)
-{
-    FakeReply reply;
-    reply.status = status;
-    reply.headers = std::move(headers);
-    reply.headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "application/octet-stream"));
-    // In pieces, so that progress is seen and a cut falls mid-body.
-    for (qsizetype at = 0; at < body.size(); at += 64 * 1024)
-        reply.body.append({body.mid(at, 64 * 1024), 0});
-    reply.ending = ending;
-    return reply;
-}
-
 // Serves the file as a server that honours ranges does, or one that ignores them; the first reply breaks off
 // after `cutAfter` bytes.
 FakeReply rangeServer(const RecordedRequest& request, const QByteArray& file, qsizetype cutAfter, int& served,
                       bool honoursRanges = true)
 {
-    const bool first = served++ == 0;
     static const QRegularExpression range(QStringLiteral("^bytes=(\\d+)-$"));
     const auto match =
         range.match(QString::fromLatin1(honoursRanges ? request.header("range") : QByteArray()));
     const qsizetype from = match.hasMatch() ? match.captured(1).toLongLong() : 0;
-    QByteArray body = file.mid(from);
-    QList<std::pair<QByteArray, QByteArray>> headers;
+    const bool cut = served++ == 0 && cutAfter > 0;
+    const QByteArray body = file.mid(from, cut ? cutAfter : -1);
+    FakeReply reply = FakeReply::text(from > 0 ? 206 : 200, {}, "application/octet-stream");
+    // In pieces, so that progress is seen and a cut falls mid-body.
+    for (qsizetype at = 0; at < body.size(); at += 64 * 1024)
+        reply.body.append({body.mid(at, 64 * 1024), 0});
     if (from > 0)
-        headers.append(std::pair<QByteArray, QByteArray>(
-            "Content-Range", "bytes " + QByteArray::number(from) + '-' + QByteArray::number(file.size() - 1) +
-                                 '/' + QByteArray::number(file.size())));
-    if (first && cutAfter > 0) {
-        body = body.left(cutAfter);
-        FakeReply reply = bytesReply(from > 0 ? 206 : 200, body, headers, FakeReply::Ending::Disconnect);
+        reply.headers.append({"Content-Range", "bytes " + QByteArray::number(from) + '-' +
+                                                   QByteArray::number(file.size() - 1) + '/' +
+                                                   QByteArray::number(file.size())});
+    if (cut) {
+        reply.ending = FakeReply::Ending::Disconnect;
         reply.framing = FakeReply::Framing::CloseDelimited;
-        return reply;
     }
-    return bytesReply(from > 0 ? 206 : 200, body, headers);
+    return reply;
 }
 
 struct Outcome {
@@ -168,7 +154,7 @@ private Q_SLOTS:
     {
         for (const bool wrongSize : {true, false}) { // else the file's structure is refused
             FakeHttpServer server;
-            server.enqueue(bytesReply(200, wrongSize ? m_file.left(1000) : m_file));
+            server.enqueue(FakeReply::text(200, wrongSize ? m_file.left(1000) : m_file));
             ModelDownloader::Target t = target(server.url());
             if (!wrongSize)
                 t.validate = [](const QString&) {
