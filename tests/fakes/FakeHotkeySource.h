@@ -39,7 +39,7 @@ public:
         const auto it = layout.constFind(keyCode);
         return it == layout.constEnd() ? std::nullopt : std::optional<QString>(*it);
     }
-    QString functionKeyName() const override { return fnName; }
+    QString functionKeyName() const override { return QStringLiteral("Right Ctrl"); }
 
     // Sends the event down the installed path; returns whether the listener consumed it.
     bool send(const CanonicalKeyEvent& event)
@@ -54,7 +54,6 @@ public:
     GrabResult grabResult = GrabResult::Installed;
     bool canObserve = true;
     QHash<quint16, QString> layout{{0, QStringLiteral("a")}, {2, QStringLiteral("d")}};
-    QString fnName = QStringLiteral("Right Ctrl");
     Filter grabFilter;
     Observer observer_;
     QStringList calls;

@@ -280,27 +280,18 @@ QByteArray dataLine(const QJsonObject& object)
 {
     return "data: " + QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
-QJsonObject choices(const QString& member, const QJsonObject& value)
-{
-    return {
-        {QStringLiteral("choices"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {member, value}}}}};
-}
 } // namespace
 
 QByteArray groqDelta(const QString& content)
 {
-    return dataLine(choices(QStringLiteral("delta"), {{QStringLiteral("content"), content}}));
+    const QJsonObject delta{{QStringLiteral("content"), content}};
+    return dataLine({{QStringLiteral("choices"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0},
+                                                                        {QStringLiteral("delta"), delta}}}}});
 }
 
 QByteArray groqDone()
 {
     return "data: [DONE]";
-}
-
-QJsonObject groqCompletion(const QString& content)
-{
-    return choices(QStringLiteral("message"), {{QStringLiteral("role"), QStringLiteral("assistant")},
-                                               {QStringLiteral("content"), content}});
 }
 
 QByteArray backendToken(const QString& token)

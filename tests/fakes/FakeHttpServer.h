@@ -117,9 +117,8 @@ private:
 namespace wire {
 // "data: {"choices":[{"delta":{"content":…}}]}" (one line, no terminator)
 QByteArray groqDelta(const QString& content);
-QByteArray groqDone();                              // "data: [DONE]"
-QJsonObject groqCompletion(const QString& content); // {"choices":[{"message":{"content":…}}]}
-QByteArray backendToken(const QString& token);      // "data: {"token":…}"
+QByteArray groqDone();                         // "data: [DONE]"
+QByteArray backendToken(const QString& token); // "data: {"token":…}"
 // A streamed Groq reply: one event per piece ("data: …\n\n"), then [DONE].
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec = 0, int perPieceDelayMsec = 0);
 // A transcription reply: {"text":…}.

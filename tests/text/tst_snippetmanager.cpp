@@ -42,9 +42,7 @@ void TestSnippetManager::expand_data()
     row("later trigger found inside earlier expansion", "foo=a baz;baz=qux", "Foo baz", "a qux baz");
     row("earlier expansion consumed later trigger", "hello world=hi;world=earth", "hello world", "hi");
     row("trigger only inside an expansion", "foo=bar;bar=X", "foo", "bar");
-    row("never splits a character", "e=E!", "cafe\u0301", "cafe\u0301");
-    row("matches the whole character", "e=E!", "cafe\u0301 e", "cafe\u0301 E!");
-    row("an emoji without its skin tone", "👋=hi", "👋🏽", "👋🏽");
+    row("matches whole characters only", "e=E!", "cafe\u0301 e", "cafe\u0301 E!");
 }
 
 void TestSnippetManager::expand()
