@@ -14,9 +14,11 @@ public:
     void startRecording(StartCompletion done) override
     {
         calls << QStringLiteral("start");
-        pendingStart = std::move(done);
+        recording = completeStartAtOnce && !startError;
         if (completeStartAtOnce)
-            finishStart(startError);
+            done(startError);
+        else
+            pendingStart = std::move(done);
     }
     void stopRecording() override
     {
@@ -26,13 +28,6 @@ public:
     bool isRecording() const override { return recording; }
     void setBufferHandler(BufferHandler) override {}
     void setLevelHandler(LevelHandler) override {}
-
-    void finishStart(std::optional<QString> error)
-    {
-        recording = !error;
-        if (auto done = std::exchange(pendingStart, {}))
-            done(std::move(error));
-    }
 
     bool completeStartAtOnce = true;
     std::optional<QString> startError;

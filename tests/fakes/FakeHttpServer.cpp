@@ -92,8 +92,8 @@ public:
 
     void release()
     {
-        if (std::exchange(m_waitingForRelease, false))
-            startReply();
+        if (std::exchange(m_reply.held, false))
+            QTimer::singleShot(0, this, [this] { writeHead(); });
     }
 
 private:
@@ -122,18 +122,8 @@ private:
         request.body = m_buffer.mid(headEnd + 4, length);
         m_haveRequest = true;
         m_reply = m_server.replyFor(request);
-        if (m_reply.held) {
-            m_waitingForRelease = true;
-            return;
-        }
-        startReply();
-    }
-
-    void startReply()
-    {
-        if (m_reply.stallBeforeHead)
-            return;
-        QTimer::singleShot(0, this, [this] { writeHead(); });
+        if (!m_reply.held)
+            QTimer::singleShot(0, this, [this] { writeHead(); });
     }
 
     void writeHead()
@@ -198,7 +188,6 @@ private:
     QTcpSocket* m_socket;
     QByteArray m_buffer;
     bool m_haveRequest = false;
-    bool m_waitingForRelease = false;
     FakeReply m_reply;
 };
 
@@ -296,14 +285,6 @@ QJsonObject choices(const QString& member, const QJsonObject& value)
     return {
         {QStringLiteral("choices"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {member, value}}}}};
 }
-// One event per line, the last one after them.
-FakeReply stream(QList<QByteArray> lines, const QByteArray& last, int firstDelayMsec, int perDelayMsec)
-{
-    lines << last;
-    for (QByteArray& line : lines)
-        line += "\n\n";
-    return FakeReply::events(lines, firstDelayMsec, perDelayMsec);
-}
 } // namespace
 
 QByteArray groqDelta(const QString& content)
@@ -334,18 +315,10 @@ QByteArray backendDone()
 
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)
 {
-    QList<QByteArray> lines;
+    QList<QByteArray> events;
     for (const QString& piece : pieces)
-        lines << groqDelta(piece);
-    return stream(lines, groqDone(), firstDelayMsec, perPieceDelayMsec);
-}
-
-FakeReply backendStream(const QStringList& tokens, int firstDelayMsec, int perTokenDelayMsec)
-{
-    QList<QByteArray> lines;
-    for (const QString& token : tokens)
-        lines << backendToken(token);
-    return stream(lines, backendDone(), firstDelayMsec, perTokenDelayMsec);
+        events << groqDelta(piece) + "\n\n";
+    return FakeReply::events(events << groqDone() + "\n\n", firstDelayMsec, perPieceDelayMsec);
 }
 
 FakeReply transcription(const QString& text, bool held)

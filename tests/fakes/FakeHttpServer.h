@@ -61,8 +61,7 @@ struct FakeReply {
     QList<Chunk> body;
     Framing framing = Framing::ContentLength;
     Ending ending = Ending::Complete;
-    bool stallBeforeHead = false; // accept the request and never answer
-    bool held = false;            // wait for releaseHeld() before the head
+    bool held = false; // wait for releaseHeld() before the head
     // Called on the server thread right after each body chunk has been written.
     std::function<void(int chunk, std::chrono::steady_clock::time_point)> onChunkWritten;
 
@@ -124,7 +123,6 @@ QByteArray backendToken(const QString& token);      // "data: {"token":…}"
 QByteArray backendDone();                           // "data: {"done":true}"
 // A streamed Groq reply: one event per piece ("data: …\n\n"), then [DONE].
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec = 0, int perPieceDelayMsec = 0);
-FakeReply backendStream(const QStringList& tokens, int firstDelayMsec = 0, int perTokenDelayMsec = 0);
 // A transcription reply: {"text":…}.
 FakeReply transcription(const QString& text, bool held = false);
 } // namespace wire

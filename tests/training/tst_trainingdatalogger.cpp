@@ -149,23 +149,21 @@ void TestTrainingDataLogger::readersSkipUndecodableLines()
 void TestTrainingDataLogger::feedbackRewritesTheMostRecentMatch()
 {
     Rig rig;
-    TrainingEntry noted = entry(QStringLiteral("two"), QStringLiteral("Same."));
-    noted.context = QStringLiteral("old note");
-    noted.correction = QStringLiteral("old correction");
-    rig.log({entry(QStringLiteral("one"), QStringLiteral("Same.")), noted,
-             entry(QStringLiteral("three"), QStringLiteral("Other."))});
+    QList<TrainingEntry> entries{
+        entry(QStringLiteral("one"), QStringLiteral("Same.")),
+        entry(QStringLiteral("two"), QStringLiteral("Same."), {}, QStringLiteral("old")),
+        entry(QStringLiteral("three"), QStringLiteral("Other."))};
+    entries[1].context = QStringLiteral("old note");
+    rig.log(entries);
     QVERIFY(onlyTheUserCanRead(rig.path));
     QVERIFY(onlyTheUserCanRead(QFileInfo(rig.path).absolutePath()));
     rig.feedback(QStringLiteral("Same."), FeedbackType::bad, std::nullopt, QStringLiteral("note"));
-    const QList<TrainingEntry> entries = rig.logger.allEntries();
-    QCOMPARE(entries.size(), 3);
-    QVERIFY(!entries[0].feedback);
-    QCOMPARE(entries[1].feedback, QStringLiteral("bad"));
-    QVERIFY(!entries[1].correction); // an absent argument clears the field
-    QCOMPARE(entries[1].context, QStringLiteral("note"));
-    QVERIFY(!entries[2].feedback);
-    rig.feedback(QStringLiteral("Other."), FeedbackType::good, QStringLiteral("Fine."), std::nullopt);
-    QCOMPARE(rig.logger.allEntries()[2].feedback, QStringLiteral("good"));
+    rig.feedback(QStringLiteral("Other."), FeedbackType::good, std::nullopt, std::nullopt);
+    entries[1] =
+        entry(QStringLiteral("two"), QStringLiteral("Same."), QStringLiteral("bad")); // no correction
+    entries[1].context = QStringLiteral("note");
+    entries[2].feedback = QStringLiteral("good");
+    QCOMPARE(rig.logger.allEntries(), entries);
     QVERIFY(rig.contents().endsWith("}\n"));
 
     // Without a match (the comparison is exact) the file is left alone, undecodable lines included.
