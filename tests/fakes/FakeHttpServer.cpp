@@ -308,11 +308,6 @@ QByteArray backendToken(const QString& token)
     return dataLine({{QStringLiteral("token"), token}});
 }
 
-QByteArray backendDone()
-{
-    return dataLine({{QStringLiteral("done"), true}});
-}
-
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec, int perPieceDelayMsec)
 {
     QList<QByteArray> events;

@@ -120,7 +120,6 @@ QByteArray groqDelta(const QString& content);
 QByteArray groqDone();                              // "data: [DONE]"
 QJsonObject groqCompletion(const QString& content); // {"choices":[{"message":{"content":…}}]}
 QByteArray backendToken(const QString& token);      // "data: {"token":…}"
-QByteArray backendDone();                           // "data: {"done":true}"
 // A streamed Groq reply: one event per piece ("data: …\n\n"), then [DONE].
 FakeReply groqStream(const QStringList& pieces, int firstDelayMsec = 0, int perPieceDelayMsec = 0);
 // A transcription reply: {"text":…}.

@@ -34,23 +34,21 @@ struct PipelineFakes {
 
     DictationCollaborators collaborators(Scheduler& queue, UserDefaults& defaults, SnippetManager& snippets)
     {
-        DictationCollaborators c;
-        c.mainQueue = &queue;
-        c.defaults = &defaults;
-        c.snippets = &snippets;
-        c.trainingLog = &training;
-        c.audioManager = &audio;
-        c.speechRecognizer = &recognizer;
-        c.hotkeyManager = &hotkey;
-        c.textInserter = &inserter;
-        c.textEnhancer = &enhancer;
-        c.postPasteCapture = &postPaste;
-        c.workspace = &workspace;
-        c.keyTyper = &typer;
-        c.microphone = &microphone;
-        c.permissions = &permissions;
-        c.makePill = [this] { return std::make_unique<FakePill>(&pillJournal); };
-        return c;
+        return {.mainQueue = &queue,
+                .defaults = &defaults,
+                .snippets = &snippets,
+                .trainingLog = &training,
+                .audioManager = &audio,
+                .speechRecognizer = &recognizer,
+                .hotkeyManager = &hotkey,
+                .textInserter = &inserter,
+                .textEnhancer = &enhancer,
+                .postPasteCapture = &postPaste,
+                .workspace = &workspace,
+                .keyTyper = &typer,
+                .microphone = &microphone,
+                .permissions = &permissions,
+                .makePill = [this] { return std::make_unique<FakePill>(&pillJournal); }};
     }
 };
 

@@ -41,14 +41,13 @@ public:
             state->value.emplace(std::move(value));
         };
     }
-    bool has() const
+    bool wait(int timeoutMsec = 10000) const // 0: whether it has arrived, without waiting
     {
-        QMutexLocker locker(&m_state->mutex);
-        return m_state->value.has_value();
-    }
-    bool wait(int timeoutMsec = 10000, const std::function<void()>& pump = {}) const
-    {
-        return waitUntil([this] { return has(); }, timeoutMsec, pump);
+        const auto arrived = [this] {
+            QMutexLocker locker(&m_state->mutex);
+            return m_state->value.has_value();
+        };
+        return waitUntil(arrived, timeoutMsec);
     }
     T value() const
     {

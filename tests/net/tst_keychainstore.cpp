@@ -19,6 +19,7 @@ private Q_SLOTS:
     void fileStoreIsPrivateAndSurvivesGarbage();
 };
 
+// (The fallback file's mode and contents: the desktop secret-service test, with no keyring on the bus.)
 void TestKeychainStore::fallbackFileWhenNoStoreAnswers()
 {
     QTemporaryDir dir;
@@ -29,8 +30,6 @@ void TestKeychainStore::fallbackFileWhenNoStoreAnswers()
     store.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
     QVERIFY(store.isUsingFallback());
     QCOMPARE(system.calls, 1); // an unanswered delete is not followed by a write that would wait again
-    QVERIFY(onlyTheUserCanRead(path));
-    QCOMPARE(store.read(KeychainStore::authTokenAccount), QStringLiteral("tok"));
 
     // The store comes back: the copy saved meanwhile is still found, and moves in at the next save.
     system.available = true;

@@ -43,7 +43,6 @@ private Q_SLOTS:
     void storedCountsAreReloaded_data();
     void storedCountsAreReloaded();
     void learnedJobOutlivingTheStore();
-    void damagedCountsAreKeptAndCopied();
 };
 
 void TestPersonalDictionary::wordSubstitutions_data()
@@ -111,10 +110,18 @@ void TestPersonalDictionary::storedCountsAreReloaded_data()
 {
     QTest::addColumn<QByteArray>("stored"); // written between the first and the second sighting
     QTest::addColumn<bool>("added");        // whether the second sighting adds the entry
+    QTest::addColumn<QJsonObject>("left");  // the counts stored afterwards
+    QTest::addColumn<int>("copies");        // of a value not read in full, kept before it is overwritten
 
-    QTest::newRow("another instance's counts") << QByteArray(R"({"teh|the":1})") << true;
-    QTest::newRow("reset by another instance") << QByteArray(R"({"other|pair":3})") << false;
-    QTest::newRow("not JSON: memory kept") << QByteArray("{teh") << true;
+    QTest::newRow("another instance's counts")
+        << QByteArray(R"({"teh|the":1})") << true << QJsonObject() << 0;
+    QTest::newRow("reset by another instance")
+        << QByteArray(R"({"other|pair":3})") << false
+        << QJsonObject{{QStringLiteral("other|pair"), 3}, {QStringLiteral("teh|the"), 1}} << 0;
+    QTest::newRow("not JSON: memory kept") << QByteArray("{teh") << true << QJsonObject() << 1;
+    QTest::newRow("damaged: what can be read is kept")
+        << QByteArray(R"({"teh|the":1,"a|b":"x","c|d":3)") << true << QJsonObject{{QStringLiteral("c|d"), 3}}
+        << 1;
 }
 
 void TestPersonalDictionary::storedCountsAreReloaded()
@@ -122,6 +129,7 @@ void TestPersonalDictionary::storedCountsAreReloaded()
     Rig rig;
     QFETCH(QByteArray, stored);
     QFETCH(bool, added);
+    QFETCH(int, copies);
     PersonalDictionary dictionary(rig.defaults, rig.queue);
     dictionary.learnCorrections(kInserted, kEdited);
     rig.defaults.setData(PersonalDictionary::correctionCountsKey, stored);
@@ -129,10 +137,9 @@ void TestPersonalDictionary::storedCountsAreReloaded()
     dictionary.learnCorrections(kInserted, kEdited);
     rig.queue.runUntilIdle();
     QCOMPARE(dictionary.entries().size(), added ? 1 : 0);
-    if (!added) {
-        QCOMPARE(dictionary.correctionCounts().value(QStringLiteral("teh|the")), 1);
-        QCOMPARE(rig.storedCounts().value(QLatin1String("other|pair")).toInt(), 3);
-    }
+    QTEST(rig.storedCounts(), "left");
+    const QString pattern = QStringLiteral("personalDictionaryCorrectionCounts.unreadable-*.json");
+    QCOMPARE(QDir(rig.dir.path()).entryList({pattern}).size(), copies);
 }
 
 void TestPersonalDictionary::learnedJobOutlivingTheStore()
@@ -144,21 +151,6 @@ void TestPersonalDictionary::learnedJobOutlivingTheStore()
     dictionary.reset();
     rig.queue.runUntilIdle();
     QVERIFY(rig.logs.lines().isEmpty());
-}
-
-void TestPersonalDictionary::damagedCountsAreKeptAndCopied()
-{
-    Rig rig;
-    rig.defaults.setData(PersonalDictionary::correctionCountsKey, R"({"teh|the":1,"a|b":"x","c|d":3)");
-    PersonalDictionary dictionary(rig.defaults, rig.queue);
-    dictionary.learnCorrections(kInserted, kEdited); // teh|the reaches 2: learned
-    rig.queue.runUntilIdle();
-    QCOMPARE(dictionary.entries().size(), 1);
-    QCOMPARE(rig.storedCounts(), (QJsonObject{{QStringLiteral("c|d"), 3}}));
-    QCOMPARE(QDir(rig.dir.path())
-                 .entryList({QStringLiteral("personalDictionaryCorrectionCounts.unreadable-*.json")})
-                 .size(),
-             1);
 }
 
 QTEST_GUILESS_MAIN(TestPersonalDictionary)

@@ -89,26 +89,36 @@ struct Rig {
     QTemporaryDir dir;
     VirtualScheduler clock;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};
-    KeychainStore keychain{nullptr, dir.filePath(QStringLiteral("secrets.json"))};
+    KeychainStore keychain;
     PersonalDictionary dictionary{defaults, clock};
     QList<Call> calls;
+    QStringList keys; // each Groq client's key
     FakeBackend backend{calls};
     LogCapture logs;
     std::unique_ptr<TextEnhancer> enhancer;
 
-    explicit Rig(bool signedIn = false, bool groqKey = true)
+    explicit Rig(bool signedIn = false, bool groqKey = true, SecretStore* keyring = nullptr)
+        : keychain(keyring, dir.filePath(QStringLiteral("secrets.json")))
     {
         if (signedIn)
             keychain.save(KeychainStore::authTokenAccount, QStringLiteral("tok"));
         if (groqKey)
             keychain.save(KeychainStore::groqAccount, QStringLiteral("gsk-key"));
         TextEnhancer::Options options;
-        options.makeChatClient = [this](const QString&, const GroqClient::Config&) {
+        options.makeChatClient = [this](const QString& key, const GroqClient::Config&) {
+            keys << key;
             return std::make_unique<FakeChat>(calls);
         };
         enhancer = std::make_unique<TextEnhancer>(clock, backend, keychain, defaults, dictionary, options);
-        clock.runUntilIdle(); // the stored credentials arrive
+        if (!credentialsRead())
+            qFatal("the stored credentials were never read");
         logs.clear();
+    }
+    bool credentialsRead()
+    {
+        bool done = false;
+        enhancer->whenCredentialsLoaded([&] { done = true; });
+        return QTest::qWaitFor([&] { return clock.runUntilIdle(), done; });
     }
 
     struct Outcome {
@@ -160,32 +170,18 @@ private Q_SLOTS:
 
 void TestTextEnhancer::aKeyringThatComesBackIsAskedAgainAtTheNextDictation()
 {
-    Rig rig(false, false);
-    fakes::ScriptedSecretStore keyring;
+    ScriptedSecretStore keyring;
     keyring.available = false;
     keyring.items.insert(KeychainStore::service + QLatin1Char('/') + KeychainStore::groqAccount,
                          QStringLiteral("gsk-late"));
-    KeychainStore keychain(&keyring, rig.dir.filePath(QStringLiteral("fallback.json")));
-    QStringList keys;
-    TextEnhancer::Options options;
-    options.makeChatClient = [&](const QString& key, const GroqClient::Config&) {
-        keys << key;
-        return std::make_unique<FakeChat>(rig.calls);
-    };
-    TextEnhancer enhancer(rig.clock, rig.backend, keychain, rig.defaults, rig.dictionary, options);
-    const auto readsDone = [&] {
-        bool done = false;
-        enhancer.whenCredentialsLoaded([&] { done = true; });
-        return QTest::qWaitFor([&] { return rig.clock.runUntilIdle(), done; });
-    };
-    QVERIFY(readsDone());
-    QVERIFY(!enhancer.isCleanUpAvailable());
+    Rig rig(false, false, &keyring);
+    QVERIFY(!rig.enhancer->isCleanUpAvailable());
 
     keyring.available = true;
-    enhancer.clearSpeculativeCache(); // a dictation begins
-    QVERIFY(readsDone());
-    QCOMPARE(keys, QStringList{QStringLiteral("gsk-late")});
-    QVERIFY(enhancer.isCleanUpAvailable());
+    rig.enhancer->clearSpeculativeCache(); // a dictation begins
+    QVERIFY(rig.credentialsRead());
+    QCOMPARE(rig.keys, QStringList{QStringLiteral("gsk-late")});
+    QVERIFY(rig.enhancer->isCleanUpAvailable());
 }
 
 void TestTextEnhancer::directRoute()
