@@ -79,14 +79,13 @@ void TestCleanCommand::groqRouteStreamsThePieces()
                                  QStringLiteral("--app"), QStringLiteral("com.apple.mail")});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.out, QStringLiteral("Hello there.\n\nHello there.\n"));
-    QVERIFY2(run.err.contains(QStringLiteral("[TextEnhancer] Backend configured: false, direct Groq: true")),
-             qPrintable(run.err));
-    const RecordedRequest request = server.requests().first();
-    QCOMPARE(request.header("Authorization"), QByteArray("Bearer gsk-cli"));
-    const QJsonArray messages = request.json().value(QLatin1String("messages")).toArray();
-    auto content = [&](int i) { return messages[i].toObject().value(QLatin1String("content")).toString(); };
-    QVERIFY(content(0).contains(QStringLiteral("Context: email.")));
-    QCOMPARE(content(7), QStringLiteral("um hello there"));
+    // The application named reaches the prompt (the request itself is the Groq client's test).
+    const QJsonArray messages = server.requests().first().json().value(QLatin1String("messages")).toArray();
+    QVERIFY(messages[0]
+                .toObject()
+                .value(QLatin1String("content"))
+                .toString()
+                .contains(QStringLiteral("Context: email.")));
 }
 
 void TestCleanCommand::failureFallsBackToTheRawText()

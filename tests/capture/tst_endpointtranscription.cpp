@@ -47,10 +47,9 @@ class TestEndpointTranscription : public QObject {
             buffer.sampleRate = 16000;
             const int frames = int(seconds * 16000);
             buffer.data.resize(frames * 2);
-            for (int i = 0; i < frames; ++i) {
-                const qint16 sample = qint16((i % 40) * 100);
-                std::memcpy(buffer.data.data() + i * 2, &sample, 2);
-            }
+            auto* samples = reinterpret_cast<qint16*>(buffer.data.data());
+            for (int i = 0; i < frames; ++i)
+                samples[i] = qint16((i % 40) * 100);
             session->append(buffer);
         }
         qsizetype uploadedFrames(int request) const

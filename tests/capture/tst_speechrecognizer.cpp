@@ -97,15 +97,6 @@ private Q_SLOTS:
         rig.queue.advance(0.02);
         QVERIFY(!rig.session(0).cancelled); // the final result made the tear-down unnecessary
         QCOMPARE(rig.texts(), QStringList{QStringLiteral("late but in time (final)")});
-
-        // No final result: the request is cancelled one second after the stop, and nothing it says later
-        // is heard.
-        rig.recognizer.startRecognition();
-        rig.recognizer.stopRecognition();
-        rig.queue.advance(1.0);
-        QVERIFY(rig.session(1).cancelled);
-        rig.session(1).result(QStringLiteral("too late"), true);
-        QCOMPARE(rig.results.size(), 1);
     }
 
     void modelReleasedAfterIdle()
@@ -124,6 +115,7 @@ private Q_SLOTS:
         QCOMPARE(rig.engine->releases, 1);
     }
 
+    // No final result: the request is cancelled once the engine's allowance is up.
     void tearDownWaitsForWhatTheEngineAsks_data()
     {
         QTest::addColumn<double>("allowance");
@@ -144,6 +136,8 @@ private Q_SLOTS:
         QVERIFY(!rig.session(0).cancelled);
         rig.queue.advance(0.01);
         QVERIFY(rig.session(0).cancelled);
+        rig.session(0).result(QStringLiteral("too late"), true); // nothing it says now is heard
+        QVERIFY(rig.results.isEmpty());
     }
 
     void segmentEndingAroundTheStop()

@@ -79,18 +79,12 @@ fetch('/ready', {method: 'POST', body: 'ready'});
         const QString profile = m_profile.path();
         const QString url = m_server.url().toString();
         if (program == QLatin1String("chromium"))
-            return {QStringLiteral("--no-sandbox"),
-                    QStringLiteral("--disable-gpu"),
-                    QStringLiteral("--disable-quic"),
-                    QStringLiteral("--no-first-run"),
-                    QStringLiteral("--no-default-browser-check"),
-                    QStringLiteral("--disable-background-networking"),
-                    QStringLiteral("--disable-component-update"),
-                    QStringLiteral("--disable-sync"),
-                    QStringLiteral("--password-store=basic"),
-                    QStringLiteral("--user-data-dir=") + profile,
-                    QStringLiteral("--window-size=800,600"),
-                    url};
+            return QStringLiteral("--no-sandbox --disable-gpu --disable-quic --no-first-run "
+                                  "--no-default-browser-check --disable-background-networking "
+                                  "--disable-component-update --disable-sync --password-store=basic "
+                                  "--window-size=800,600")
+                       .split(QLatin1Char(' '))
+                   << QStringLiteral("--user-data-dir=") + profile << url;
         // Firefox: a profile that skips every first-run page and talks to nobody.
         QFile prefs(profile + QStringLiteral("/user.js"));
         if (prefs.open(QIODevice::WriteOnly))

@@ -2,8 +2,6 @@
 
 #include "platform/Workspace.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
@@ -82,14 +80,12 @@ public:
         dumper.setProcessEnvironment(environment);
         dumper.start(fixtureEditor, {QStringLiteral("--dump-clipboard")});
         QByteArray buffer;
-        QElapsedTimer timer;
-        timer.start();
-        while (!buffer.contains("end\n") && timer.elapsed() < 15000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const auto ended = [&] {
             dumper.waitForReadyRead(5);
-            buffer += dumper.readAllStandardOutput();
-        }
-        dumper.waitForFinished(3000);
+            return (buffer += dumper.readAllStandardOutput()).contains("end\n");
+        };
+        if (QTest::qWaitFor(ended, 15000))
+            dumper.waitForFinished(3000);
         QStringList lines;
         for (const QByteArray& line : buffer.split('\n'))
             if (!line.isEmpty() && line != "end")
@@ -99,14 +95,13 @@ public:
 
     QByteArray readLine(int timeoutMsec)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process.canReadLine() && timer.elapsed() < timeoutMsec &&
-               m_process.state() == QProcess::Running) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const auto answered = [&] {
             m_process.waitForReadyRead(5);
-        }
-        return m_process.canReadLine() ? m_process.readLine().trimmed() : QByteArray();
+            return m_process.canReadLine() || m_process.state() != QProcess::Running;
+        };
+        return QTest::qWaitFor(answered, timeoutMsec) && m_process.canReadLine()
+                   ? m_process.readLine().trimmed()
+                   : QByteArray();
     }
 
 private:

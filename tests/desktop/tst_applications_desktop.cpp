@@ -45,8 +45,7 @@ struct Application {
     std::unique_ptr<QProcess> process;
     std::unique_ptr<BrowserPage> browser;
     QString skipReason;
-    qint64 pid = 0; // the process that owns the window (a launcher script may have started it)
-    QString window;
+    qint64 pid = 0;     // the process that owns the window (a launcher script may have started it)
     QString outputFile; // xterm: what the program in the terminal received
     qint64 consumed = 0;
 };
@@ -110,25 +109,20 @@ class TestApplicationsDesktop : public QObject {
     {
         if (!app.skipReason.isEmpty())
             return;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 60000) {
+        const auto shown = [&] {
             const QStringList windows =
                 tool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                                                  QStringLiteral("--class"), app.windowClass})
                     .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            for (const QString& window : windows) {
-                const qint64 pid =
-                    tool(QStringLiteral("xdotool"), {QStringLiteral("getwindowpid"), window}).toLongLong();
-                if (pid > 0) {
-                    app.window = window;
-                    app.pid = pid;
-                    return;
-                }
-            }
+            for (const QString& window : windows)
+                if ((app.pid = tool(QStringLiteral("xdotool"), {QStringLiteral("getwindowpid"), window})
+                                   .toLongLong()) > 0)
+                    return true;
             QTest::qWait(250);
-        }
-        app.skipReason = QStringLiteral("%1 showed no window within 60 s").arg(app.name);
+            return false;
+        };
+        if (!QTest::qWaitFor(shown, 60000))
+            app.skipReason = QStringLiteral("%1 showed no window within 60 s").arg(app.name);
     }
 
     bool bringForward(const Application& app) { return ::bringForward(m_services->workspace(), app.pid); }

@@ -3,8 +3,6 @@
 #include "platform/linux/LinuxMicrophoneAuthorization.h"
 #include "platform/linux/PulseAudioInput.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
@@ -38,6 +36,15 @@ struct Delivered {
     }
 };
 
+// Starts recording and waits for the outcome: nothing, or what went wrong.
+std::optional<QString> record(AudioCaptureManager& manager)
+{
+    std::optional<std::optional<QString>> outcome;
+    manager.startRecording([&](std::optional<QString> error) { outcome = error; });
+    return QTest::qWaitFor([&] { return outcome.has_value(); }, 10000) ? *outcome
+                                                                       : QStringLiteral("no answer");
+}
+
 } // namespace
 
 class TestAudioCapture : public QObject {
@@ -54,10 +61,7 @@ private Q_SLOTS:
         manager.setBufferHandler([&](const AudioBuffer& buffer) { delivered.add(buffer); });
         manager.setLevelHandler([&](float level) { levels << level; });
 
-        std::optional<std::optional<QString>> outcome;
-        manager.startRecording([&](std::optional<QString> error) { outcome = error; });
-        QTRY_VERIFY(outcome.has_value());
-        QCOMPARE(*outcome, std::nullopt);
+        QCOMPARE(record(manager), std::nullopt);
         QVERIFY(manager.isRecording());
 
         // The speaker plays nothing but digital silence: the level is exactly zero.
@@ -91,13 +95,7 @@ private Q_SLOTS:
         AudioCaptureManager manager(input, queue);
         Delivered delivered;
         manager.setBufferHandler([&](const AudioBuffer& buffer) { delivered.add(buffer); });
-        auto record = [&] {
-            std::optional<std::optional<QString>> outcome;
-            manager.startRecording([&](std::optional<QString> error) { outcome = error; });
-            [&] { QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 10000); }();
-            return outcome.value_or(QStringLiteral("no answer"));
-        };
-        QCOMPARE(record(), std::nullopt);
+        QCOMPARE(record(manager), std::nullopt);
         manager.stopRecording();
 
         // The session's own sound server, found by its configuration file, goes away...
@@ -114,7 +112,7 @@ private Q_SLOTS:
         QCOMPARE(QProcess::execute(QStringLiteral("kill"), {QString::number(pid)}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("info")}) != 0,
                                  10000);
-        QVERIFY(record().has_value()); // a press meanwhile fails cleanly
+        QVERIFY(record(manager).has_value()); // a press meanwhile fails cleanly
 
         // ... and comes back: the next press records again.
         QStringList arguments;
@@ -124,7 +122,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("info")}) == 0,
                                  10000);
         const qsizetype before = delivered.count();
-        QCOMPARE(record(), std::nullopt);
+        QCOMPARE(record(manager), std::nullopt);
         QTRY_VERIFY_WITH_TIMEOUT(delivered.count() >= before + 5, 10000);
         manager.stopRecording();
     }
@@ -140,10 +138,7 @@ private Q_SLOTS:
         PulseAudioInput input;
         QTRY_COMPARE(input.inputFormat().sampleRate, 0);
         AudioCaptureManager manager(input, queue);
-        std::optional<std::optional<QString>> outcome;
-        manager.startRecording([&](std::optional<QString> error) { outcome = error; });
-        QTRY_VERIFY(outcome.has_value());
-        QCOMPARE(*outcome, std::optional<QString>(QStringLiteral("No audio input device available")));
+        QCOMPARE(record(manager), std::optional<QString>(QStringLiteral("No audio input device available")));
         QVERIFY(!manager.isRecording());
 
         // No device is not a refused permission: the dictation says "Mic unavailable", not "access required".

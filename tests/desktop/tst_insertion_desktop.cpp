@@ -43,16 +43,12 @@ struct Desktop {
     }
 };
 
-bool startQt(FixtureProcess& fixture, const QStringList& arguments = {})
-{
-    return fixture.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), arguments);
-}
-
-bool startFixture(FixtureProcess& fixture, const QString& toolkit = QStringLiteral("gtk"))
+// The GTK fixture editor, or the Qt one with these arguments.
+bool startFixture(FixtureProcess& fixture, const QString& toolkit, const QStringList& arguments = {})
 {
     return toolkit == QLatin1String("gtk")
                ? fixture.start(FixtureProcess::python(), {QStringLiteral(QUENDA_GTK_FIXTURE)})
-               : startQt(fixture);
+               : fixture.start(QStringLiteral(QUENDA_FIXTURE_EDITOR), arguments);
 }
 
 } // namespace
@@ -154,8 +150,9 @@ private Q_SLOTS:
         QCOMPARE(before.size(), userClipboard ? 3 : 0); // text, HTML and an image
 
         FixtureProcess fixture;
-        QVERIFY(startQt(fixture, way == QLatin1String("menu") ? QStringList()
-                                                              : QStringList{QStringLiteral("--no-menu")}));
+        QVERIFY(startFixture(fixture, QStringLiteral("qt"),
+                             way == QLatin1String("menu") ? QStringList()
+                                                          : QStringList{QStringLiteral("--no-menu")}));
         QVERIFY(desktop.bringForward(fixture));
         QVERIFY(fixture.ok("focus line"));
         QVERIFY(fixture.set("line", QStringLiteral("say: ")));
@@ -177,8 +174,8 @@ private Q_SLOTS:
     {
         Desktop desktop;
         FixtureProcess qt, plain;
-        QVERIFY(startQt(qt));
-        QVERIFY(startQt(plain, {QStringLiteral("--no-text")}));
+        QVERIFY(startFixture(qt, QStringLiteral("qt")));
+        QVERIFY(startFixture(plain, QStringLiteral("qt"), {QStringLiteral("--no-text")}));
         TextInserter inserter(desktop.platform());
         QStringList lines;
         inserter.setOnStatusChange([&](const QString& line) { lines << line; });
@@ -201,8 +198,8 @@ private Q_SLOTS:
     {
         Desktop desktop;
         FixtureProcess qt, gtk;
-        QVERIFY(startQt(qt));
-        QVERIFY(startFixture(gtk));
+        QVERIFY(startFixture(qt, QStringLiteral("qt")));
+        QVERIFY(startFixture(gtk, QStringLiteral("gtk")));
         AccessibilityInserter inserter(
             desktop.platform()); // subscribes to the workspace's activation notices
         auto lastExternal = [&] {
@@ -223,7 +220,7 @@ private Q_SLOTS:
         FixtureProcess fixture;
         // Nothing to write into: the chain falls to typing, and characters off the layout are typed
         // through remapped spare keys.
-        QVERIFY(startQt(fixture, {QStringLiteral("--no-text")}));
+        QVERIFY(startFixture(fixture, QStringLiteral("qt"), {QStringLiteral("--no-text")}));
         QVERIFY(desktop.bringForward(fixture));
         const QByteArray keymapBefore = keymap();
         QString text;

@@ -6,7 +6,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 

@@ -4,7 +4,6 @@
 #include "platform/linux/PocketSphinxEngine.h"
 #include "platform/linux/PulseAudioInput.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>

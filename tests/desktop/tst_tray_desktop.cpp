@@ -123,24 +123,21 @@ void TestTrayDesktop::initTestCase()
 
 QStringList TestTrayDesktop::menu()
 {
-    const QByteArray answer = m_tray.command("menu");
     QStringList rows;
-    for (const QJsonValue row : QJsonDocument::fromJson(answer.mid(5)).array()) {
+    for (const QJsonValue row : QJsonDocument::fromJson(m_tray.command("menu").mid(5)).array()) {
         const QJsonObject item = row.toObject();
-        if (item.value(QLatin1String("type")).toString() == QLatin1String("separator"))
-            rows << QStringLiteral("-");
-        else
-            rows << item.value(QLatin1String("label")).toString() +
-                        (item.value(QLatin1String("enabled")).toBool() ? QString()
-                                                                       : QStringLiteral(" (off)"));
+        rows << (item.value(QLatin1String("type")).toString() == QLatin1String("separator")
+                     ? QStringLiteral("-")
+                     : item.value(QLatin1String("label")).toString() +
+                           (item.value(QLatin1String("enabled")).toBool() ? QString()
+                                                                          : QStringLiteral(" (off)")));
     }
     return rows;
 }
 
 bool TestTrayDesktop::click(const QString& label)
 {
-    const QByteArray answer = m_tray.command("menu");
-    for (const QJsonValue row : QJsonDocument::fromJson(answer.mid(5)).array())
+    for (const QJsonValue row : QJsonDocument::fromJson(m_tray.command("menu").mid(5)).array())
         if (row.toObject().value(QLatin1String("label")).toString() == label)
             return m_tray.ok("click " +
                              QByteArray::number(row.toObject().value(QLatin1String("id")).toInt()));

@@ -177,9 +177,8 @@ private Q_SLOTS:
         m_manager->setHotkey(49, ModifierFlag::Control | ModifierFlag::Option);
         QVERIFY(m_manager->isListening());
         QVERIFY(!m_manager->isUsingActiveGrab());
-        QVERIFY(m_manager->listenerErrorMessage().has_value());
-        QVERIFY(
-            m_manager->listenerErrorMessage()->startsWith(QStringLiteral("Ctrl+Alt+Space is already taken")));
+        QVERIFY(m_manager->listenerErrorMessage().value_or(QString()).startsWith(
+            QStringLiteral("Ctrl+Alt+Space is already taken")));
 
         // Observed instead: presses still start and stop; the repeats of a held key are ignored.
         m_keyboard.down(leftCtrl);

@@ -24,7 +24,6 @@ struct FakeElement final : AccessibleElement {
     // Menu node
     std::optional<QList<ElementRef>> children;
     std::optional<QList<ElementRef>> visibleChildren;
-    ElementRef shownMenu;
     std::optional<bool> enabled;
     int pressResult = ax::success;
     QList<ElementRef> revealedOnPress; // items that appear once the menu has been opened
@@ -45,11 +44,7 @@ inline FakeElement& mut(const AccessibleElement& element)
 
 class FakeAccessibility final : public AccessibilityService {
 public:
-    ElementRef focusedElement(qint64 pid) override
-    {
-        calls << QStringLiteral("focused %1").arg(pid);
-        return focusedByPid.value(pid);
-    }
+    ElementRef focusedElement(qint64 pid) override { return focusedByPid.value(pid); }
     ElementRef systemFocusedElement() override { return systemFocused; }
     int setSelectedText(const AccessibleElement& element, const QString& text) override
     {
@@ -93,14 +88,13 @@ public:
     {
         return mut(element).visibleChildren;
     }
-    ElementRef shownMenu(const AccessibleElement& element) override { return mut(element).shownMenu; }
+    ElementRef shownMenu(const AccessibleElement&) override { return {}; }
     std::optional<bool> isEnabled(const AccessibleElement& element) override { return mut(element).enabled; }
     // The application acts at once; its answer comes on a later turn of the main queue.
     void press(const AccessibleElement& element, Pressed done) override
     {
         FakeElement& e = mut(element);
         ++e.presses;
-        calls << QStringLiteral("press %1").arg(e.name);
         if (!e.revealedOnPress.isEmpty())
             e.children = std::exchange(e.revealedOnPress, {});
         mainQueue->post([done = std::move(done), code = e.pressResult] { done(code); });

@@ -36,6 +36,14 @@ struct Menus {
     }
 };
 
+// The fake desktop with the user's clipboard on it, and the inserter under test.
+struct Rig : InsertionRig {
+    Rig() { clipboard.content = kUserClipboard; }
+    std::unique_ptr<ClipboardInserter> inserter = std::make_unique<ClipboardInserter>(
+        platform(), QStringList{QStringLiteral("edit")},
+        QStringList{QStringLiteral("paste"), QStringLiteral("paste and match style")});
+};
+
 using MenuBreakage = std::function<void(InsertionRig&, Menus&)>;
 
 } // namespace
@@ -44,13 +52,6 @@ Q_DECLARE_METATYPE(MenuBreakage)
 
 class TestClipboardInserter : public QObject {
     Q_OBJECT
-
-    static std::unique_ptr<ClipboardInserter> make(InsertionRig& rig)
-    {
-        return std::make_unique<ClipboardInserter>(
-            rig.platform(), QStringList{QStringLiteral("edit")},
-            QStringList{QStringLiteral("paste"), QStringLiteral("paste and match style")});
-    }
 
 private Q_SLOTS:
     void typesOrSaysWhyNot_data()
@@ -70,18 +71,17 @@ private Q_SLOTS:
         QFETCH(bool, allowed);
         QFETCH(int, outcome);
         QFETCH(QString, reason);
-        InsertionRig rig;
+        Rig rig;
         rig.keyboard.allowed = allowed;
         rig.keyboard.outcome = KeyboardSynthesizer::Outcome(outcome);
-        auto inserter = make(rig);
         // Long enough for three slices, with a character of two code units across the first boundary.
         const QString text =
             QString(63, QLatin1Char('a')) + QString::fromUtf8("😀") + QString(80, QLatin1Char('b'));
         QList<bool> outcomes;
-        inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
+        rig.inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
         rig.clock.runUntilIdle();
         QCOMPARE(outcomes, QList<bool>{reason.isEmpty()});
-        QCOMPARE(inserter->lastFailureReason().value_or(QString()), reason);
+        QCOMPARE(rig.inserter->lastFailureReason().value_or(QString()), reason);
         QCOMPARE(rig.keyboard.typed, reason.isEmpty() ? text : QString());
         if (reason.isEmpty())
             QCOMPARE(rig.keyboard.slices, (QList<qsizetype>{65, 64, 16}));
@@ -89,8 +89,8 @@ private Q_SLOTS:
         // Gone between two slices: nothing more is typed, nothing is told.
         rig.keyboard.typed.clear();
         outcomes.clear();
-        inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
-        inserter.reset();
+        rig.inserter->typeText(text, 4242, [&](bool typed, qsizetype) { outcomes << typed; });
+        rig.inserter.reset();
         rig.clock.runUntilIdle();
         QVERIFY(outcomes.isEmpty() || !reason.isEmpty());
         QCOMPARE(rig.keyboard.typed, reason.isEmpty() ? text.left(65) : QString());
@@ -98,25 +98,21 @@ private Q_SLOTS:
 
     void emptyTextTouchesNothing()
     {
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
-        auto inserter = make(rig);
+        Rig rig;
         bool typed = true;
-        inserter->typeText(QString(), 4242, [&](bool t, qsizetype) { typed = t; });
+        rig.inserter->typeText(QString(), 4242, [&](bool t, qsizetype) { typed = t; });
         QVERIFY(!typed);
-        QVERIFY(!inserter->pasteText(QString(), 4242));
-        QVERIFY(!inserter->lastFailureReason());
+        QVERIFY(!rig.inserter->pasteText(QString(), 4242));
+        QVERIFY(!rig.inserter->lastFailureReason());
         QCOMPARE(rig.clipboard.content, kUserClipboard);
         QVERIFY(rig.workspace.activations.isEmpty());
     }
 
     void pastesThroughTheMenuAndRestoresOneSecondLater()
     {
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
+        Rig rig;
         Menus menus(rig.accessibility);
-        auto inserter = make(rig);
-        QVERIFY(inserter->pasteText(QStringLiteral("dictated"), 4242));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("dictated"), 4242));
         QCOMPARE(menus.paste->presses, 1);
         QCOMPARE(rig.clipboard.content.formats.value(0).second, QByteArray("dictated"));
         rig.clock.advance(0.99);
@@ -128,12 +124,11 @@ private Q_SLOTS:
 
     void findsItemsBuiltWhenTheMenuOpensFirstMatchWins()
     {
-        InsertionRig rig;
+        Rig rig;
         Menus menus(rig.accessibility, QStringLiteral("PASTE"));
         menus.edit->revealedOnPress = *menus.edit->children;
         menus.edit->children.reset();
-        auto inserter = make(rig);
-        QVERIFY(inserter->pasteText(QStringLiteral("x"), 4242));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("x"), 4242));
         QCOMPARE(menus.paste->presses, 0); // the menu's answer is awaited without holding the queue
         rig.clock.runUntilIdle();
         QCOMPARE(menus.edit->presses, 1);
@@ -146,7 +141,7 @@ private Q_SLOTS:
         auto submenu = makeElement(QStringLiteral("submenu"));
         submenu->visibleChildren = QList<ElementRef>{matchStyle};
         menus.edit->children->prepend(submenu);
-        QVERIFY(inserter->pasteText(QStringLiteral("x"), 4242));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("x"), 4242));
         QCOMPARE(matchStyle->presses, 1);
         QCOMPARE(menus.paste->presses, 0);
     }
@@ -171,15 +166,13 @@ private Q_SLOTS:
     {
         QFETCH(MenuBreakage, breakage);
         QFETCH(QString, menuReason);
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
+        Rig rig;
         Menus menus(rig.accessibility);
         breakage(rig, menus);
         rig.automation.error.reset();
-        auto inserter = make(rig);
-        QVERIFY(inserter->pasteText(QStringLiteral("x"), 4242));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("x"), 4242));
         rig.clock.runUntilIdle();
-        QCOMPARE(inserter->lastFailureReason().value_or(QString()), menuReason);
+        QCOMPARE(rig.inserter->lastFailureReason().value_or(QString()), menuReason);
         QCOMPARE(menus.paste->presses, menus.paste->pressResult == ax::success ? 0 : 1);
         // The helper gets the keys once the target has had 0.22 s to come forward.
         rig.clock.advance(0.21);
@@ -192,9 +185,9 @@ private Q_SLOTS:
 
         // The helper failing as well: the reason is the helper's, the shortcut follows at once.
         rig.automation.error = QStringLiteral("xdotool is not installed");
-        QVERIFY(inserter->pasteText(QStringLiteral("y"), 4242));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("y"), 4242));
         rig.clock.advance(0.23);
-        QCOMPARE(inserter->lastFailureReason().value_or(QString()),
+        QCOMPARE(rig.inserter->lastFailureReason().value_or(QString()),
                  QStringLiteral("Automation paste fallback failed for Editor: xdotool is not installed"));
         QCOMPARE(rig.defaults.boolValue(QStringLiteral("permissions.granted.automation.systemEvents")),
                  std::optional(false));
@@ -205,7 +198,8 @@ private Q_SLOTS:
         // Neither the helper nor the keys: the user's clipboard comes back and the paste is told as lost.
         rig.keyboard.shortcutsPossible = false;
         QList<bool> outcomes;
-        QVERIFY(inserter->pasteText(QStringLiteral("z"), 4242, [&](bool arrived) { outcomes << arrived; }));
+        QVERIFY(
+            rig.inserter->pasteText(QStringLiteral("z"), 4242, [&](bool arrived) { outcomes << arrived; }));
         rig.clock.advance(0.23);
         QCOMPARE(outcomes, QList<bool>{false});
         QCOMPARE(rig.clipboard.content, kUserClipboard);
@@ -213,37 +207,33 @@ private Q_SLOTS:
 
     void withoutEventAccessTheClipboardComesBackAtOnce()
     {
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
+        Rig rig;
         rig.keyboard.allowed = false;
         rig.workspace.front.reset(); // no application to resolve: neither way can start
-        auto inserter = make(rig);
-        QVERIFY(!inserter->pasteText(QStringLiteral("x"), std::nullopt));
+        QVERIFY(!rig.inserter->pasteText(QStringLiteral("x"), std::nullopt));
         QCOMPARE(rig.clipboard.content, kUserClipboard);
-        QCOMPARE(inserter->lastFailureReason().value_or(QString()),
+        QCOMPARE(rig.inserter->lastFailureReason().value_or(QString()),
                  QStringLiteral("Quenda could not resolve the target app for automation paste fallback."));
 
         rig.keyboard.allowed = true;
         rig.keyboard.shortcutsPossible = false;
-        QVERIFY(!inserter->pasteText(QStringLiteral("x"), std::nullopt));
+        QVERIFY(!rig.inserter->pasteText(QStringLiteral("x"), std::nullopt));
         QCOMPARE(rig.clipboard.content, kUserClipboard);
-        QCOMPARE(inserter->lastFailureReason().value_or(QString()),
+        QCOMPARE(rig.inserter->lastFailureReason().value_or(QString()),
                  QStringLiteral("Quenda could not create the keyboard events needed for paste fallback."));
     }
 
     void shortcutWithoutTargetComesSoonerAndQuittingRestoresAtOnce()
     {
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
+        Rig rig;
         rig.workspace.front =
             RunningApplication{QStringLiteral("org.gnome.Terminal"), 9, QStringLiteral("Terminal")};
-        auto inserter = make(rig);
-        QVERIFY(inserter->pasteText(QStringLiteral("ls"), std::nullopt));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("ls"), std::nullopt));
         rig.clock.advance(0.08);
         QCOMPARE(rig.automation.sent, QStringList{QStringLiteral("ctrl+shift+v")});
         QCOMPARE(rig.keyboard.shortcuts, QStringList{QStringLiteral("ctrl+shift+v")});
         // Quitting before the restore is due puts the user's clipboard back on the way out, once.
-        inserter.reset();
+        rig.inserter.reset();
         QCOMPARE(rig.clipboard.restores, 1);
         QCOMPARE(rig.clipboard.content, kUserClipboard);
         rig.clock.advance(2);
@@ -252,13 +242,11 @@ private Q_SLOTS:
 
     void xtermPastesThePrimarySelectionAndGetsBothBack()
     {
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
+        Rig rig;
         rig.clipboard.primary = ClipboardSnapshot{{{QStringLiteral("text/plain"), QByteArray("selected")}}};
         const ClipboardSnapshot userPrimary = rig.clipboard.primary;
         rig.workspace.front = RunningApplication{QStringLiteral("XTerm"), 9, QStringLiteral("xterm")};
-        auto inserter = make(rig);
-        QVERIFY(inserter->pasteText(QStringLiteral("ls -l"), 9));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("ls -l"), 9));
         QCOMPARE(rig.clipboard.primary.formats.value(0).second, QByteArray("ls -l"));
         QCOMPARE(rig.clipboard.content.formats.value(0).second, QByteArray("ls -l"));
         rig.clock.advance(0.22);
@@ -277,20 +265,18 @@ private Q_SLOTS:
     void aPasteThatNeverArrivesIsReported()
     {
         QFETCH(bool, arrives);
-        InsertionRig rig;
-        rig.clipboard.content = kUserClipboard;
+        Rig rig;
         auto field = rig.focusField(QStringLiteral("say: "), 5, 0);
-        auto inserter = make(rig);
         QList<bool> outcomes;
-        QVERIFY(inserter->pasteText(QStringLiteral("hi"), InsertionRig::editorPid,
-                                    [&](bool arrived) { outcomes << arrived; }));
+        QVERIFY(rig.inserter->pasteText(QStringLiteral("hi"), InsertionRig::editorPid,
+                                        [&](bool arrived) { outcomes << arrived; }));
         rig.clock.advance(0.22);
         if (arrives)
             field->text = QStringLiteral("say: hi");
         rig.clock.advance(1.0);
         QCOMPARE(outcomes, QList<bool>{arrives});
         if (!arrives)
-            QCOMPARE(inserter->lastFailureReason(),
+            QCOMPARE(rig.inserter->lastFailureReason(),
                      std::optional(QStringLiteral("The pasted text did not arrive in the focused field.")));
         QCOMPARE(rig.clipboard.content, kUserClipboard);
     }

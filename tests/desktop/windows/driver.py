@@ -21,10 +21,14 @@ def quenda(*args):
     return subprocess.run([QUENDA, *args], capture_output=True, text=True, timeout=30)
 
 
-def open_window(identifier):
+def call(method, *args):
     subprocess.run(["gdbus", "call", "--session", "--dest", "com.quenda.Quenda", "--object-path",
-                    "/com/quenda/Quenda", "--method", "com.quenda.Quenda.OpenWindow", identifier],
+                    "/com/quenda/Quenda", "--method", "com.quenda.Quenda." + method, *args],
                    check=True, capture_output=True, timeout=10)
+
+
+def open_window(identifier):
+    call("OpenWindow", identifier)
 
 
 def wait_for(condition, timeout=10.0):

@@ -13,7 +13,7 @@ import time
 
 import driver
 from backend import CLEANED, TOKEN, Backend
-from driver import (check, failures, editable, find, keyring_listing, open_window, press, quenda, type_into, wait_for,
+from driver import (call, check, failures, editable, find, keyring_listing, open_window, press, quenda, type_into, wait_for,
                     window, xdotool)
 
 driver.QUENDA = sys.argv[1]
@@ -62,18 +62,15 @@ def settings_window(backend):
     check(quenda("config", "get", "hotkeyKeyCode").stdout.strip() == "2", "key code 2 is stored")
     check(quenda("config", "get", "hotkeyModifiers").stdout.strip() == "786432", "Ctrl+Alt is stored")
 
+
+def sign_out():
+    settings = window("Quenda Settings")
     press(settings, "Sign Out")
     check(find(settings, "Backend: Not connected") is not None, "signing out shows Not connected")
     check(wait_for(lambda: TOKEN not in keyring_listing(), 5) is not None, "the token left the Secret Service")
 
 
 def stats_window(backend):
-    # Sign in again for the stats (the usage needs the token).
-    settings = window("Quenda Settings")
-    type_into(settings, "Your name", "Ada Lovelace")
-    type_into(settings, "Email", "ada@example.com")
-    press(settings, "Sign In")
-    find(settings, "Backend: Connected")
     open_window("stats")
     stats = window("Stats")
     if not check(stats is not None, "stats window opens"):
@@ -159,14 +156,10 @@ def feedback_window(backend, tray):
         editor.stdin.write("focus multi\n")
         editor.stdin.flush()
         time.sleep(1)
-        subprocess.run(["gdbus", "call", "--session", "--dest", "com.quenda.Quenda", "--object-path",
-                        "/com/quenda/Quenda", "--method", "com.quenda.Quenda.Start"], capture_output=True,
-                       timeout=10)
+        call("Start")
         time.sleep(0.5)
         subprocess.run(["paplay", RECORDING], timeout=30)
-        subprocess.run(["gdbus", "call", "--session", "--dest", "com.quenda.Quenda", "--object-path",
-                        "/com/quenda/Quenda", "--method", "com.quenda.Quenda.Stop"], capture_output=True,
-                       timeout=10)
+        call("Stop")
         check(wait_for(lambda: backend.received("POST", "/enhance"), 20) is not None,
               "the dictation is cleaned up by the backend")
         # The backend's reply, perhaps with the last spoken words stitched on when a partial's clean-up was
@@ -214,6 +207,8 @@ def main():
         dictionary_window()
         snippets_window()
         feedback_window(backend, tray)
+        open_window("settings")
+        sign_out()
     finally:
         quenda("quit")
         try:
