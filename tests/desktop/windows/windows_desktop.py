@@ -136,8 +136,7 @@ class Tray:
         return self.process.stdout.readline().strip()
 
     def menu(self):
-        answer = self.ask("menu")
-        return json.loads(answer[len("menu "):]) if answer.startswith("menu ") else []
+        return json.loads(self.ask("menu")[len("menu "):] or "[]")
 
     def stop(self):
         self.ask("quit")
