@@ -33,12 +33,10 @@ struct Cli {
     }
 };
 
-QStringList args(std::initializer_list<const char*> list)
+// A command's arguments, "|" between them.
+QStringList args(const char* command)
 {
-    QStringList result;
-    for (const char* item : list)
-        result << QString::fromUtf8(item);
-    return result;
+    return QString::fromUtf8(command).split(u'|');
 }
 
 } // namespace
@@ -57,67 +55,55 @@ private Q_SLOTS:
 
 void TestCommandLine::commandsReachTheirStoresAndReportErrors_data()
 {
-    QTest::addColumn<QList<QStringList>>("before"); // each must succeed
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("before");  // commands that must succeed, ";" between them
+    QTest::addColumn<QString>("command"); // "|" between the arguments
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output"); // found in what the command printed
-    const QString usage = QStringLiteral("usage: quenda");
-    auto bad = [&](const char* name, const QStringList& arguments) {
-        QTest::newRow(name) << QList<QStringList>{} << arguments << 2 << usage;
+    auto row = [](const char* name, const char* before, const char* command, int status, const char* output) {
+        QTest::newRow(name) << QString::fromUtf8(before) << QString::fromUtf8(command) << status
+                            << QString::fromUtf8(output);
     };
-    bad("nothing", {});
-    bad("unknown command", args({"dance"}));
-    bad("snippets add with one", args({"snippets", "add", "sig"}));
-    bad("insert after no number", args({"insert", "x", "--after", "soon"}));
-    bad("snippets add empty trigger", args({"snippets", "add", "", "x"}));
-    bad("dictionary remove nothing", args({"dictionary", "remove"}));
-    bad("config set bool word", args({"config", "set", "devMode", "maybe"}));
-    bad("config set unknown key", args({"config", "set", "nosuch", "v"}));
-    bad("config set no such choice", args({"config", "set", "speechEngine", "dragon"}));
-    bad("config set data not JSON", args({"config", "set", "snippets", "[{"}));
+    const char* usage = "usage: quenda";
+    row("nothing", "", "", 2, usage);
+    row("unknown command", "", "dance", 2, usage);
+    row("snippets add with one", "", "snippets|add|sig", 2, usage);
+    row("insert after no number", "", "insert|x|--after|soon", 2, usage);
+    row("snippets add empty trigger", "", "snippets|add||x", 2, usage);
+    row("dictionary remove nothing", "", "dictionary|remove", 2, usage);
+    row("config set bool word", "", "config|set|devMode|maybe", 2, usage);
+    row("config set unknown key", "", "config|set|nosuch|v", 2, usage);
+    row("config set no such choice", "", "config|set|speechEngine|dragon", 2, usage);
+    row("config set data not JSON", "", "config|set|snippets|[{", 2, usage);
 
-    const QStringList address = args({"snippets", "add", "My Address", "1 Main Street\\nSpringfield"});
-    QTest::newRow("snippet expands") << QList<QStringList>{address}
-                                     << args({"expand", "send it to MY ADDRESS."}) << 0
-                                     << QStringLiteral("send it to 1 Main Street\nSpringfield.\n");
-    QTest::newRow("removed snippet no longer expands")
-        << QList<QStringList>{address, args({"snippets", "remove", "My Address"})}
-        << args({"expand", "MY ADDRESS"}) << 0 << QStringLiteral("MY ADDRESS\n");
-    QTest::newRow("no such snippet") << QList<QStringList>{address} << args({"snippets", "remove", "nope"})
-                                     << 1 << QStringLiteral("no snippet matches");
-    QTest::newRow("dictionary removes every entry for the word")
-        << QList<QStringList>{args({"dictionary", "add", "Jason", "JSON"}),
-                              args({"dictionary", "add", "jason", "Jason"}),
-                              args({"dictionary", "add", "teh", "the"})}
-        << args({"dictionary", "remove", "JASON"}) << 0 << QStringLiteral("Removed 2 entries\n");
-    QTest::newRow("config get unset") << QList<QStringList>{} << args({"config", "get", "hotkeyKeyCode"}) << 1
-                                      << QStringLiteral("hotkeyKeyCode is not set");
-    QTest::newRow("config set integer")
-        << QList<QStringList>{args({"config", "set", "hotkeyKeyCode", "49"})} << args({"config", "list"}) << 0
-        << QStringLiteral("hotkeyKeyCode = 49\n");
-    QTest::newRow("config set bool word")
-        << QList<QStringList>{args({"config", "set", "devMode", "YES"})} << args({"config", "get", "devMode"})
-        << 0 << QStringLiteral("true\n");
-    const char* blob =
-        R"([{"id":"0E6B7C52-8F5D-4A34-9C1B-3F1C2E4D5A6B","trigger":"brb","expansion":"be right back"}])";
-    QTest::newRow("config set data") << QList<QStringList>{args({"config", "set", "snippets", blob})}
-                                     << args({"expand", "brb"}) << 0 << QStringLiteral("be right back\n");
-    QTest::newRow("config unset shows the default")
-        << QList<QStringList>{args({"config", "set", "speechEngine", "pocketsphinx"}),
-                              args({"config", "unset", "speechEngine"})}
-        << args({"config", "get", "speechEngine"}) << 1 << QStringLiteral("(default: pocketsphinx)");
+    const char* address = "snippets|add|My Address|1 Main Street\\nSpringfield";
+    row("snippet expands", address, "expand|send it to MY ADDRESS.", 0,
+        "send it to 1 Main Street\nSpringfield.\n");
+    row("removed snippet no longer expands", "snippets|add|My Address|x;snippets|remove|My Address",
+        "expand|MY ADDRESS", 0, "MY ADDRESS\n");
+    row("no such snippet", address, "snippets|remove|nope", 1, "no snippet matches");
+    row("dictionary removes every entry for the word",
+        "dictionary|add|Jason|JSON;dictionary|add|jason|Jason;dictionary|add|teh|the",
+        "dictionary|remove|JASON", 0, "Removed 2 entries\n");
+    row("config get unset", "", "config|get|hotkeyKeyCode", 1, "hotkeyKeyCode is not set");
+    row("config set integer", "config|set|hotkeyKeyCode|49", "config|list", 0, "hotkeyKeyCode = 49\n");
+    row("config set bool YES", "config|set|devMode|YES", "config|get|devMode", 0, "true\n");
+    row("config set data",
+        R"(config|set|snippets|[{"id":"0E6B7C52-8F5D-4A34-9C1B-3F1C2E4D5A6B","trigger":"brb","expansion":"be right back"}])",
+        "expand|brb", 0, "be right back\n");
+    row("config unset shows the default", "config|set|speechEngine|pocketsphinx;config|unset|speechEngine",
+        "config|get|speechEngine", 1, "(default: pocketsphinx)");
 }
 
 void TestCommandLine::commandsReachTheirStoresAndReportErrors()
 {
-    QFETCH(QList<QStringList>, before);
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, before);
+    QFETCH(QString, command);
     QFETCH(int, status);
     QFETCH(QString, output);
     Cli cli;
-    for (const QStringList& step : before)
-        QCOMPARE(cli.run(step), 0);
-    QCOMPARE(cli.run(arguments), status);
+    for (const QString& step : before.split(u';', Qt::SkipEmptyParts))
+        QCOMPARE(cli.run(step.split(u'|')), 0);
+    QCOMPARE(cli.run(command.isEmpty() ? QStringList() : command.split(u'|')), status);
     QVERIFY2((status == 0 ? cli.out : cli.err).contains(output), qPrintable(cli.out + cli.err));
     if (status != 0)
         QVERIFY(cli.err.startsWith(QStringLiteral("quenda: ")));
@@ -128,8 +114,8 @@ void TestCommandLine::commandsReachTheirStoresAndReportErrors()
 void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
 {
     Cli cli;
-    QCOMPARE(cli.run(args({"config", "set", "devMode", "true"})), 0);
-    QCOMPARE(cli.run(args({"config", "set", "groq_api_key", "gsk_live_0123456789abcdef"})), 0);
+    QCOMPARE(cli.run(args("config|set|devMode|true")), 0);
+    QCOMPARE(cli.run(args("config|set|groq_api_key|gsk_live_0123456789abcdef")), 0);
     QVERIFY(cli.out.startsWith(QStringLiteral("Stored groq_api_key in the private secrets file")));
     QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount),
              std::optional<QString>(QStringLiteral("gsk_live_0123456789abcdef")));
@@ -139,12 +125,12 @@ void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
     QVERIFY(!settingsFile.readAll().contains("0123456789"));
     QCOMPARE(settingsFile.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
 
-    for (const QStringList& arguments : {args({"config", "list"}), args({"config", "get", "groq_api_key"})}) {
+    for (const QStringList& arguments : {args("config|list"), args("config|get|groq_api_key")}) {
         QCOMPARE(cli.run(arguments), 0);
         QVERIFY2(!cli.out.contains(QStringLiteral("0123456789")), qPrintable(cli.out));
         QVERIFY(cli.out.contains(QStringLiteral("********cdef")));
     }
-    QCOMPARE(cli.run(args({"config", "unset", "groq_api_key"})), 0);
+    QCOMPARE(cli.run(args("config|unset|groq_api_key")), 0);
     QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount), std::nullopt);
 }
 
@@ -156,8 +142,8 @@ void TestCommandLine::withoutAUsableDisplayDesktopCommandsSayWhy_data()
     const QString stale = QStringLiteral("the X display \":4917\" named by DISPLAY cannot be opened");
     QTest::newRow("tray application, stale") << QStringList() << QStringLiteral(":4917") << stale;
     QTest::newRow("read-focused, empty")
-        << args({"read-focused"}) << QString() << QStringLiteral("DISPLAY is empty");
-    QTest::newRow("insert, unset") << args({"insert", "hi"}) << QStringLiteral("-")
+        << args("read-focused") << QString() << QStringLiteral("DISPLAY is empty");
+    QTest::newRow("insert, unset") << args("insert|hi") << QStringLiteral("-")
                                    << QStringLiteral("DISPLAY is not set");
 }
 

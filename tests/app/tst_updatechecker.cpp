@@ -20,17 +20,12 @@ QByteArray feed(const char* version, const char* url = "https://example.org/quen
     return QByteArray(R"({"version":")") + version + R"(","notes":"Faster start.","url":")" + url + "\"}";
 }
 
-// A port that was just free, with nobody listening any more.
-QUrl closedFeed()
-{
-    FakeHttpServer gone;
-    return gone.url(feedPath);
-}
-
 // One updater over a temporary settings store, a virtual clock and a feed at a loopback server.
 struct Fixture {
+    // Unreachable: the feed is at the port of a server that has gone, where nothing listens any more.
     explicit Fixture(bool reachable = true)
-        : updater{clock, defaults, QStringLiteral("1.4.0"), reachable ? server.url(feedPath) : closedFeed()}
+        : updater{clock, defaults, QStringLiteral("1.4.0"),
+                  reachable ? server.url(feedPath) : FakeHttpServer().url(feedPath)}
     {}
     QTemporaryDir dir;
     UserDefaults defaults{dir.filePath(QStringLiteral("Quenda.conf"))};

@@ -12,23 +12,18 @@ using namespace quenda;
 
 namespace {
 
-AudioBuffer int16Buffer(const QList<qint16>& samples, int channels = 1)
+// Int16 samples at 16 kHz, or Float32 ones at 48 kHz.
+template <typename Sample>
+AudioBuffer buffer(const QList<Sample>& samples, int channels = 1)
 {
-    AudioBuffer buffer;
-    buffer.sampleRate = 16000;
-    buffer.channelCount = channels;
-    buffer.data = QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
-    return buffer;
-}
-
-AudioBuffer floatBuffer(const QList<float>& samples, int channels = 1)
-{
-    AudioBuffer buffer;
-    buffer.format = AudioBuffer::SampleFormat::Float32;
-    buffer.sampleRate = 48000;
-    buffer.channelCount = channels;
-    buffer.data = QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * 4);
-    return buffer;
+    AudioBuffer result;
+    if constexpr (std::is_same_v<Sample, float>)
+        result.format = AudioBuffer::SampleFormat::Float32;
+    result.sampleRate = std::is_same_v<Sample, float> ? 48000 : 16000;
+    result.channelCount = channels;
+    result.data =
+        QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * sizeof(Sample));
+    return result;
 }
 
 } // namespace
@@ -69,16 +64,16 @@ private Q_SLOTS:
         QTest::addColumn<AudioBuffer>("buffer");
         QTest::addColumn<float>("expected");
 
-        QTest::newRow("silence") << int16Buffer(QList<qint16>(1024, 0)) << 0.0f;
+        QTest::newRow("silence") << buffer(QList<qint16>(1024, 0)) << 0.0f;
         QList<qint16> square;
         for (int i = 0; i < 1024; ++i)
             square << (i % 2 ? qint16(-32768) : qint16(32767));
-        QTest::newRow("full-scale square clamps") << int16Buffer(square) << 1.0f;
+        QTest::newRow("full-scale square clamps") << buffer(square) << 1.0f;
         QTest::newRow("stereo: first channel only")
-            << floatBuffer({0.1f, 1.0f, -0.1f, -1.0f, 0.1f, 1.0f, -0.1f, -1.0f}, 2) << 0.5f;
+            << buffer<float>({0.1f, 1.0f, -0.1f, -1.0f, 0.1f, 1.0f, -0.1f, -1.0f}, 2) << 0.5f;
         QTest::newRow("not a number reads as loud")
-            << floatBuffer({std::numeric_limits<float>::quiet_NaN(), 0.0f}) << 1.0f;
-        QTest::newRow("empty buffer") << int16Buffer({}) << 0.0f;
+            << buffer<float>({std::numeric_limits<float>::quiet_NaN(), 0.0f}) << 1.0f;
+        QTest::newRow("empty buffer") << buffer(QList<qint16>()) << 0.0f;
     }
 
     void level()
@@ -108,7 +103,7 @@ private Q_SLOTS:
         rig.start(); // already recording
         QVERIFY(rig.heldWork.isEmpty());
 
-        rig.input.capture(floatBuffer(QList<float>(1024, 0.1f)));
+        rig.input.capture(buffer<float>(QList<float>(1024, 0.1f)));
         QCOMPARE(rig.framesHandled, 1024);
         QVERIFY(rig.levels.isEmpty()); // the level waits for the main queue
         rig.queue.runUntilIdle();

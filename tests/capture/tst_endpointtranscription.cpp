@@ -158,15 +158,12 @@ private Q_SLOTS:
         QFETCH(QString, error);
         Rig rig;
         rig.server.enqueue(FakeReply::text(status, body, "application/json"));
-        if (status == 0) { // a port nothing listens on any more
-            QUrl closed;
-            {
-                fakes::FakeHttpServer gone;
-                closed = gone.url(QStringLiteral("/v1/audio/transcriptions"));
-            }
+        if (status == 0) // the port of a server that has gone: nothing listens there any more
             rig.engine = std::make_shared<EndpointTranscriptionEngine>(
-                EndpointTranscriptionEngine::Config{closed, QStringLiteral("tiny"), QString()}, rig.queue);
-        }
+                EndpointTranscriptionEngine::Config{
+                    fakes::FakeHttpServer().url(QStringLiteral("/v1/audio/transcriptions")),
+                    QStringLiteral("tiny"), QString()},
+                rig.queue);
         rig.start();
         rig.speak(0.5);
         rig.session->endAudio();

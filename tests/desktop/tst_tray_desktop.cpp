@@ -19,18 +19,10 @@
 using namespace desktop;
 
 namespace {
-int quendaCommand(const QStringList& arguments, QString* output = nullptr)
-{
-    const Run ran = runQuenda(arguments);
-    if (output)
-        *output = ran.out + ran.err;
-    return ran.status;
-}
-
 void setFlag(const char* key, bool on)
 {
-    quendaCommand({QStringLiteral("config"), QStringLiteral("set"), QString::fromLatin1(key),
-                   on ? QStringLiteral("true") : QStringLiteral("false"), QStringLiteral("--bool")});
+    runQuenda({QStringLiteral("config"), QStringLiteral("set"), QString::fromLatin1(key),
+               on ? QStringLiteral("true") : QStringLiteral("false"), QStringLiteral("--bool")});
 }
 
 QString activeWindowName()
@@ -170,8 +162,9 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
     QTRY_COMPARE_WITH_TIMEOUT(menu().value(1), QStringLiteral("No recent dictations (off)"), 10000);
     // Snippets added from a shell while Quenda runs serve the very next dictation.
     for (const char* word : kRecordedWords)
-        QCOMPARE(quendaCommand({QStringLiteral("snippets"), QStringLiteral("add"), QString::fromLatin1(word),
-                                QString::fromLatin1(word).toUpper()}),
+        QCOMPARE(runQuenda({QStringLiteral("snippets"), QStringLiteral("add"), QString::fromLatin1(word),
+                            QString::fromLatin1(word).toUpper()})
+                     .status,
                  0);
     const auto workspace = quenda::X11Workspace::create();
     QVERIFY2(workspace && bringForward(*workspace, editor.pid(), 20000),
@@ -212,15 +205,15 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
 
     // `quenda toggle` from another process goes the hotkey's way: on, then off.
     notices.states.clear();
-    QCOMPARE(quendaCommand({QStringLiteral("toggle")}), 0);
+    QCOMPARE(runQuenda({QStringLiteral("toggle")}).status, 0);
     QTRY_COMPARE(notices.states, QStringList{QStringLiteral("listening")});
-    QCOMPARE(quendaCommand({QStringLiteral("toggle")}), 0);
+    QCOMPARE(runQuenda({QStringLiteral("toggle")}).status, 0);
     QTRY_COMPARE(notices.states.last(), QStringLiteral("idle"));
 
     // A second start hands over to the running one, which shows its settings, and ends.
-    QString second;
-    QCOMPARE(quendaCommand({}, &second), 0);
-    QVERIFY(second.contains(QLatin1String("already running")));
+    const Run second = runQuenda({});
+    QCOMPARE(second.status, 0);
+    QVERIFY((second.out + second.err).contains(QLatin1String("already running")));
     QTRY_COMPARE(activeWindowName(), QStringLiteral("Quenda Settings"));
     // Closing its last window leaves the tray application running.
     QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+F4")}),
@@ -238,7 +231,7 @@ void TestTrayDesktop::dictationThroughTheTrayApplication()
 void TestTrayDesktop::relaunchAfterTheMigrationTakesOver()
 {
     setFlag("hasCompletedOnboarding", true);
-    quendaCommand(
+    runQuenda(
         {QStringLiteral("config"), QStringLiteral("unset"), QStringLiteral("entitlementsMigration_0_3_17")});
     QProcess old;
     old.setProcessChannelMode(QProcess::MergedChannels);
@@ -253,10 +246,11 @@ void TestTrayDesktop::relaunchAfterTheMigrationTakesOver()
     const uint owner = bus->servicePid(QStringLiteral("com.quenda.Quenda")).value();
     QVERIFY(owner != 0 && qint64(owner) != old.processId());
     QTRY_VERIFY_WITH_TIMEOUT(menu().contains(QStringLiteral("Quit Quenda")), 10000);
-    QCOMPARE(quendaCommand(
-                 {QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("permissionsWereReset")}),
-             1);
-    QCOMPARE(quendaCommand({QStringLiteral("quit")}), 0);
+    QCOMPARE(
+        runQuenda({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("permissionsWereReset")})
+            .status,
+        1);
+    QCOMPARE(runQuenda({QStringLiteral("quit")}).status, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!bus->isServiceRegistered(QStringLiteral("com.quenda.Quenda")).value(), 10000);
 }
 

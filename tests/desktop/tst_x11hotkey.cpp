@@ -20,14 +20,8 @@ using namespace quenda;
 namespace {
 
 // evdev keycodes of the keys pressed here.
-constexpr int rightCtrl = 105;
-constexpr int leftAlt = 64;
-constexpr int leftShift = 50;
-constexpr int leftCtrl = 37;
-constexpr int space = 65;
-constexpr int f5 = 71;
-constexpr int keyD = 40;
-constexpr int keyC = 54;
+enum : int { rightCtrl = 105, leftAlt = 64, leftShift = 50, leftCtrl = 37 };
+enum : int { space = 65, f5 = 71, keyD = 40, keyC = 54 };
 
 // The window in front: it records every key it is given.
 class FixtureWindow : public QRasterWindow {

@@ -32,15 +32,7 @@ struct InsertionRig {
 
     InsertionPlatform platform()
     {
-        InsertionPlatform p;
-        p.mainQueue = &clock;
-        p.workspace = &workspace;
-        p.accessibility = &accessibility;
-        p.keyboard = &keyboard;
-        p.clipboard = &clipboard;
-        p.automation = &automation;
-        p.defaults = &defaults;
-        return p;
+        return {&clock, &workspace, &accessibility, &keyboard, &clipboard, &automation, &defaults};
     }
 
     // A focused text field of the editor holding `text` with the selection (location, length).

@@ -10,11 +10,7 @@ using namespace quenda::fakes;
 
 namespace {
 using Type = CanonicalKeyEvent::Type;
-constexpr quint16 keyR = 15;
-constexpr quint16 keyD = 2;
-constexpr quint16 keyF5 = 96;
-constexpr quint16 keySpace = 49;
-constexpr quint16 keyEscape = 53;
+enum : quint16 { keyR = 15, keyD = 2, keyF5 = 96, keySpace = 49, keyEscape = 53 };
 constexpr quint64 ctrl = ModifierFlag::Control;
 constexpr quint64 alt = ModifierFlag::Option;
 constexpr quint64 shift = ModifierFlag::Shift;

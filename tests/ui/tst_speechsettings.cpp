@@ -23,14 +23,6 @@ QByteArray testModel()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-FakeReply served(const QByteArray& body)
-{
-    FakeReply reply;
-    reply.headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "application/octet-stream"));
-    reply.body.append({body, 0});
-    return reply;
-}
-
 } // namespace
 
 class TestSpeechSettings : public QObject {
@@ -107,8 +99,9 @@ private Q_SLOTS:
         QByteArray body = m_model;
         if (serve == QLatin1String("damaged"))
             body[body.size() / 2] = char(body[body.size() / 2] ^ 0x5a);
-        FakeReply reply =
-            serve == QLatin1String("404") ? FakeReply::text(404, "no such model") : served(body);
+        FakeReply reply = serve == QLatin1String("404")
+                              ? FakeReply::text(404, "no such model")
+                              : FakeReply::text(200, body, "application/octet-stream");
         reply.held = serve == QLatin1String("held");
         m_server->enqueue(reply);
 

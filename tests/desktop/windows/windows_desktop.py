@@ -24,11 +24,6 @@ RECORDING = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01
 TRAINING_LOG = os.path.join(os.environ["XDG_DATA_HOME"], "Quenda", "training-data.jsonl")
 
 
-def report():
-    print("%d failure(s)" % len(failures) if failures else "all passed", flush=True)
-    return 1 if failures else 0
-
-
 def settings_window(backend):
     settings = window("Quenda Settings")
     if not check(settings is not None, "settings window opens"):
@@ -141,8 +136,7 @@ class Tray:
         return self.process.stdout.readline().strip()
 
     def menu(self):
-        answer = self.ask("menu")
-        return json.loads(answer[len("menu "):]) if answer.startswith("menu ") else []
+        return json.loads(self.ask("menu")[len("menu "):] or "[]")
 
     def stop(self):
         self.ask("quit")
@@ -220,7 +214,8 @@ def main():
         tray.stop()
         if failures:
             print(output)
-    return report()
+    print("%d failure(s)" % len(failures) if failures else "all passed", flush=True)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
