@@ -198,63 +198,45 @@ private Q_SLOTS:
 
     void engineChoice_data()
     {
-        QTest::addColumn<QString>("engine");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("storedKey");
-        QTest::addColumn<QString>("expected"); // "offline", or "url model key", or "unavailable"
-
-        QTest::newRow("default is on the device")
-            << QString() << QString() << QString() << QStringLiteral("k") << QStringLiteral("offline");
+        QTest::addColumn<QString>("settings"); // engine|URL|model|stored Groq key, empty when not set
+        QTest::addColumn<QString>("expected"); // "offline", "unavailable", or "URL model key"
+        QTest::newRow("default is on the device") << QStringLiteral("|||k") << QStringLiteral("offline");
         QTest::newRow("endpoint with a Groq key")
-            << QStringLiteral("endpoint") << QString() << QString() << QStringLiteral("gk")
-            << QStringLiteral("https://api.groq.com/openai/v1/audio/"
-                              "transcriptions whisper-large-v3-turbo gk");
+            << QStringLiteral("endpoint|||gk")
+            << QStringLiteral(
+                   "https://api.groq.com/openai/v1/audio/transcriptions whisper-large-v3-turbo gk");
         QTest::newRow("local server gets no Groq key")
-            << QStringLiteral("endpoint") << QStringLiteral("http://127.0.0.1:9000")
-            << QStringLiteral("base.en") << QStringLiteral("gk")
+            << QStringLiteral("endpoint|http://127.0.0.1:9000|base.en|gk")
             << QStringLiteral("http://127.0.0.1:9000/v1/audio/transcriptions base.en ");
         QTest::newRow("endpoint with nothing configured")
-            << QStringLiteral("endpoint") << QString() << QString() << QString()
-            << QStringLiteral("unavailable");
+            << QStringLiteral("endpoint|||") << QStringLiteral("unavailable");
     }
 
     void engineChoice()
     {
-        QFETCH(QString, engine);
-        QFETCH(QString, url);
-        QFETCH(QString, model);
-        QFETCH(QString, storedKey);
+        QFETCH(QString, settings);
         QFETCH(QString, expected);
-
         QTemporaryDir dir;
         UserDefaults defaults(dir.filePath(QStringLiteral("d.conf")));
-        auto set = [&](const QString& key, const QString& value) {
-            if (!value.isEmpty())
-                defaults.setString(key, value);
-        };
-        set(SpeechEngineSelector::engineKey, engine);
-        set(SpeechEngineSelector::urlKey, url);
-        set(SpeechEngineSelector::modelKey, model);
-        set(SpeechEngineSelector::groqKeyFallbackKey, storedKey);
+        const QStringList values = settings.split(u'|');
+        const QString keys[] = {SpeechEngineSelector::engineKey, SpeechEngineSelector::urlKey,
+                                SpeechEngineSelector::modelKey, SpeechEngineSelector::groqKeyFallbackKey};
+        for (int i = 0; i < 4; ++i)
+            if (!values[i].isEmpty())
+                defaults.setString(keys[i], values[i]);
         VirtualScheduler queue;
         auto offline = std::make_shared<fakes::FakeSpeechEngine>();
         SpeechEngineSelector selector(defaults, queue, [offline] { return offline; });
         const std::shared_ptr<SpeechEngine> chosen = selector.current();
         QVERIFY(chosen);
         QCOMPARE(selector.current(), chosen); // kept while the settings stay
-        if (expected == QLatin1String("offline")) {
-            QCOMPARE(chosen, std::static_pointer_cast<SpeechEngine>(offline));
-            return;
-        }
-        if (expected == QLatin1String("unavailable")) {
-            QVERIFY(!chosen->isAvailable());
-            return;
-        }
-        QVERIFY(chosen->isAvailable());
         const auto config = selector.endpointConfig();
-        QCOMPARE(QStringList({config.url.toString(), config.model, config.apiKey}).join(QLatin1Char(' ')),
-                 expected);
+        QCOMPARE(
+            chosen == offline ? QStringLiteral("offline")
+            : !chosen->isAvailable()
+                ? QStringLiteral("unavailable")
+                : QStringList({config.url.toString(), config.model, config.apiKey}).join(QLatin1Char(' ')),
+            expected);
     }
 
     void keyProviderComesFirst()

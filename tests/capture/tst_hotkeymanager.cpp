@@ -71,38 +71,32 @@ private Q_SLOTS:
 
         const qulonglong none = 0;
         const qulonglong option = ModifierFlag::Option;
-        QTest::newRow("Fn hold") << false << 63 << none << true << QByteArray("F63+N F63")
-                                 << QByteArray("1,1") << QByteArray("start stop");
-        QTest::newRow("Shift while Fn held passes")
-            << false << 63 << none << true << QByteArray("F63+N F56+N+S F56+N F63") << QByteArray("1,0,0,1")
-            << QByteArray("start stop");
-        QTest::newRow("Fn toggle, releases do nothing")
-            << true << 63 << none << true << QByteArray("F63+N F63 F63+N F63") << QByteArray("1,1,1,1")
-            << QByteArray("start stop");
-        QTest::newRow("Fn toggle observed")
-            << true << 63 << none << false << QByteArray("F63+N F63 F63+N F63 F63+N")
-            << QByteArray("0,0,0,0,0") << QByteArray("start stop start");
+        auto row = [](const char* name, bool toggle, int keyCode, qulonglong modifiers, bool grab,
+                      const char* events, const char* swallowed, const char* callbacks) {
+            QTest::newRow(name) << toggle << keyCode << modifiers << grab << QByteArray(events)
+                                << QByteArray(swallowed) << QByteArray(callbacks);
+        };
+        row("Fn hold", false, 63, none, true, "F63+N F63", "1,1", "start stop");
+        row("Shift while Fn held passes", false, 63, none, true, "F63+N F56+N+S F56+N F63", "1,0,0,1",
+            "start stop");
+        row("Fn toggle, releases do nothing", true, 63, none, true, "F63+N F63 F63+N F63", "1,1,1,1",
+            "start stop");
+        row("Fn toggle observed", true, 63, none, false, "F63+N F63 F63+N F63 F63+N", "0,0,0,0,0",
+            "start stop start");
         // Another key while the Fn role is held: a shortcut, not a dictation.
-        QTest::newRow("Fn toggle chord: cancelled, the next press starts")
-            << true << 63 << none << false << QByteArray("F63+N D8+N F63 F63+N F63")
-            << QByteArray("0,0,0,0,0") << QByteArray("start cancel start");
-        QTest::newRow("Fn toggle stop, then a chord: nothing left to cancel")
-            << true << 63 << none << false << QByteArray("F63+N F63 F63+N D8+N F63")
-            << QByteArray("0,0,0,0,0") << QByteArray("start stop");
-        QTest::newRow("Option-Space, plain Space passes")
-            << false << 49 << option << true << QByteArray("D49 U49 D49+O U49+O D49+O+S U49+O+S")
-            << QByteArray("0,0,1,1,1,1") << QByteArray("start stop start stop");
-        QTest::newRow("Option released before Space: no stop")
-            << false << 49 << option << true << QByteArray("D49+O F58 U49") << QByteArray("1,0,0")
-            << QByteArray("start");
-        QTest::newRow("hold with repeats, grabbed: every key-down starts")
-            << false << 96 << none << true << QByteArray("D96 R96 R96 U96") << QByteArray("1,1,1,1")
-            << QByteArray("start start start stop");
-        QTest::newRow("toggle with repeats, observed: repeats ignored")
-            << true << 96 << none << false << QByteArray("D96 R96 R96 U96 D96 U96")
-            << QByteArray("0,0,0,0,0,0") << QByteArray("start stop");
-        QTest::newRow("other keys pass") << false << 96 << none << true << QByteArray("D97 U97 F56+S")
-                                         << QByteArray("0,0,0") << QByteArray("");
+        row("Fn toggle chord: cancelled, the next press starts", true, 63, none, false,
+            "F63+N D8+N F63 F63+N F63", "0,0,0,0,0", "start cancel start");
+        row("Fn toggle stop, then a chord: nothing left to cancel", true, 63, none, false,
+            "F63+N F63 F63+N D8+N F63", "0,0,0,0,0", "start stop");
+        row("Option-Space, plain Space passes", false, 49, option, true,
+            "D49 U49 D49+O U49+O D49+O+S U49+O+S", "0,0,1,1,1,1", "start stop start stop");
+        row("Option released before Space: no stop", false, 49, option, true, "D49+O F58 U49", "1,0,0",
+            "start");
+        row("hold with repeats, grabbed: every key-down starts", false, 96, none, true, "D96 R96 R96 U96",
+            "1,1,1,1", "start start start stop");
+        row("toggle with repeats, observed: repeats ignored", true, 96, none, false,
+            "D96 R96 R96 U96 D96 U96", "0,0,0,0,0,0", "start stop");
+        row("other keys pass", false, 96, none, true, "D97 U97 F56+S", "0,0,0", "");
     }
 
     void hotkeyEvents()

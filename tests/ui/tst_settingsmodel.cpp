@@ -46,15 +46,13 @@ struct SettingsRig : UiRig {
     }
 };
 
-TrainingEntry pair(const char* raw, const char* enhanced, std::optional<QString> feedback = std::nullopt)
+TrainingEntry pair(const char* raw, const char* enhanced)
 {
-    return TrainingEntry{QString::fromUtf8(raw),
-                         QString::fromUtf8(enhanced),
-                         std::nullopt,
-                         QStringLiteral("2026-12-06T10:00:00Z"),
-                         std::move(feedback),
-                         std::nullopt,
-                         std::nullopt};
+    TrainingEntry entry;
+    entry.raw = QString::fromUtf8(raw);
+    entry.enhanced = QString::fromUtf8(enhanced);
+    entry.timestamp = QStringLiteral("2026-12-06T10:00:00Z");
+    return entry;
 }
 } // namespace
 
