@@ -1,6 +1,6 @@
 #include "base/UserDefaults.h"
+#include "fakes/FileChecks.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,11 +21,9 @@ void TestUserDefaults::aHandEditedFileIsReadByType()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Quenda.conf"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[General]\nyes=YES\nnumber=\" 42 \"\nfraction=4.5\nempty=\nhotkeyKeyCode=abc\n"
-               "garbage line without equals\nsnippets=@ByteArray(not json)\n");
-    file.close();
+    QVERIFY(fakes::writeFile(path,
+                             "[General]\nyes=YES\nnumber=\" 42 \"\nfraction=4.5\nempty=\nhotkeyKeyCode=abc\n"
+                             "garbage line without equals\nsnippets=@ByteArray(not json)\n"));
     UserDefaults defaults(path);
     struct Expected {
         QString key;
@@ -60,7 +58,7 @@ void TestUserDefaults::everyChangeIsAnnouncedAlsoFromAnotherWriter()
     defaults.setInteger(QStringLiteral("hotkeyKeyCode"), 49);
     QCOMPARE(changes.size(), 2);
     QCOMPARE(nameChanges, 1);
-    QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    QVERIFY(fakes::onlyTheUserCanRead(path));
 
     // Another process saves the file as QSettings and editors do: a new file renamed over the old one. Twice,
     // since the second save replaces the file the first one made.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QString>
 
@@ -14,6 +15,21 @@ inline bool onlyTheUserCanRead(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
     return (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+// The file's bytes (empty when it cannot be read).
+inline QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes the bytes, making the folders on the way.
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace quenda::fakes

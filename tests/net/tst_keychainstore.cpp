@@ -4,7 +4,6 @@
 #include "net/KeychainStore.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,10 +44,8 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("secrets.json"));
-    QFile garbage(path);
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray("\x00\xff not json", 11));
-    garbage.close();
+    const QByteArray garbage("\x00\xff not json", 11);
+    QVERIFY(writeFile(path, garbage));
     FileSecretStore file(path);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("a")).status, SecretStore::Status::NotFound);
     for (const QString& account : {QStringLiteral("a"), QStringLiteral("b")})
@@ -59,10 +56,8 @@ void TestKeychainStore::fileStoreIsPrivateAndSurvivesGarbage()
     // The unreadable file was kept aside, once, before the first write replaced it.
     const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("secrets.json.unreadable-*")});
     QCOMPARE(copies.size(), 1);
-    QFile copy(dir.filePath(copies.first()));
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), QByteArray("\x00\xff not json", 11));
-    QVERIFY(onlyTheUserCanRead(copy.fileName()));
+    QCOMPARE(contents(dir.filePath(copies.first())), garbage);
+    QVERIFY(onlyTheUserCanRead(dir.filePath(copies.first())));
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::Ok);
     QCOMPARE(file.remove(QStringLiteral("s"), QStringLiteral("a")), SecretStore::Status::NotFound);
     QCOMPARE(file.read(QStringLiteral("s"), QStringLiteral("b")).value, QStringLiteral("vb"));

@@ -90,11 +90,7 @@ class TestModelDownloader : public QObject {
         return outcome;
     }
 
-    QByteArray installed() const
-    {
-        QFile file(destination());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray installed() const { return fakes::contents(destination()); }
 
 private Q_SLOTS:
     void init()
@@ -122,10 +118,7 @@ private Q_SLOTS:
         QFETCH(int, leftBefore);
         QFETCH(int, cut);
         if (leftBefore > 0) {
-            QDir().mkpath(QFileInfo(destination()).absolutePath());
-            QFile part(ModelDownloader::partPath(destination()));
-            QVERIFY(part.open(QIODevice::WriteOnly));
-            part.write(m_file.left(leftBefore));
+            QVERIFY(fakes::writeFile(ModelDownloader::partPath(destination()), m_file.left(leftBefore)));
         }
         FakeHttpServer server;
         int served = 0;

@@ -4,8 +4,6 @@
 #include "fakes/Waiting.h"
 #include "training/TrainingDataLogger.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,18 +63,7 @@ struct Rig {
     LogCapture logs; // keeps the log lines out of the output
     TrainingDataLogger logger{path, &uploader, [this] { return clock.now(); }};
 
-    QByteArray contents() const
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    void write(const QByteArray& bytes)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    QByteArray contents() const { return fakes::contents(path); }
     void log(const QList<TrainingEntry>& entries)
     {
         for (const TrainingEntry& each : entries)
@@ -122,10 +109,11 @@ void TestTrainingDataLogger::readersSkipUndecodableLines()
 {
     Rig rig;
     const QByteArray good = TrainingDataLogger::encodeLine(entry(QStringLiteral("a"), QStringLiteral("A.")));
-    rig.write(good + "\n" + "{not json\n" + R"({"raw":"x","enhanced":"X."})" + "\n" + "\xff\xfe\n" +
-              "[1,2]\n" + R"({"raw":"y","enhanced":"Y.","timestamp":"t","feedback":7})" + "\n\n" +
-              TrainingDataLogger::encodeLine(entry(QStringLiteral("b"), QStringLiteral("B."))) + "\n" +
-              R"({"raw":"half","enh)");
+    QVERIFY(writeFile(rig.path,
+                      good + "\n" + "{not json\n" + R"({"raw":"x","enhanced":"X."})" + "\n" + "\xff\xfe\n" +
+                          "[1,2]\n" + R"({"raw":"y","enhanced":"Y.","timestamp":"t","feedback":7})" + "\n\n" +
+                          TrainingDataLogger::encodeLine(entry(QStringLiteral("b"), QStringLiteral("B."))) +
+                          "\n" + R"({"raw":"half","enh)"));
     const QList<TrainingEntry> entries = rig.logger.allEntries();
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries[1].raw, QStringLiteral("b"));
@@ -284,9 +272,7 @@ void TestTrainingDataLogger::aKilledWriterLosesAtMostItsLastLine()
     writer.kill(); // SIGKILL, in the middle of appends and rewrites
     QVERIFY(writer.waitForFinished());
 
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QList<QByteArray> lines = file.readAll().split('\n');
+    QList<QByteArray> lines = contents(path).split('\n');
     const QByteArray last = lines.takeLast(); // empty, or the one line the kill cut short
     QVERIFY(last.isEmpty() || !TrainingDataLogger::decodeLine(last));
     QVERIFY(lines.size() >= reached);
