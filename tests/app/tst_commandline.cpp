@@ -1,6 +1,7 @@
 #include "app/AppServices.h"
 #include "app/cli/CommandLine.h"
 #include "base/UserDefaults.h"
+#include "fakes/FileChecks.h"
 #include "net/KeychainStore.h"
 
 #include <QProcess>
@@ -120,10 +121,8 @@ void TestCommandLine::secretsGoToTheSecretStoreAndAreMasked()
     QCOMPARE(cli.services.keychain().read(KeychainStore::groqAccount),
              std::optional<QString>(QStringLiteral("gsk_live_0123456789abcdef")));
     QVERIFY(!cli.defaults.contains(QStringLiteral("groq_api_key")));
-    QFile settingsFile(cli.defaults.filePath());
-    QVERIFY(settingsFile.open(QIODevice::ReadOnly));
-    QVERIFY(!settingsFile.readAll().contains("0123456789"));
-    QCOMPARE(settingsFile.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    QVERIFY(!fakes::contents(cli.defaults.filePath()).contains("0123456789"));
+    QVERIFY(fakes::onlyTheUserCanRead(cli.defaults.filePath()));
 
     for (const QStringList& arguments : {args("config|list"), args("config|get|groq_api_key")}) {
         QCOMPARE(cli.run(arguments), 0);

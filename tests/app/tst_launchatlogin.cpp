@@ -1,4 +1,5 @@
 #include "app/LaunchAtLogin.h"
+#include "fakes/FileChecks.h"
 #include "fakes/LogCapture.h"
 #include "platform/linux/XdgAutostartEntry.h"
 
@@ -97,11 +98,7 @@ void TestLaunchAtLogin::statusFollowsTheDesktopsOwnSwitches()
 {
     QFETCH(QByteArray, contents);
     QFETCH(bool, enabled);
-    QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral("autostart"))));
-    QFile file(XdgAutostartEntry::entryPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-    file.close();
+    QVERIFY(fakes::writeFile(XdgAutostartEntry::entryPath(), contents));
     XdgAutostartEntry entry(QStringLiteral("/usr/bin/quenda"));
     QCOMPARE(entry.isRegistered(), enabled);
 }
@@ -109,9 +106,8 @@ void TestLaunchAtLogin::statusFollowsTheDesktopsOwnSwitches()
 void TestLaunchAtLogin::refusalIsLogged()
 {
     // A file where the autostart folder belongs: the desktop cannot take the entry.
-    QFile blocker(m_home->filePath(QStringLiteral("autostart")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    const QString blocker = m_home->filePath(QStringLiteral("autostart"));
+    QVERIFY(fakes::writeFile(blocker, {}));
     XdgAutostartEntry entry(QStringLiteral("/usr/bin/quenda"));
     LaunchAtLogin launch(entry);
     fakes::LogCapture logs;
@@ -119,8 +115,8 @@ void TestLaunchAtLogin::refusalIsLogged()
     QVERIFY(!launch.isLaunchAtLoginEnabled());
     const QStringList lines = logs.linesWith(QStringLiteral("[Quenda] Failed to enable launch at login: "));
     QCOMPARE(lines.size(), 1);
-    QVERIFY(lines.first().contains(m_home->filePath(QStringLiteral("autostart"))));
-    QVERIFY(QFileInfo(blocker.fileName()).isFile()); // nothing of the user's was replaced
+    QVERIFY(lines.first().contains(blocker));
+    QVERIFY(QFileInfo(blocker).isFile()); // nothing of the user's was replaced
 }
 
 QTEST_GUILESS_MAIN(TestLaunchAtLogin)

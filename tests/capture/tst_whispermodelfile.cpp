@@ -1,4 +1,5 @@
 #include "capture/WhisperModelFile.h"
+#include "fakes/FileChecks.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -10,8 +11,7 @@ namespace {
 
 QByteArray readModel(const char* name)
 {
-    QFile file(QStringLiteral(QUENDA_TEST_MODELS "/") + QString::fromLatin1(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return fakes::contents(QStringLiteral(QUENDA_TEST_MODELS "/") + QString::fromLatin1(name));
 }
 
 std::optional<WhisperModelInfo> inspect(QByteArray bytes, QString* why)

@@ -1,3 +1,4 @@
+#include "fakes/FileChecks.h"
 #include "platform/linux/LinuxPermissionServices.h"
 
 #include <QCoreApplication>
@@ -82,9 +83,7 @@ private Q_SLOTS:
         QTemporaryDir bin;
         const QString log = bin.filePath(QStringLiteral("opened"));
         QFile opener(bin.filePath(QStringLiteral("xdg-open")));
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\necho \"$@\" >> '" + log.toUtf8() + "'\n");
-        opener.close();
+        QVERIFY(fakes::writeFile(opener.fileName(), "#!/bin/sh\necho \"$@\" >> '" + log.toUtf8() + "'\n"));
         opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", bin.path().toUtf8());
@@ -93,10 +92,8 @@ private Q_SLOTS:
         ProbeCounter helper;
         LinuxPermissionServices permissions(helper);
         QVERIFY(permissions.openSettingsPane(Pane::accessibility));
-        QFile opened(log);
-        QTRY_VERIFY(opened.exists() && opened.size() > 0);
-        QVERIFY(opened.open(QIODevice::ReadOnly));
-        QCOMPARE(opened.readAll().trimmed(),
+        QTRY_VERIFY(!fakes::contents(log).isEmpty());
+        QCOMPARE(fakes::contents(log).trimmed(),
                  QByteArray("https://quenda.app/help/linux-permissions#accessibility"));
 
         // No opener at all: a plain false, no crash.

@@ -2,6 +2,7 @@
 // keycodes hold, on a US and a German layout, the number of keyboard-map changes it costs, and the repair
 // of what a crashed run left.
 #include "FixtureProcess.h"
+#include "fakes/FileChecks.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XTestKeyTyper.h"
@@ -113,8 +114,7 @@ private:
 
 QString fileText(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(fakes::contents(path));
 }
 
 // Where two texts part, for the failure message: a truncated comparison hides it.

@@ -1,5 +1,6 @@
 #include "UiRig.h"
 #include "base/Wording.h"
+#include "fakes/FileChecks.h"
 #include "ui/settings/SettingsModel.h"
 
 #include <QFile>
@@ -189,11 +190,8 @@ void TestSettingsModel::trainingData()
     QDir().mkpath(QFileInfo(exported).absolutePath());
     rig.settings->exportTrainingData(exported);
     rig.settle();
-    QFile file(exported);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(file.readAll()), rig.trainingLog.exportForFineTuning());
-    QCOMPARE(file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
-             QFileDevice::Permissions());
+    QCOMPARE(QString::fromUtf8(fakes::contents(exported)), rig.trainingLog.exportForFineTuning());
+    QVERIFY(fakes::onlyTheUserCanRead(exported));
 }
 
 void TestSettingsModel::launchAtLoginShowsTheDesktopsAnswer()

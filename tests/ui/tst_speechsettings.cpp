@@ -2,6 +2,7 @@
 #include "base/VirtualScheduler.h"
 #include "capture/SpeechEngineSelector.h"
 #include "fakes/FakeHttpServer.h"
+#include "fakes/FileChecks.h"
 #include "fakes/Waiting.h"
 #include "net/ModelDownloader.h"
 #include "ui/settings/SpeechSettingsModel.h"
@@ -19,8 +20,7 @@ namespace {
 
 QByteArray testModel()
 {
-    QFile file(QStringLiteral(QUENDA_TEST_MODELS "/ggml-test.en.bin"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return fakes::contents(QStringLiteral(QUENDA_TEST_MODELS "/ggml-test.en.bin"));
 }
 
 } // namespace
@@ -136,10 +136,8 @@ private Q_SLOTS:
     {
         QDir().mkpath(WhisperModelCatalog::modelsDirectory());
         QVERIFY(QFile::copy(QStringLiteral(QUENDA_TEST_MODELS "/ggml-test.en.bin"), modelPath()));
-        QFile other(modelPath(QStringLiteral("other")));
-        QVERIFY(other.open(QIODevice::WriteOnly));
-        other.write(m_model.left(m_model.size() / 3)); // a damaged model
-        other.close();
+        QVERIFY(fakes::writeFile(modelPath(QStringLiteral("other")),
+                                 m_model.left(m_model.size() / 3))); // damaged
 
         m_speech->use(QStringLiteral("other"));
         QVERIFY(settleUntil([&] { return m_speech->error().has_value(); }));
