@@ -2,6 +2,7 @@
 #include "app/cli/CommandLine.h"
 #include "base/UserDefaults.h"
 #include "fakes/FileChecks.h"
+#include "fakes/TableRows.h"
 #include "net/KeychainStore.h"
 
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 using namespace quenda;
+using quenda::fakes::row;
 
 namespace {
 
@@ -60,10 +62,6 @@ void TestCommandLine::commandsReachTheirStoresAndReportErrors_data()
     QTest::addColumn<QString>("command"); // "|" between the arguments
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output"); // found in what the command printed
-    auto row = [](const char* name, const char* before, const char* command, int status, const char* output) {
-        QTest::newRow(name) << QString::fromUtf8(before) << QString::fromUtf8(command) << status
-                            << QString::fromUtf8(output);
-    };
     const char* usage = "usage: quenda";
     row("nothing", "", "", 2, usage);
     row("unknown command", "", "dance", 2, usage);

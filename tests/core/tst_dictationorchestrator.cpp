@@ -3,6 +3,7 @@
 #include "core/DictationOrchestrator.h"
 #include "fakes/LogCapture.h"
 #include "fakes/PipelineFakes.h"
+#include "fakes/TableRows.h"
 #include "text/SnippetManager.h"
 
 #include <QTemporaryDir>
@@ -493,10 +494,6 @@ void TestDictationOrchestrator::dictationsInARowAreSeparated_data()
     QTest::addColumn<QString>("beforeCaret");
     QTest::addColumn<QString>("heard");
     QTest::addColumn<QString>("inserted");
-    const auto row = [](const char* name, const char* before, const char* heard, const char* inserted) {
-        QTest::newRow(name) << QString::fromUtf8(before) << QString::fromUtf8(heard)
-                            << QString::fromUtf8(inserted);
-    };
     row("after a word", "young man", "he might", " he might");
     row("start of the field", "", "he might", "he might");
     row("after a space", "man ", "  he", "he");

@@ -1,6 +1,7 @@
 #include "base/UserDefaults.h"
 #include "base/VirtualScheduler.h"
 #include "fakes/LogCapture.h"
+#include "fakes/TableRows.h"
 #include "text/Graphemes.h"
 #include "text/PersonalDictionary.h"
 
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace quenda;
+using quenda::fakes::row;
 
 namespace {
 const QString kInserted = QStringLiteral("i think teh answer is yes");
@@ -50,11 +52,6 @@ void TestPersonalDictionary::wordSubstitutions_data()
     QTest::addColumn<QString>("inserted");
     QTest::addColumn<QString>("edited");
     QTest::addColumn<QString>("pairs"); // "misheard|correct" joined by ", ", in the returned order
-
-    const auto row = [](const char* name, const char* inserted, const char* edited, const char* pairs) {
-        QTest::newRow(name) << QString::fromUtf8(inserted) << QString::fromUtf8(edited)
-                            << QString::fromUtf8(pairs);
-    };
     row("one substitution", "i think teh answer is yes", "I think the answer is yes", "teh|the");
     row("case only", "i like json", "I like JSON", "");
     row("punctuation is a change", "is it yes", "is it yes.", "yes|yes.");

@@ -1,11 +1,13 @@
 #include "base/UserDefaults.h"
 #include "fakes/LogCapture.h"
+#include "fakes/TableRows.h"
 #include "text/SnippetManager.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace quenda;
+using quenda::fakes::row;
 
 namespace {
 struct Rig {
@@ -30,10 +32,6 @@ void TestSnippetManager::expand_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected"); // expanded whenever it differs from the input
 
-    const auto row = [](const char* name, const char* snippets, const char* input, const char* expected) {
-        QTest::newRow(name) << QString::fromUtf8(snippets) << QString::fromUtf8(input)
-                            << QString::fromUtf8(expected);
-    };
     row("case-insensitive, surroundings kept", "my address=1 Main Street", "Send it to My Address please.",
         "Send it to 1 Main Street please.");
     row("first occurrence only", "brb=be right back", "brb brb", "be right back brb");
